@@ -1,0 +1,18 @@
+// The console program's error box.
+#pragma once
+
+#include <string>
+
+namespace tarvik {
+
+inline constexpr const char* kProgramCaption = "tarvik 1.1b";
+
+// Shows "************ ERROR ************\n<message>\n" in an error box captioned
+// "tarvik 1.1b - [called from \"<unit>\", line <line>]" and returns when it is closed.
+// The message is shown as given: it is never used as a format.
+void show_error(const char* unit, int line, const std::string& message);
+
+// The information box of the console program (help, library versions, batch summary).
+void show_info(const std::string& text);
+
+} // namespace tarvik

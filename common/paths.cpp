@@ -1,0 +1,81 @@
+#include "common/paths.hpp"
+
+#include "platform/dir_search.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace tarvik {
+
+std::optional<std::string> strip_extension(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    const size_t dot = text.rfind('.');
+    if (dot == std::string_view::npos) return std::string(text);
+    return std::string(text.substr(0, dot));
+}
+
+std::optional<std::string> dir_part(std::string_view path, bool keep_separator) {
+    if (path.empty()) return std::nullopt;
+    const size_t sep = path.rfind('/');
+    if (sep == std::string_view::npos) return std::nullopt;
+    return std::string(path.substr(0, keep_separator ? sep + 1 : sep));
+}
+
+std::optional<std::string> file_part(std::string_view path) {
+    if (path.empty()) return std::nullopt;
+    const size_t sep = path.rfind('/');
+    if (sep == std::string_view::npos) return std::string(path);
+    return std::string(path.substr(sep + 1));
+}
+
+std::string extension_of(std::string_view path) {
+    const std::string name = *file_part(path.empty() ? std::string_view("x") : path);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+bool file_exists(const std::string& path_or_pattern) {
+    return !platform::find_entries(path_or_pattern, 1).empty();
+}
+
+namespace {
+bool make_one_dir(const std::string& dir) {
+    return !dir.empty() && ::mkdir(dir.c_str(), 0777) == 0;
+}
+} // namespace
+
+int make_dir_path(std::string& path, bool is_directory) {
+    if (path.empty()) return 0;
+    if (is_directory) {
+        if (path.size() > 1 && path.back() == '/') path.pop_back();
+    } else if (path.find('/') == std::string::npos) {
+        return 0;
+    }
+    const std::string target =
+        is_directory ? path : path.substr(0, path.rfind('/'));
+    // Walk every prefix that ends just before a separator, then the whole target; the root
+    // and empty prefixes (from "//") are skipped. Existing levels fail quietly.
+    int created = 0;
+    for (size_t i = 1; i < target.size(); ++i) {
+        if (target[i] == '/' && target[i - 1] != '/')
+            created += make_one_dir(target.substr(0, i)) ? 1 : 0;
+    }
+    if (!target.empty() && target != "/") created += make_one_dir(target) ? 1 : 0;
+    return created;
+}
+
+void make_parent_dir(const std::string& file_path) {
+    const auto dir = dir_part(file_path);
+    if (!dir || dir->empty()) return;
+    if (make_one_dir(*dir)) std::printf("Directory created: \"%s\"\n", dir->c_str());
+}
+
+std::string join_path(std::string_view a, std::string_view b) {
+    std::string out(a);
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += b;
+    return out;
+}
+
+} // namespace tarvik

@@ -1,0 +1,68 @@
+#include "common/text.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+
+namespace tarvik {
+
+std::string format_text(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string out;
+    if (needed > 0) {
+        out.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(out.data(), out.size(), fmt, args);
+        out.resize(static_cast<size_t>(needed));
+    }
+    va_end(args);
+    return out;
+}
+
+std::string to_lower_ascii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string format_duration(double seconds) {
+    if (seconds == 0.0) return "n/a";
+    if (!(seconds > 0.0)) seconds = 0.0; // negative or NaN: show zero rather than garbage
+    const double capped = seconds > 1e15 ? 1e15 : seconds;
+    const long long total = static_cast<long long>(capped);
+    const long long h = total / 3600, m = (total / 60) % 60, s = total % 60;
+    return format_text("%.2lld:%.2lld:%.2lld", h, m, s);
+}
+
+long long parse_leading_int(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' ||
+                            s[i] == '\v' || s[i] == '\f'))
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    constexpr long long limit = std::numeric_limits<long long>::max() / 10 - 10;
+    long long value = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        if (value < limit) value = value * 10 + (s[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+} // namespace tarvik

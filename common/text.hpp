@@ -1,0 +1,26 @@
+// Text helpers shared by tarvik and tarvik-gui.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarvik {
+
+// printf-style formatting into a string of any length. The format must be a literal:
+// user text only ever goes in as an argument.
+std::string format_text(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// ASCII lower case (A-Z only), as the command line is read.
+std::string to_lower_ascii(std::string_view s);
+
+// Case-insensitive ASCII equality.
+bool iequals(std::string_view a, std::string_view b);
+
+// Seconds to "hh:mm:ss" ("%.2d:%.2d:%.2d", fractions dropped); "n/a" for exactly zero.
+std::string format_duration(double seconds);
+
+// C-runtime style decimal read: leading blanks, optional sign, digits up to the first
+// non-digit; text without leading digits reads as 0. Saturates instead of overflowing.
+long long parse_leading_int(std::string_view s);
+
+} // namespace tarvik

@@ -1,0 +1,70 @@
+#include "encoder/app.hpp"
+
+#include "audio/audio.hpp"
+#include "common/messages.hpp"
+#include "common/paths.hpp"
+#include "common/text.hpp"
+#include "encoder/binding.hpp"
+#include "encoder/command_line.hpp"
+#include "encoder/modes.hpp"
+#include "platform/console.hpp"
+#include "platform/system.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sndfile.h>
+
+namespace tarvik {
+
+namespace {
+
+std::string sndfile_block() {
+    char version[128] = {};
+    sf_command(nullptr, SFC_GET_LIB_VERSION, version, sizeof version);
+    version[sizeof version - 1] = '\0';
+    return format_text("\n---- Libsndfile ----\n| Version tag:            %s\n| Home page: %s\n",
+                       version, "https://libsndfile.github.io/libsndfile/");
+}
+
+std::string playback_block() {
+    const uint32_t v = audio::get_version();
+    return format_text("\n---- BASS ----\n| Version tag:            %d.%d\n| Home page: %s\n",
+                       static_cast<int>(v & 0xFFFF), static_cast<int>(v >> 16),
+                       audio::kHomePage);
+}
+
+} // namespace
+
+int run_tarvik(int argc, char** argv) {
+    Context ctx;
+    // An executable in the root directory has the empty text before its '/'.
+    const auto exe_dir = dir_part(platform::executable_path());
+    ctx.program_dir = !exe_dir ? std::string(".") : exe_dir->empty() ? std::string(1, '/') : *exe_dir;
+    ctx.current_dir = platform::current_directory();
+
+    platform::clear_console();
+    std::printf("%s - voice lines to MP3 for game sound folders. Free software, no warranty.\n\n",
+                kProgramCaption);
+
+    if (!load_lame()) {
+        show_error(kUnit, 256,
+                   format_text("\nmain() failed on load_lame(). File not found: \"%s\"",
+                               kLameLibraryName));
+        return kExitFailure;
+    }
+    std::atexit(unload_lame);
+
+    const std::string library_info = lame_version_text() + sndfile_block() + playback_block();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const Dispatch d = read_command_line(args, ctx, library_info);
+    switch (d.mode) {
+    case RunMode::Finished: return d.exit_status;
+    case RunMode::Play: return play(ctx, d.positionals.front());
+    case RunMode::Batch: return run_batch_command(ctx, d.positionals);
+    case RunMode::SingleFile: return run_single_file(ctx, d.positionals);
+    case RunMode::Silence: return run_silence(ctx, d.positionals);
+    }
+    return kExitFailure;
+}
+
+} // namespace tarvik

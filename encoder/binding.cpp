@@ -1,0 +1,56 @@
+#include "encoder/binding.hpp"
+
+#include "common/messages.hpp"
+#include "common/text.hpp"
+#include "encoder/run_state.hpp"
+#include "platform/dynlib.hpp"
+
+#include <cstring>
+
+namespace tarvik {
+
+namespace {
+// The binding table: written once by load_lame, read-only afterwards.
+platform::LibraryHandle library = nullptr;
+LameApi api;
+
+template <typename Fn> Fn lookup(const char* name) {
+    return reinterpret_cast<Fn>(platform::find_symbol(library, name));
+}
+} // namespace
+
+bool load_lame() {
+    library = platform::load_library(kLameLibraryName);
+    if (!library) return false;
+    api.init_stream = lookup<BEINITSTREAM>("beInitStream");
+    api.encode_chunk = lookup<BEENCODECHUNK>("beEncodeChunk");
+    api.deinit_stream = lookup<BEDEINITSTREAM>("beDeinitStream");
+    api.close_stream = lookup<BECLOSESTREAM>("beCloseStream");
+    api.version = lookup<BEVERSION>("beVersion");
+    api.write_vbr_header = lookup<BEWRITEVBRHEADER>("beWriteVBRHeader");
+    return api.init_stream && api.encode_chunk && api.deinit_stream && api.close_stream &&
+           api.version && api.write_vbr_header;
+}
+
+void unload_lame() {
+    if (!library) return;
+    if (platform::free_library(library))
+        library = nullptr;
+    else
+        show_error(kUnit, 990, format_text("\nCannot unload \"%s\"", kLameLibraryName));
+}
+
+const LameApi& lame() { return api; }
+
+std::string lame_version_text() {
+    BE_VERSION v;
+    std::memset(&v, 0, sizeof v);
+    api.version(&v);
+    v.zHomepage[sizeof v.zHomepage - 1] = '\0';
+    return format_text("\n---- LAME Ain't an MP3 Encoder ----\n| DLL version:            %u.%02u\n"
+                       "| Engine version:       %u.%02u\n| Home page: %s\n",
+                       unsigned{v.byDLLMajorVersion}, unsigned{v.byDLLMinorVersion},
+                       unsigned{v.byMajorVersion}, unsigned{v.byMinorVersion}, v.zHomepage);
+}
+
+} // namespace tarvik

@@ -1,0 +1,30 @@
+// Binding of the encoder library (lame_enc.so) by name at start-up.
+#pragma once
+
+#include "lame_enc.h"
+
+#include <string>
+
+namespace tarvik {
+
+inline constexpr const char* kLameLibraryName = "lame_enc.so";
+
+struct LameApi {
+    BEINITSTREAM init_stream = nullptr;
+    BEENCODECHUNK encode_chunk = nullptr;
+    BEDEINITSTREAM deinit_stream = nullptr;
+    BECLOSESTREAM close_stream = nullptr;
+    BEVERSION version = nullptr;
+    BEWRITEVBRHEADER write_vbr_header = nullptr;
+};
+
+// Loads the library and looks up all six entry points; true only when all are found.
+bool load_lame();
+// Releases the library (registered to run at exit).
+void unload_lame();
+// The bound entry points; valid after a successful load_lame.
+const LameApi& lame();
+// The LAME block of the library information, from beVersion.
+std::string lame_version_text();
+
+} // namespace tarvik

@@ -1,0 +1,31 @@
+// Reading tarvik's command line: pass 1 (playback wins anywhere), pass 2 (switches), and
+// the choice of run mode. Prints what it reads; shows the help, version and error boxes.
+#pragma once
+
+#include "encoder/run_state.hpp"
+
+#include <string>
+#include <vector>
+
+namespace tarvik {
+
+enum class RunMode { Finished, Play, Silence, SingleFile, Batch };
+
+struct Dispatch {
+    RunMode mode = RunMode::Finished;
+    int exit_status = kExitSuccess;        // when mode is Finished
+    std::vector<std::string> positionals;  // one or two: the run's parameters
+};
+
+// Reads the arguments (without the program name) into ctx. library_info is the text the
+// -ver box shows.
+Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
+                           const std::string& library_info);
+
+// The "Use defaults" lines for the settings the user left alone.
+void print_defaults(const Context& ctx);
+
+// The help box text.
+const std::string& help_text();
+
+} // namespace tarvik

@@ -1,0 +1,51 @@
+// The console encoder's run state: the settings and flags the command line sets, and the
+// process facts every mode needs. One instance lives in main and is passed down.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvik {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 255; // the exit status -1 of the original program
+inline constexpr int kExitPartial = 1;   // a batch that ran but had failed files
+
+inline constexpr const char* kUnit = "tarvik"; // source unit named in error captions
+
+// Channel-mode codes of the encoder library.
+enum : uint8_t { kModeStereo = 0, kModeJointStereo = 1, kModeDual = 2, kModeMono = 3 };
+
+// Encoding settings: set by the command line, fitted per file, restored per batch file.
+struct RunSettings {
+    uint16_t mpeg_version = 1; // 1: MPEG-1 rate (32000, 44100, 48000 Hz); 0: MPEG-2/2.5
+    uint32_t sample_rate = 44100;
+    uint8_t mode = kModeMono;
+    uint16_t bit_rate = 64;   // kbps
+    int32_t vbr_quality = -1; // -1: constant bit rate; 0..9: VBR quality
+    bool show_bar = true;     // false: numeric percentage instead of the bar
+    bool no_click = false;    // drop the encoder's final flushed frames
+    int jobs = 1;             // parallel batch jobs (0: one per core)
+};
+
+struct RunFlags {
+    bool wav_mode = false;
+    bool batch_mode = false;
+    bool lips = false;
+    bool delete_wav = false;
+    bool sample_rate_given = false;
+    bool mode_given = false;
+    bool bit_rate_given = false;
+    bool jobs_given = false;
+};
+
+struct Context {
+    RunSettings settings;
+    RunFlags flags;
+    std::string program_dir; // the executable's directory, no trailing '/'
+    std::string current_dir; // the working directory at start
+};
+
+bool is_mpeg1_rate(uint32_t rate);
+
+} // namespace tarvik

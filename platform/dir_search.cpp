@@ -1,0 +1,67 @@
+#include "platform/dir_search.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace tarvik::platform {
+
+namespace {
+char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+} // namespace
+
+bool wildcard_match(const std::string& pattern, const std::string& name) {
+    size_t p = 0, n = 0, star = std::string::npos, mark = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = n;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::vector<DirEntry> find_entries(const std::string& path_or_pattern, size_t max_entries) {
+    std::vector<DirEntry> out;
+    if (path_or_pattern.empty()) return out;
+    const size_t sep = path_or_pattern.rfind('/');
+    const std::string dir = sep == std::string::npos ? "." : (sep == 0 ? "/" : path_or_pattern.substr(0, sep));
+    const std::string pattern = sep == std::string::npos ? path_or_pattern : path_or_pattern.substr(sep + 1);
+
+    if (pattern.find_first_of("*?") == std::string::npos) {
+        struct stat st {};
+        const std::string& full = path_or_pattern;
+        if (!pattern.empty() && ::stat(full.c_str(), &st) == 0)
+            out.push_back({pattern, S_ISDIR(st.st_mode)});
+        else if (pattern.empty() && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            out.push_back({dir, true});
+        return out;
+    }
+
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return out;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (!wildcard_match(pattern, name)) continue;
+        bool is_dir = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st {};
+            is_dir = ::stat((dir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        out.push_back({name, is_dir});
+        if (max_entries && out.size() >= max_entries) break;
+    }
+    ::closedir(d);
+    return out;
+}
+
+} // namespace tarvik::platform

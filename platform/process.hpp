@@ -1,0 +1,28 @@
+// Starting programs with an argument vector (never through a command interpreter).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarvik::platform {
+
+struct ProcessResult {
+    bool started = false;   // the program could be started
+    bool exited = false;    // it ended by itself (not by a signal or a time limit)
+    int exit_status = -1;   // its exit status when exited
+    bool timed_out = false; // it was killed because it ran past the time limit
+};
+
+// Starts `program` with `args` (argv[0] is the program path), sharing this process's
+// standard streams, and waits for it. With timeout_seconds > 0 the child is killed when it
+// runs longer. Optionally captures its standard output and error into *captured.
+ProcessResult run_and_wait(const std::string& program, const std::vector<std::string>& args,
+                           double timeout_seconds = 0, std::string* captured = nullptr);
+
+// Starts `program` with `args` in `working_dir` as an independent process that outlives
+// this one (new session, not waited for). Returns false when it could not be started
+// (missing or not executable).
+bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& working_dir);
+
+} // namespace tarvik::platform

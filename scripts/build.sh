@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Configures and builds one configuration: scripts/build.sh [release|asan|tsan|fuzz]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind=${1:-release}
+jobs=$(nproc)
+case "$kind" in
+  release) cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+           cmake --build build -j "$jobs" ;;
+  asan)    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_SANITIZE=ON >/dev/null
+           cmake --build build-asan -j "$jobs" ;;
+  tsan)    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_TSAN=ON -DTARVIK_GUI=OFF >/dev/null
+           cmake --build build-tsan -j "$jobs" ;;
+  fuzz)    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_FUZZ=ON -DTARVIK_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
+           cmake --build build-fuzz -j "$jobs" ;;
+  *) echo "unknown build kind: $kind" >&2; exit 2 ;;
+esac

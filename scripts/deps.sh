@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages tarvik needs to build, test and demo (only what is missing).
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  libmp3lame-dev lame libsndfile1-dev libsdl2-dev qt6-base-dev qt6-base-dev-tools
+  libgtest-dev googletest
+  sox libsox-fmt-all espeak-ng tmux xvfb xauth imagemagick time
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages and not root: run as root or install them: ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,4 @@
+#include "common/paths.hpp"
+#include "common/text.hpp"
+#include <gtest/gtest.h>
+TEST(P3, Builds) { EXPECT_EQ(tarvik::format_duration(0), "n/a"); }

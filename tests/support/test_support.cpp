@@ -1,0 +1,262 @@
+#include "tests/support/test_support.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tarvik::test {
+
+std::string bin_dir() { return TARVIK_BIN_DIR; }
+std::string bin(const std::string& name) { return bin_dir() + "/" + name; }
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const RunOptions& options) {
+    RunResult result;
+    std::vector<std::string> env_store;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string key = entry.substr(0, entry.find('='));
+        if (!options.env.count(key)) env_store.push_back(entry);
+    }
+    for (const auto& [k, v] : options.env)
+        if (!v.empty()) env_store.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : env_store) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argv_store{program};
+    argv_store.insert(argv_store.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_store) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
+        return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (rc != 0) {
+        close(in_pipe[1]);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        result.err = "spawn failed: " + std::string(strerror(rc));
+        return result;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    if (!options.stdin_text.empty())
+        (void)!write(in_pipe[1], options.stdin_text.data(), options.stdin_text.size());
+    close(in_pipe[1]);
+
+    const auto start = std::chrono::steady_clock::now();
+    bool out_open = true, err_open = true;
+    while (out_open || err_open) {
+        pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+        poll(fds, 2, 100);
+        char buf[65536];
+        for (int i = 0; i < 2; ++i) {
+            bool& open = i == 0 ? out_open : err_open;
+            if (!open || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0)
+                (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
+            else
+                open = false;
+        }
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (elapsed > options.timeout_seconds) {
+            kill(-pid, SIGKILL);
+            result.timed_out = true;
+            break;
+        }
+    }
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!result.timed_out && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    return result;
+}
+
+TempDir::TempDir() {
+    std::string templ = std::filesystem::temp_directory_path().string() + "/tarvik-test-XXXXXX";
+    if (mkdtemp(templ.data())) path_ = templ;
+}
+
+TempDir::~TempDir() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    // Restore permissions a test may have taken away, so that everything can go.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             path_, std::filesystem::directory_options::skip_permission_denied, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_symlink()) chmod(it->path().c_str(), 0755);
+    }
+    chmod(path_.c_str(), 0755);
+    std::filesystem::remove_all(path_, ec);
+}
+
+bool write_wav(const std::string& path, const WavSpec& spec) {
+    SF_INFO info{};
+    info.samplerate = spec.sample_rate;
+    info.channels = spec.channels;
+    info.format = spec.format ? spec.format : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    const int64_t frames = static_cast<int64_t>(std::llround(spec.seconds * spec.sample_rate));
+    std::vector<float> block(4096 * static_cast<size_t>(spec.channels));
+    int64_t done = 0;
+    bool ok = true;
+    while (done < frames && ok) {
+        const int64_t n = std::min<int64_t>(4096, frames - done);
+        for (int64_t i = 0; i < n; ++i) {
+            const double t = static_cast<double>(done + i) / spec.sample_rate;
+            for (int c = 0; c < spec.channels; ++c) {
+                const double f0 = spec.frequency * (1.0 + 0.25 * c);
+                block[static_cast<size_t>(i * spec.channels + c)] =
+                    static_cast<float>(spec.amplitude * std::sin(2 * M_PI * f0 * t));
+            }
+        }
+        ok = sf_writef_float(f, block.data(), n) == n;
+        done += n;
+    }
+    return sf_close(f) == 0 && ok;
+}
+
+std::optional<AudioInfo> audio_info(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return std::nullopt;
+    sf_close(f);
+    return AudioInfo{info.samplerate, info.channels, info.frames};
+}
+
+std::vector<float> decode(const std::string& path, AudioInfo* out_info) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    std::vector<float> samples;
+    if (!f) return samples;
+    std::vector<float> block(4096 * static_cast<size_t>(info.channels));
+    sf_count_t n;
+    while ((n = sf_readf_float(f, block.data(), 4096)) > 0)
+        samples.insert(samples.end(), block.begin(), block.begin() + n * info.channels);
+    sf_close(f);
+    if (out_info) *out_info = AudioInfo{info.samplerate, info.channels, info.frames};
+    return samples;
+}
+
+std::optional<Mp3Facts> mp3_facts(const std::string& path) {
+    const std::string data = read_file(path);
+    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
+    size_t pos = 0;
+    if (data.size() >= 10 && data.compare(0, 3, "ID3") == 0)
+        pos = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+    static const int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    static const int kBitsV1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kBitsV2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    Mp3Facts facts;
+    while (pos + 4 <= data.size()) {
+        if (b[pos] != 0xFF || (b[pos + 1] & 0xE0) != 0xE0) break;
+        const int ver_bits = (b[pos + 1] >> 3) & 3, layer = (b[pos + 1] >> 1) & 3;
+        const int br_index = b[pos + 2] >> 4, sr_index = (b[pos + 2] >> 2) & 3;
+        const int padding = (b[pos + 2] >> 1) & 1, mode = b[pos + 3] >> 6;
+        if (ver_bits == 1 || layer != 1 || sr_index == 3 || br_index == 0 || br_index == 15) break;
+        const int version = ver_bits == 3 ? 1 : ver_bits == 2 ? 2 : 25;
+        const int row = version == 1 ? 0 : version == 2 ? 1 : 2;
+        const int rate = kRates[row][sr_index];
+        const int kbps = version == 1 ? kBitsV1[br_index] : kBitsV2[br_index];
+        const size_t length =
+            static_cast<size_t>((version == 1 ? 144000 : 72000) * kbps / rate + padding);
+        if (facts.frames == 0) {
+            facts.mpeg_version = version;
+            facts.sample_rate = rate;
+            facts.channel_mode = mode == 3 ? 3 : mode == 2 ? 2 : mode == 1 ? 1 : 0;
+            const std::string first = data.substr(pos, std::min(length, data.size() - pos));
+            if (first.find("Xing") != std::string::npos) facts.tag = "Xing";
+            if (first.find("Info") != std::string::npos) facts.tag = "Info";
+        }
+        facts.bit_rates.push_back(kbps);
+        ++facts.frames;
+        pos += length;
+    }
+    if (facts.frames == 0) return std::nullopt;
+    return facts;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool write_file(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    return static_cast<bool>(out);
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+int64_t file_size(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+std::vector<std::string> list_dir(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (const dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int count_occurrences(const std::string& text, const std::string& needle) {
+    int count = 0;
+    for (size_t pos = text.find(needle); pos != std::string::npos;
+         pos = text.find(needle, pos + needle.size()))
+        ++count;
+    return count;
+}
+
+} // namespace tarvik::test

@@ -1,0 +1,93 @@
+// Helpers for tests: running the built programs, temporary folders, generated audio and
+// decoding what the programs produced.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik::test {
+
+// Directory of the built programs (tarvik, lame_enc.so, lipsync, tarvik-gui).
+std::string bin_dir();
+std::string bin(const std::string& name);
+
+struct RunResult {
+    int exit_status = -1; // -1 when killed by a signal or the time limit
+    std::string out;      // standard output
+    std::string err;      // standard error
+    bool timed_out = false;
+};
+
+struct RunOptions {
+    std::string cwd;                                 // working directory ("" = unchanged)
+    std::map<std::string, std::string> env;          // variables set (empty value: unset)
+    std::string stdin_text;                          // fed to standard input
+    double timeout_seconds = 120;
+};
+
+// Runs a program with an argument vector (no shell) and collects its output.
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const RunOptions& options = {});
+
+// A fresh directory under the system's temporary directory, removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct WavSpec {
+    int sample_rate = 44100;
+    int channels = 1;
+    double seconds = 1.0;
+    int format = 0;        // libsndfile format; 0 = WAV 16-bit PCM
+    double frequency = 440; // sine frequency (0: silence)
+    double amplitude = 0.5;
+};
+
+// Writes a sine WAV with libsndfile; returns false on failure.
+bool write_wav(const std::string& path, const WavSpec& spec);
+
+struct AudioInfo {
+    int sample_rate = 0;
+    int channels = 0;
+    int64_t frames = 0;
+};
+
+// Opens any file libsndfile reads (WAV, MP3, Ogg) and reports its properties.
+std::optional<AudioInfo> audio_info(const std::string& path);
+// Decodes a file to interleaved floats.
+std::vector<float> decode(const std::string& path, AudioInfo* info = nullptr);
+
+struct Mp3Facts {
+    int frames = 0;               // MPEG audio frames
+    int mpeg_version = 0;         // 1, 2 or 25 (for 2.5)
+    int sample_rate = 0;
+    int channel_mode = -1;        // 0 stereo, 1 joint, 2 dual, 3 mono
+    std::vector<int> bit_rates;   // kbps of every frame (the tag frame included)
+    std::string tag;              // "Xing", "Info" or "" from the first frame
+};
+
+// Walks the MPEG frame headers of an MP3 file.
+std::optional<Mp3Facts> mp3_facts(const std::string& path);
+
+std::string read_file(const std::string& path);
+bool write_file(const std::string& path, const std::string& content);
+bool exists(const std::string& path);
+int64_t file_size(const std::string& path);
+// Names in a directory, sorted.
+std::vector<std::string> list_dir(const std::string& path);
+// Number of lines of text that contain `needle`.
+int count_occurrences(const std::string& text, const std::string& needle);
+
+} // namespace tarvik::test
