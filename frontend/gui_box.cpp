@@ -1,0 +1,45 @@
+#include "frontend/gui_box.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace tarvik::gui {
+
+namespace {
+// The console stand-in: the platform box has no buttons, so a question is taken as Yes.
+class ConsoleBoxes final : public MessageBoxes {
+public:
+    BoxAnswer Show(const BoxRequest& r) override {
+        platform::show_box(r.icon, r.caption, r.text);
+        return r.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+    }
+};
+
+ConsoleBoxes console_boxes;
+MessageBoxes* current = nullptr;
+} // namespace
+
+void SetMessageBoxes(MessageBoxes* boxes) { current = boxes; }
+
+MessageBoxes& CurrentMessageBoxes() { return current ? *current : console_boxes; }
+
+void show_gui_error(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string message;
+    if (needed > 0) {
+        message.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(message.data(), message.size(), fmt, args);
+        message.resize(static_cast<size_t>(needed));
+    }
+    va_end(args);
+    CurrentMessageBoxes().Show(
+        {BoxIcon::Error, kGuiCaption, "************ ERROR ************\n" + message + "\n",
+         BoxButtons::Ok, false});
+}
+
+} // namespace tarvik::gui

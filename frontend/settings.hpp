@@ -1,0 +1,97 @@
+// The front end's settings: the record the dialog edits, where its file lives, how each key
+// is read back and checked, and how the file is written.
+#pragma once
+
+#include "frontend/token_parser.hpp"
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace tarvik::gui {
+
+inline constexpr const char* kSettingsFileName = "tarvik-gui.ini";
+inline constexpr const char* kEncoderFileName = "tarvik";
+
+// The user's choices. Exactly one quality flag is set at any time; customBitrate and
+// resetOnExit are never stored in the file.
+struct GuiSettings {
+    int32_t lowBitrate = 56;
+    int32_t defaultBitrate = 128;
+    int32_t highBitrate = 256;
+    std::string inputFolder;  // empty: none chosen
+    std::string outputFolder; // empty: none chosen
+    bool generateVlp = false;
+    bool deleteWavs = false;
+    bool useVbr = false;
+    int32_t vbrValue = -1; // 0 to 9; -1 whenever useVbr is false
+    bool qualityLow = false;
+    bool qualityDefault = true;
+    bool qualityHigh = false;
+    bool qualityCustom = false;
+    int32_t customBitrate = -1; // -1: none typed, or not a valid bit rate
+    bool silentMode = false;
+    bool noClick = false;
+    bool resetOnExit = false;
+
+    bool operator==(const GuiSettings&) const = default;
+};
+
+// Full paths of the settings file and of the encoder's executable.
+struct AppPaths {
+    std::string settingsPath;
+    std::string encoderPath;
+};
+
+void SetDefaultSettings(GuiSettings& s);
+
+// One of the 18 MPEG-1 and MPEG-2/2.5 Layer III bit rates in kbps (144 yes, 176 no).
+bool IsValidBitrate(int32_t kbps);
+
+// Where the settings file lives for a front end installed in `exeDir`: beside the
+// executable when that directory is writable, otherwise $XDG_CONFIG_HOME/tarvik/ (by
+// default ~/.config/tarvik/).
+std::string SettingsPathFor(const std::string& exeDir);
+// Fills paths.settingsPath for the running executable (or for `exeDir` when given); true
+// when that file exists.
+bool MakeSettingsPath(AppPaths& paths);
+bool MakeSettingsPath(AppPaths& paths, const std::string& exeDir);
+
+// `folder` + '/' (unless it ends in one) + "tarvik".
+std::string EncoderPathIn(const std::string& folder);
+// True when `path` is an executable regular file.
+bool IsEncoderAt(const std::string& path);
+// Reads "$tarvik folder:" from the settings file into paths.encoderPath (left as it was
+// when the key is missing); true when the encoder is there.
+bool LocateEncoder(AppPaths& paths);
+
+// Input folder test: at least one entry of the folder matches "*.wav" (any letter case).
+bool FolderHasWavs(const std::string& folder);
+// Output folder test: the folder still exists.
+bool FolderExists(const std::string& folder);
+
+// Whether a folder name survives a write and a read of the settings file unchanged. Names
+// holding ';' (a comment), a line break, the byte 0x80 (the end marker), "#eof" or "#Eof"
+// (the end of the text), blanks at either end (trimmed when read) or more than 256
+// characters (the longest value read) cannot: such a folder is refused when chosen and
+// written as "none" should one reach the record.
+bool FolderStorable(const std::string& folder);
+
+// The read groups: each puts its fields to their start values, then reads its keys (each
+// searched from the top of the text) and replaces missing or unaccepted values by defaults.
+void ReadFolderSettings(TokenParser& p, GuiSettings& s);
+void ReadQualitySettings(TokenParser& p, GuiSettings& s);
+void ReadOptionSettings(TokenParser& p, GuiSettings& s);
+void ReadSilentMode(TokenParser& p, GuiSettings& s);
+void ReadNoClick(TokenParser& p, GuiSettings& s);
+// All five groups in the dialog's order, then resetOnExit = false.
+void ReadAllSettings(TokenParser& p, GuiSettings& s);
+
+// The file's whole text: the header line with `now`, then the 55-line template.
+std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std::tm& now);
+// Writes the file at paths.settingsPath through a temporary file renamed into place, so
+// the previous file survives a failed write. False when it could not be written; the
+// front end reports nothing.
+bool WriteSettings(const GuiSettings& s, const AppPaths& paths);
+
+} // namespace tarvik::gui
