@@ -1,17 +1,170 @@
+// The single-shot runs: an MP3 of N seconds of silence, or one WAV file to MP3.
+#include "encoder/command_line.hpp"
+#include "encoder/encoding.hpp"
+#include "encoder/lipsync_call.hpp"
 #include "encoder/modes.hpp"
+#include "encoder/output_dir.hpp"
+#include "encoder/wav_inspect.hpp"
 
+#include "common/files.hpp"
+#include "common/messages.hpp"
+#include "common/paths.hpp"
+#include "common/text.hpp"
+#include "platform/dir_search.hpp"
+#include "platform/system.hpp"
+
+#include <climits>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvik {
 
-int run_silence(Context&, const std::vector<std::string>&) {
-    std::printf("Silence generation is not available yet.\n");
-    return kExitFailure;
+namespace {
+
+const char* const kVlpFailure =
+    "Cannot generate a VLP file for \"%s\"\nMake sure Ritual's Lipsync tool stands in the same "
+    "directory as tarvik";
+
+// The output directory step shared by both runs: the quote check, the directories made,
+// and the MP3's full path. nullopt when the run must end.
+std::optional<std::string> output_path(const std::vector<std::string>& positionals,
+                                       const std::string& default_dir, const std::string& name) {
+    if (positionals.size() < 2) return join_path(default_dir, name);
+    if (!output_dir_acceptable(positionals[1], 693)) return std::nullopt;
+    std::string dir = positionals[1];
+    if (make_dir_path(dir, true) > 0) std::printf("\nDirectory created: \"%s\"\n", dir.c_str());
+    return join_path(dir, name);
 }
 
-int run_single_file(Context&, const std::vector<std::string>&) {
-    std::printf("Single-file encoding is not available yet.\n");
-    return kExitFailure;
+void print_start(const Context& ctx, const std::string& mp3_path, long long silence_seconds) {
+    print_defaults(ctx);
+    std::printf("\n[---> starting process <---]\n");
+    if (silence_seconds == 1)
+        std::printf("Silence time = 1 second\n");
+    else if (silence_seconds > 1)
+        std::printf("Silence time = %lld seconds\n", silence_seconds);
+    std::printf("Output file = \"%s\"\n", mp3_path.c_str());
+    make_parent_dir(mp3_path);
+}
+
+EncodeOptions encode_options(const RunSettings& s) {
+    EncodeOptions o;
+    o.show_bar = s.show_bar;
+    o.no_click = s.no_click;
+    return o;
+}
+
+// The input WAV's path from the argument: relative names are taken in the working directory,
+// and a name without ".wav" gets it in place of its extension. When no file has exactly that
+// name, one that differs only in letter case is taken.
+std::string input_wav_path(const Context& ctx, const std::string& arg) {
+    std::string path = (!arg.empty() && (arg[0] == '/' || arg[0] == '.')) ? arg : join_path(ctx.current_dir, arg);
+    const std::string dir = dir_part(path, true).value_or("");
+    std::string name = file_part(path).value_or("");
+    if (to_lower_ascii(name).find(".wav") == std::string::npos)
+        name = strip_extension(name).value_or(name) + ".wav";
+    path = dir + name;
+    if (access(path.c_str(), F_OK) != 0) {
+        const auto matches = platform::find_entries(dir + "*");
+        for (const auto& e : matches)
+            if (iequals(e.name, name)) return dir + e.name;
+    }
+    return path;
+}
+
+} // namespace
+
+int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
+    const long long parsed = parse_leading_int(positionals[0]);
+    if (parsed <= 0) {
+        show_error(kUnit, 590, "Silence time is null!");
+        return kExitFailure;
+    }
+    const long long seconds = parsed > INT_MAX ? INT_MAX : parsed;
+    const auto mp3_path = output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));
+    if (!mp3_path) return kExitFailure;
+    print_start(ctx, *mp3_path, seconds);
+
+    RunSettings& s = ctx.settings;
+    BE_CONFIG config = build_config(s);
+    probe_wav({}, config, s, false);
+    adjust_config(config, s);
+
+    // The temporary WAV goes beside the program, or to the temporary directory when the
+    // program's directory is not writable (an installed program).
+    const std::string temp_dir = platform::directory_writable(ctx.program_dir) ? ctx.program_dir
+                                                                               : platform::temp_directory();
+    ConsoleOut out;
+    const auto wav_path = generate_wave(config, seconds, temp_dir, out);
+    if (!wav_path) return kExitFailure;
+
+    int status = kExitSuccess;
+    if (!encode_mp3(config, *wav_path, *mp3_path, encode_options(s), out)) {
+        show_error(kUnit, 788, format_text("There was a problem for encoding \"%s\"", mp3_path->c_str()));
+        status = kExitFailure;
+    } else if (ctx.flags.lips) {
+        const VlpRequest request{ctx.program_dir, *wav_path, *mp3_path, true, static_cast<double>(seconds), false};
+        if (!generate_vlp(request, out)) show_error(kUnit, 761, format_text(kVlpFailure, mp3_path->c_str()));
+    }
+    ::unlink(wav_path->c_str());
+    return status;
+}
+
+int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
+    const std::string wav_path = input_wav_path(ctx, positionals[0]);
+    const int fd = ::open(wav_path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    const bool readable = fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    if (fd >= 0) ::close(fd);
+    if (!readable) {
+        show_error(kUnit, 661, format_text("main() failed on fopen(). Cannot open \"%s\".", wav_path.c_str()));
+        return kExitFailure;
+    }
+    if (st.st_size == 0) {
+        show_error(kUnit, 675, "Input file size is null!");
+        return kExitFailure;
+    }
+    if (st.st_size < 10000) {
+        show_error(kUnit, 680,
+                   "Input file size < 10kb. Increase its sampling frequency if you can, so its size "
+                   "will increase as well.");
+        return kExitFailure;
+    }
+    const std::string name = file_part(wav_path).value_or(wav_path);
+    const std::string stem = strip_extension(name).value_or(name);
+    const auto mp3_path = output_path(positionals, dir_part(wav_path).value_or("."), stem + ".mp3");
+    if (!mp3_path) return kExitFailure;
+    print_start(ctx, *mp3_path, 0);
+
+    RunSettings& s = ctx.settings;
+    BE_CONFIG config = build_config(s);
+    if (!probe_wav(wav_path, config, s, true))
+        show_error(kUnit, 747, format_text("Cannot open \"%s\"", wav_path.c_str()));
+    adjust_config(config, s);
+    if (!get_wav_specs(wav_path, config, s)) {
+        show_error(kUnit, 790,
+                   format_text("There was a problem for retrieving some specs about \"%s\"", wav_path.c_str()));
+        return kExitFailure;
+    }
+    ConsoleOut out;
+    if (!encode_mp3(config, wav_path, *mp3_path, encode_options(s), out)) {
+        show_error(kUnit, 788, format_text("There was a problem for encoding \"%s\"", wav_path.c_str()));
+        return kExitFailure;
+    }
+    if (ctx.flags.lips) {
+        const VlpRequest request{ctx.program_dir, wav_path, *mp3_path, false, audio_seconds(wav_path), false};
+        if (!generate_vlp(request, out)) show_error(kUnit, 777, format_text(kVlpFailure, mp3_path->c_str()));
+    }
+    if (ctx.flags.delete_wav) {
+        // Never the MP3 itself, should both names lead to one file.
+        if (same_file(wav_path, *mp3_path) || ::unlink(wav_path.c_str()) != 0)
+            show_error(kUnit, 784, format_text("Cannot delete \"%s\"", wav_path.c_str()));
+        else
+            std::printf("Input file deleted: \"%s\"\n", wav_path.c_str());
+    }
+    return kExitSuccess;
 }
 
 } // namespace tarvik

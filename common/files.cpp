@@ -1,0 +1,128 @@
+#include "common/files.hpp"
+
+#include "common/paths.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarvik {
+
+namespace {
+mode_t creation_mode() {
+    // The mode a plain fopen would give: 0666 less the process's umask (read once).
+    static const mode_t mode = [] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
+}
+
+void sync_directory_of(const std::string& path) {
+    const std::string dir = dir_part(path).value_or(".");
+    const int fd = ::open(dir.empty() ? "/" : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+} // namespace
+
+AtomicFile::AtomicFile(std::string destination) : destination_(std::move(destination)) {}
+
+AtomicFile::~AtomicFile() { abandon(); }
+
+bool AtomicFile::open() {
+    const std::string dir = dir_part(destination_).value_or(".");
+    const std::string name = file_part(destination_).value_or("out");
+    std::string templ = join_path(dir.empty() ? "/" : dir, "." + name + ".tmp-XXXXXX");
+    const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    ::fchmod(fd, creation_mode());
+    file_ = ::fdopen(fd, "wb");
+    if (!file_) {
+        ::close(fd);
+        ::unlink(templ.c_str());
+        return false;
+    }
+    temp_path_ = templ;
+    return true;
+}
+
+bool AtomicFile::close() {
+    if (!file_) return !write_error_;
+    const bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!ok || !closed) write_error_ = true;
+    return !write_error_;
+}
+
+bool AtomicFile::commit() {
+    if (temp_path_.empty()) return false;
+    if (!close() || !sync_file(temp_path_) || ::rename(temp_path_.c_str(), destination_.c_str()) != 0) {
+        abandon();
+        return false;
+    }
+    temp_path_.clear();
+    sync_directory_of(destination_);
+    return true;
+}
+
+void AtomicFile::abandon() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temp_path_.empty()) {
+        ::unlink(temp_path_.c_str());
+        temp_path_.clear();
+    }
+}
+
+bool sync_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    return (::close(fd) == 0) && ok;
+}
+
+bool move_file(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    if (errno != EXDEV) return false;
+    // Another file system: copy beside the destination, then rename into place.
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    AtomicFile out(to);
+    bool ok = out.open();
+    std::vector<char> buf(1 << 16);
+    while (ok) {
+        const ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = std::fwrite(buf.data(), 1, static_cast<size_t>(n), out.stream()) == static_cast<size_t>(n);
+    }
+    ::close(in);
+    ok = ok && out.commit();
+    return ok && ::unlink(from.c_str()) == 0;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+long long file_size_of(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+} // namespace tarvik

@@ -1,0 +1,50 @@
+// File operations that never leave a half-written file under its final name.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace tarvik {
+
+// A file written under a temporary name beside its destination and renamed into place
+// only by commit(). Destroying it without a commit removes the temporary file.
+class AtomicFile {
+public:
+    explicit AtomicFile(std::string destination);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Creates the temporary file; false when the directory cannot take it.
+    bool open();
+    std::FILE* stream() { return file_; }
+    const std::string& temp_path() const { return temp_path_; }
+    const std::string& destination() const { return destination_; }
+    // Flushes and closes the stream (the temporary file stays). False on any write error.
+    bool close();
+    // Closes if needed, syncs to disk, renames over the destination and syncs the
+    // directory. False (and the temporary file removed) on any failure.
+    bool commit();
+    // Removes the temporary file.
+    void abandon();
+
+private:
+    std::string destination_;
+    std::string temp_path_;
+    std::FILE* file_ = nullptr;
+    bool write_error_ = false;
+};
+
+// Moves a file, replacing the destination; copies then removes across file systems.
+bool move_file(const std::string& from, const std::string& to);
+
+// True when both paths name the same existing file (hard links and symlinks included).
+bool same_file(const std::string& a, const std::string& b);
+
+// Size of a file in bytes, or -1 when it cannot be read.
+long long file_size_of(const std::string& path);
+
+// Syncs a file's contents to disk; false on failure.
+bool sync_file(const std::string& path);
+
+} // namespace tarvik
