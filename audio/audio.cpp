@@ -1,7 +1,417 @@
 #include "audio/audio.hpp"
 
+#include "audio/mix.hpp"
+#include "audio/ring.hpp"
+
+#include <SDL2/SDL.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sndfile.h>
+#include <thread>
+#include <vector>
+
 namespace tarvik::audio {
 
-uint32_t get_version() { return (0u << 16) | 1u; }
+namespace {
+
+constexpr Uint16 kDeviceFrames = 1024;  // frames per output block (23 ms at 44100 Hz)
+constexpr size_t kRingFrames = 32768;   // decoded ahead: about 0.74 s at 44100 Hz
+constexpr sf_count_t kDecodeFrames = 4096;
+constexpr size_t kConvertFrames = 8192; // output frames taken from the rate converter at once
+constexpr auto kDecoderWait = std::chrono::milliseconds(10);
+
+using Clock = std::chrono::steady_clock;
+
+struct Stream {
+    Handle handle = 0;
+    SNDFILE* file = nullptr;
+    int channels = 0;
+    int rate = 0;
+    uint32_t device_rate = 0;
+    int64_t reported_frames = 0;          // from the file's header
+    SDL_AudioStream* converter = nullptr; // only when the rate or channel layout differs
+    SpscRing<StereoFrame> ring{kRingFrames};
+    std::thread decoder;
+
+    // Shared with the decoder thread and the audio thread.
+    std::atomic<bool> quit{false};
+    std::atomic<bool> playing{false};
+    std::atomic<int64_t> decoded_frames{0}; // source frames decoded so far
+    std::atomic<bool> decoded_all{false};   // every output frame is in the ring
+    std::atomic<uint64_t> consumed{0};      // output frames handed to the device
+    std::atomic<bool> finished{false};      // played to its end
+    std::atomic<uint32_t> level{0};
+    std::atomic<uint64_t> slide{pack_slide(Slide{})};
+
+    uint64_t block() const { return static_cast<uint64_t>(channels) * 2; }
+};
+
+struct Device {
+    SDL_AudioDeviceID id = 0;
+    uint32_t rate = 0;
+    Clock::time_point epoch = Clock::now();
+    std::atomic<Stream*> stream{nullptr}; // what the audio thread plays
+    float last_master = 1.0f;             // audio thread only
+};
+
+std::atomic<int> g_volume{100};
+std::unique_ptr<Device> g_device;
+std::unique_ptr<Stream> g_stream;
+Handle g_next_handle = 1;
+int g_error = kOk;
+
+bool fail(int code) {
+    g_error = code;
+    return false;
+}
+
+double now_ms(const Device& d) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - d.epoch).count();
+}
+
+Stream* find(Handle h) {
+    if (!g_device) {
+        g_error = kErrorInit;
+        return nullptr;
+    }
+    if (h == 0 || !g_stream || g_stream->handle != h) {
+        g_error = kErrorHandle;
+        return nullptr;
+    }
+    return g_stream.get();
+}
+
+// The SDL audio callback: takes decoded frames from the ring, applies the gains and
+// measures the block. No locks, no allocation, no waiting.
+void SDLCALL render(void* user, Uint8* out, int bytes) {
+    auto* device = static_cast<Device*>(user);
+    const size_t count = static_cast<size_t>(bytes) / sizeof(StereoFrame);
+    auto* frames = reinterpret_cast<StereoFrame*>(out);
+    const float master = static_cast<float>(g_volume.load(std::memory_order_relaxed)) / 100.0f;
+    const float master_before = device->last_master;
+    device->last_master = master;
+
+    Stream* s = device->stream.load(std::memory_order_acquire);
+    if (!s || !s->playing.load(std::memory_order_acquire) ||
+        s->finished.load(std::memory_order_relaxed)) {
+        std::memset(out, 0, static_cast<size_t>(bytes));
+        if (s) s->level.store(0, std::memory_order_relaxed);
+        return;
+    }
+    const double start = now_ms(*device);
+    const double end = start + static_cast<double>(count) * 1000.0 / device->rate;
+    const Slide slide = unpack_slide(s->slide.load(std::memory_order_acquire));
+    if (slide_stopped_at(slide, start)) {
+        std::memset(out, 0, static_cast<size_t>(bytes));
+        s->level.store(0, std::memory_order_relaxed);
+        return;
+    }
+    // Read "all decoded" before the ring: an empty ring then really is the end.
+    const bool all_decoded = s->decoded_all.load(std::memory_order_acquire);
+    const size_t got = s->ring.read(frames, count);
+    if (got < count) std::memset(frames + got, 0, (count - got) * sizeof(StereoFrame));
+    s->consumed.store(s->consumed.load(std::memory_order_relaxed) + got,
+                      std::memory_order_release);
+    if (got < count && all_decoded && s->ring.size() == 0)
+        s->finished.store(true, std::memory_order_release);
+
+    const float gain_start =
+        master_before * static_cast<float>(slide_volume_at(slide, start) / 100.0);
+    const float gain_end = master * static_cast<float>(slide_volume_at(slide, end) / 100.0);
+    s->level.store(apply_gain(frames, count, gain_start, gain_end), std::memory_order_relaxed);
+}
+
+// Decoder thread helpers. push_all waits (sleeping) for room in the ring.
+void push_all(Stream& s, const StereoFrame* frames, size_t count) {
+    while (count > 0 && !s.quit.load(std::memory_order_relaxed)) {
+        const size_t n = s.ring.write(frames, count);
+        frames += n;
+        count -= n;
+        if (count > 0) std::this_thread::sleep_for(kDecoderWait);
+    }
+}
+
+void drain_converter(Stream& s, std::vector<StereoFrame>& out) {
+    for (;;) {
+        const int got = SDL_AudioStreamGet(s.converter, out.data(),
+                                           static_cast<int>(out.size() * sizeof(StereoFrame)));
+        if (got <= 0) return;
+        push_all(s, out.data(), static_cast<size_t>(got) / sizeof(StereoFrame));
+    }
+}
+
+void decode(Stream* s) {
+    std::vector<int16_t> in(static_cast<size_t>(kDecodeFrames) * static_cast<size_t>(s->channels));
+    std::vector<StereoFrame> stereo(static_cast<size_t>(kDecodeFrames));
+    std::vector<StereoFrame> converted(kConvertFrames);
+    while (!s->quit.load(std::memory_order_relaxed)) {
+        const sf_count_t n = sf_readf_short(s->file, in.data(), kDecodeFrames);
+        if (n <= 0) break;
+        s->decoded_frames.fetch_add(n, std::memory_order_release);
+        const auto frames = static_cast<size_t>(n);
+        if (s->channels <= 2) {
+            // Mono and stereo are laid out as stereo here: exact, and the converter (if
+            // any) then only changes the rate.
+            for (size_t i = 0; i < frames; ++i) {
+                if (s->channels == 1)
+                    stereo[i] = {in[i], in[i]};
+                else
+                    stereo[i] = {in[2 * i], in[2 * i + 1]};
+            }
+            if (!s->converter) {
+                push_all(*s, stereo.data(), frames);
+                continue;
+            }
+            SDL_AudioStreamPut(s->converter, stereo.data(),
+                               static_cast<int>(frames * sizeof(StereoFrame)));
+        } else {
+            SDL_AudioStreamPut(s->converter, in.data(),
+                               static_cast<int>(frames * static_cast<size_t>(s->channels) * 2));
+        }
+        drain_converter(*s, converted);
+    }
+    if (s->converter && !s->quit.load(std::memory_order_relaxed)) {
+        SDL_AudioStreamFlush(s->converter);
+        drain_converter(*s, converted);
+    }
+    s->decoded_all.store(true, std::memory_order_release);
+}
+
+void destroy(std::unique_ptr<Stream>& s) {
+    if (!s) return;
+    s->quit.store(true, std::memory_order_relaxed);
+    if (g_device && g_device->stream.load(std::memory_order_relaxed) == s.get()) {
+        g_device->stream.store(nullptr, std::memory_order_release);
+        // SDL holds the device lock while the callback runs: once we get it, the audio
+        // thread is done with the stream.
+        SDL_LockAudioDevice(g_device->id);
+        SDL_UnlockAudioDevice(g_device->id);
+    }
+    if (s->decoder.joinable()) s->decoder.join();
+    if (s->converter) SDL_FreeAudioStream(s->converter);
+    if (s->file) sf_close(s->file);
+    s.reset();
+}
+
+} // namespace
+
+uint32_t get_version() {
+    SDL_version v;
+    SDL_GetVersion(&v);
+    return uint32_t{v.major} | (uint32_t{v.minor} << 16);
+}
+
+bool version_compatible() {
+    SDL_version v;
+    SDL_GetVersion(&v);
+    return v.major == SDL_MAJOR_VERSION && v.minor >= SDL_MINOR_VERSION;
+}
+
+int error_code() { return g_error; }
+
+bool init(int device, uint32_t rate) {
+    if (g_device) return fail(kErrorAlready);
+    if (rate == 0 || rate > 384000) return fail(kErrorIllParam);
+    if (device < kDefaultDevice) return fail(kErrorDevice);
+    // The program handles its own signals; SDL must not turn Ctrl-C into an event.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return fail(kErrorDriver);
+    const auto give_up = [](int code) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return fail(code);
+    };
+    // The dummy driver only swallows the sound: for a player that is no output at all.
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (!driver || std::strcmp(driver, "dummy") == 0) return give_up(kErrorDriver);
+    const char* name = nullptr;
+    if (device != kDefaultDevice) {
+        if (device >= SDL_GetNumAudioDevices(0)) return give_up(kErrorDevice);
+        name = SDL_GetAudioDeviceName(device, 0);
+    }
+
+    auto d = std::make_unique<Device>();
+    d->rate = rate;
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(rate);
+    want.format = AUDIO_S16SYS;
+    want.channels = 2;
+    want.samples = kDeviceFrames;
+    want.callback = render;
+    want.userdata = d.get();
+    SDL_AudioSpec have{};
+    // No changes allowed: SDL converts to whatever the hardware wants behind the scenes.
+    d->id = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    if (d->id == 0) return give_up(kErrorDriver);
+    g_device = std::move(d);
+    g_error = kOk;
+    return true;
+}
+
+bool free() {
+    if (!g_device) return fail(kErrorInit);
+    destroy(g_stream);
+    SDL_CloseAudioDevice(g_device->id);
+    g_device.reset();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    g_error = kOk;
+    return true;
+}
+
+int get_volume() { return g_volume.load(std::memory_order_relaxed); }
+
+bool set_volume(int volume) {
+    if (volume < 0 || volume > 100) return fail(kErrorIllParam);
+    g_volume.store(volume, std::memory_order_relaxed);
+    g_error = kOk;
+    return true;
+}
+
+bool start() {
+    if (!g_device) return fail(kErrorInit);
+    SDL_PauseAudioDevice(g_device->id, 0);
+    g_error = kOk;
+    return true;
+}
+
+bool pause() {
+    if (!g_device) return fail(kErrorInit);
+    SDL_PauseAudioDevice(g_device->id, 1);
+    g_error = kOk;
+    return true;
+}
+
+Handle stream_create_file(const std::string& path) {
+    if (!g_device) return fail(kErrorInit), 0;
+    if (g_stream) return fail(kErrorAlready), 0;
+    // Tell "cannot open" from "cannot read this format".
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb"))
+        std::fclose(probe);
+    else
+        return fail(kErrorFileOpen), 0;
+
+    auto s = std::make_unique<Stream>();
+    SF_INFO info{};
+    s->file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!s->file) return fail(kErrorFileForm), 0;
+    if (info.channels < 1 || info.samplerate < 1) {
+        sf_close(s->file);
+        return fail(kErrorFileForm), 0;
+    }
+    // Floating-point sources (MP3, Ogg) may overshoot full scale: clip instead of wrapping.
+    sf_command(s->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    s->channels = info.channels;
+    s->rate = info.samplerate;
+    s->device_rate = g_device->rate;
+    s->reported_frames = info.frames == SF_COUNT_MAX ? 0 : std::max<sf_count_t>(info.frames, 0);
+    if (s->channels > 2 || static_cast<uint32_t>(s->rate) != s->device_rate) {
+        // Mono and stereo reach the converter as stereo (see decode()).
+        const int in_channels = s->channels > 2 ? s->channels : 2;
+        if (in_channels <= 255)
+            s->converter = SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(in_channels),
+                                              s->rate, AUDIO_S16SYS, 2,
+                                              static_cast<int>(s->device_rate));
+        if (!s->converter) {
+            sf_close(s->file);
+            return fail(kErrorFormat), 0;
+        }
+    }
+    s->handle = g_next_handle++;
+    if (g_next_handle == 0) g_next_handle = 1;
+    try {
+        s->decoder = std::thread(decode, s.get());
+    } catch (...) {
+        if (s->converter) SDL_FreeAudioStream(s->converter);
+        sf_close(s->file);
+        return fail(kErrorMemory), 0;
+    }
+    g_stream = std::move(s);
+    g_error = kOk;
+    return g_stream->handle;
+}
+
+bool stream_play(Handle h) {
+    Stream* s = find(h);
+    if (!s) return false;
+    s->playing.store(true, std::memory_order_release);
+    g_device->stream.store(s, std::memory_order_release);
+    g_error = kOk;
+    return true;
+}
+
+bool stream_free(Handle h) {
+    if (!find(h)) return false;
+    destroy(g_stream);
+    g_error = kOk;
+    return true;
+}
+
+uint64_t stream_get_length(Handle h) {
+    const Stream* s = find(h);
+    if (!s) return kBadPosition;
+    const int64_t decoded = s->decoded_frames.load(std::memory_order_acquire);
+    const bool all = s->decoded_all.load(std::memory_order_acquire);
+    const int64_t frames = all ? s->decoded_frames.load(std::memory_order_acquire)
+                               : std::max(s->reported_frames, decoded);
+    return static_cast<uint64_t>(frames) * s->block();
+}
+
+uint64_t channel_get_position(Handle h) {
+    const Stream* s = find(h);
+    if (!s) return kBadPosition;
+    if (s->finished.load(std::memory_order_acquire))
+        return static_cast<uint64_t>(s->decoded_frames.load(std::memory_order_acquire)) *
+               s->block();
+    const uint64_t out = s->consumed.load(std::memory_order_acquire);
+    uint64_t frames = out;
+    if (static_cast<uint32_t>(s->rate) != s->device_rate)
+        frames = static_cast<uint64_t>(static_cast<double>(out) * s->rate / s->device_rate);
+    const auto decoded = static_cast<uint64_t>(s->decoded_frames.load(std::memory_order_acquire));
+    return std::min(frames, decoded) * s->block();
+}
+
+double channel_bytes_to_seconds(Handle h, uint64_t bytes) {
+    const Stream* s = find(h);
+    if (!s) return -1.0;
+    return static_cast<double>(bytes / s->block()) / s->rate;
+}
+
+uint32_t channel_get_level(Handle h) {
+    const Stream* s = find(h);
+    if (!s) return kBadLevel;
+    return s->level.load(std::memory_order_relaxed);
+}
+
+bool channel_slide_attributes(Handle h, int rate, int volume, int pan, uint32_t time_ms) {
+    Stream* s = find(h);
+    if (!s) return false;
+    if ((rate != -1 && rate != 0) || pan != -101 || volume < -2 || volume > 100)
+        return fail(kErrorIllParam);
+    const double now = now_ms(*g_device);
+    const Slide current = unpack_slide(s->slide.load(std::memory_order_relaxed));
+    if (slide_stopped_at(current, now)) return fail(kErrorNotPlaying);
+    if (volume != -1) {
+        Slide next;
+        next.start_ms = static_cast<uint32_t>(now);
+        next.duration_ms = static_cast<uint16_t>(std::min<uint32_t>(time_ms, 0xFFFF));
+        next.from = static_cast<uint8_t>(std::lround(slide_volume_at(current, now)));
+        next.to = static_cast<uint8_t>(volume == -2 ? 0 : volume);
+        next.stop_at_end = volume == -2;
+        s->slide.store(pack_slide(next), std::memory_order_release);
+    }
+    g_error = kOk;
+    return true;
+}
+
+bool channel_is_sliding(Handle h) {
+    const Stream* s = find(h);
+    if (!s) return false;
+    return slide_running_at(unpack_slide(s->slide.load(std::memory_order_relaxed)),
+                            now_ms(*g_device));
+}
 
 } // namespace tarvik::audio

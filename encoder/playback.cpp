@@ -1,12 +1,239 @@
-#include "encoder/modes.hpp"
+#include "encoder/playback.hpp"
 
+#include "audio/audio.hpp"
+#include "common/messages.hpp"
+#include "common/paths.hpp"
+#include "common/text.hpp"
+#include "encoder/modes.hpp"
+#include "platform/console.hpp"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace tarvik {
 
-int play(Context&, const std::string&) {
-    std::printf("Playback is not available yet.\n");
-    return kExitFailure;
+namespace {
+
+// Cell thresholds in printed order. Left: from 93, each next two thirds of the previous;
+// right: from 1, each next grows by the previous less its half. Both bars grow outwards
+// from the middle gap on the same scale.
+constexpr std::array<uint32_t, 11> kLeftThresholds{93, 62, 41, 27, 18, 12, 8, 5, 3, 2, 1};
+constexpr std::array<uint32_t, 11> kRightThresholds{1, 2, 3, 5, 8, 12, 18, 27, 41, 62, 93};
+
+constexpr int kKeySpace = 0x20;
+
+bool readable_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    ::close(fd);
+    return ok;
+}
+
+// The path as stored when only the case of its file name differs; the path itself when it
+// exists as typed or nothing matches. The first match in name order wins.
+std::string stored_name(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) return path;
+    const auto dir = dir_part(path);
+    const std::string base = file_part(path).value_or("");
+    if (base.empty()) return path;
+    DIR* d = ::opendir(dir ? (dir->empty() ? "/" : dir->c_str()) : ".");
+    if (!d) return path;
+    std::optional<std::string> best;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string entry = e->d_name;
+        if (iequals(entry, base) && (!best || entry < *best)) best = entry;
+    }
+    ::closedir(d);
+    if (!best) return path;
+    return dir ? *dir + "/" + *best : *best;
+}
+
+void wait_while_sliding(audio::Handle stream) {
+    while (audio::channel_is_sliding(stream)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// What the status line shows; it is printed again only when this changes.
+struct Shown {
+    long long whole_seconds = -2; // -1: "n/a"
+    int volume = -1;
+    bool paused = false;
+    int left_cells = -1;
+    int right_cells = -1;
+    bool operator==(const Shown&) const = default;
+};
+
+void run_loop(audio::Handle stream, int initial_volume) {
+    platform::KeyReader keys;
+    int volume = initial_volume;
+    bool paused = false;
+    Shown last;
+    for (;;) {
+        int key = 0;
+        if (keys.key_pending()) key = keys.read_key();
+        if (key == platform::kKeyDown && volume != 0) audio::set_volume(--volume);
+        if (key == platform::kKeyUp && volume < 100) audio::set_volume(++volume);
+        if (key == kKeySpace) {
+            if (paused) {
+                paused = false;
+                audio::channel_slide_attributes(stream, -1, 100, -101, 1);
+                wait_while_sliding(stream);
+                audio::start();
+            } else {
+                paused = true;
+                audio::channel_slide_attributes(stream, -1, 0, -101, 1);
+                wait_while_sliding(stream);
+                audio::pause();
+            }
+        }
+        const uint64_t position = audio::channel_get_position(stream);
+        const auto seconds = static_cast<float>(audio::channel_bytes_to_seconds(stream, position));
+        const uint32_t level = audio::channel_get_level(stream);
+
+        const Shown now{seconds == 0.0f ? -1 : static_cast<long long>(seconds), volume, paused,
+                        paused ? 0 : meter_cells(level & 0xFFFF),
+                        paused ? 0 : meter_cells(level >> 16)};
+        if (!(now == last)) {
+            std::fputs(status_line(seconds, volume, paused, level).c_str(), stdout);
+            std::fflush(stdout);
+            last = now;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (key == platform::kKeyEscape ||
+            audio::channel_get_position(stream) == audio::stream_get_length(stream))
+            break;
+    }
+}
+
+} // namespace
+
+int meter_cells(uint32_t channel_level) {
+    return static_cast<int>(std::count_if(kRightThresholds.begin(), kRightThresholds.end(),
+                                          [&](uint32_t t) { return channel_level >= t; }));
+}
+
+std::string level_meter(uint32_t level) {
+    const uint32_t left = level & 0xFFFF, right = level >> 16;
+    std::string meter = "[";
+    for (const uint32_t t : kLeftThresholds) meter += left >= t ? '|' : '.';
+    meter += ' ';
+    for (const uint32_t t : kRightThresholds) meter += right >= t ? '|' : '.';
+    meter += ']';
+    return meter;
+}
+
+std::string status_line(double seconds, int volume, bool paused, uint32_t level) {
+    const std::string meter = paused ? std::string(kPauseBanner) : level_meter(level);
+    return format_text("Time elapsed: %s - Volume: %.3d%% - L %s R\r",
+                       format_duration(seconds).c_str(), volume, meter.c_str());
+}
+
+std::string name_without_extension(const std::string& name) {
+    // Only the file name's extension: a dot in a directory name ("./voice", "my.dir/voice")
+    // is no extension. A leading dot (".voice") is part of the name.
+    const size_t slash = name.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot <= start) return name;
+    return name.substr(0, dot);
+}
+
+std::optional<std::string> find_sound_file(const std::string& name) {
+    const std::string lower = to_lower_ascii(name);
+    for (const char* known : {"wav", "mp1", "mp2", "mp3", "ogg"})
+        if (lower.find(known) != std::string::npos) return stored_name(name);
+    const std::string stem = name_without_extension(name);
+    for (const char* ext : {".mp3", ".wav", ".ogg", ".mp2", ".mp1"}) {
+        const std::string candidate = stored_name(stem + ext);
+        if (readable_file(candidate)) return candidate;
+    }
+    return std::nullopt;
+}
+
+int play(Context&, const std::string& file) {
+    std::printf("\n[---> playing <---]\n");
+
+    const std::optional<std::string> found = find_sound_file(file);
+    if (!found) {
+        show_error(kUnit, 1669,
+                   format_text("File not found: \"%s\". Supported streams: WAV/MP3/MP2/MP1/OGG.",
+                               name_without_extension(file).c_str()));
+        return kExitFailure;
+    }
+    const std::string& name = *found;
+    if (::access(name.c_str(), F_OK) != 0) {
+        show_error(kUnit, 1685,
+                   format_text("play() failed on access(). This file is missing: \"%s\".",
+                               name.c_str()));
+        return kExitFailure;
+    }
+    if (!audio::version_compatible())
+        std::printf("WARNING! BASS version 1.8 was not loaded. play() is not guaranteed to work.\n");
+
+    if (!audio::init(audio::kDefaultDevice, 44100)) {
+        show_error(kUnit, 1702,
+                   format_text("play() failed on BASS_Init(). Error code: %d", audio::error_code()));
+        return kExitFailure;
+    }
+    const audio::Handle stream = audio::stream_create_file(name);
+    if (!stream) {
+        show_error(kUnit, 1709,
+                   format_text("play() failed on BASS_StreamCreateFile(). Error code: %d",
+                               audio::error_code()));
+        audio::free();
+        return kExitFailure;
+    }
+    const double duration =
+        audio::channel_bytes_to_seconds(stream, audio::stream_get_length(stream));
+    std::printf("Streaming file \"%s\" [duration: %s]\n", file_part(name).value_or("").c_str(),
+                format_duration(duration).c_str());
+
+    if (!audio::start()) {
+        show_error(kUnit, 1722,
+                   format_text("play() failed on BASS_Start(). Error code: %d", audio::error_code()));
+        audio::stream_free(stream);
+        audio::free();
+        return kExitFailure;
+    }
+    if (!audio::stream_play(stream)) {
+        show_error(kUnit, 1730,
+                   format_text("play() failed on BASS_StreamPlay(). Error code: %d",
+                               audio::error_code()));
+        audio::stream_free(stream);
+        audio::free();
+        return kExitFailure;
+    }
+    std::printf("\n---- Interactive keys ----\n"
+                "| SPACE:               pause/unpause the stream\n"
+                "| ESCAPE:              stop the stream\n"
+                "| UP ARROW/DOWN ARROW: adjust the \"WAVE\" volume\n\n");
+    std::fflush(stdout);
+
+    const int initial_volume = audio::get_volume();
+    run_loop(stream, initial_volume);
+
+    std::printf("Stopped.                                                                   \r\n");
+    std::fflush(stdout);
+    // Fade out: back to the stream's own rate, then the volume down to silence and stop.
+    audio::channel_slide_attributes(stream, 0, -1, -101, 700);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    audio::channel_slide_attributes(stream, -1, -2, -101, 500);
+    wait_while_sliding(stream);
+
+    audio::set_volume(initial_volume);
+    audio::stream_free(stream);
+    audio::free();
+    return kExitSuccess;
 }
 
 } // namespace tarvik
