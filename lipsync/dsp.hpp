@@ -1,0 +1,103 @@
+// Signal-processing building blocks of the analysis: filters, a down-sampler, linear
+// prediction and formant estimation. None of them allocates after construction.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace tarvik::lipsync {
+
+// Second-order IIR section (direct form I) with the usual audio-cookbook designs.
+class Biquad {
+public:
+    static Biquad highpass(double sample_rate, double cutoff_hz);
+    static Biquad lowpass(double sample_rate, double cutoff_hz);
+
+    float process(float x) {
+        const float y = b0_ * x + b1_ * x1_ + b2_ * x2_ - a1_ * y1_ - a2_ * y2_;
+        x2_ = x1_;
+        x1_ = x;
+        y2_ = y1_;
+        y1_ = y;
+        return y;
+    }
+
+private:
+    float b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
+    float x1_ = 0, x2_ = 0, y1_ = 0, y2_ = 0;
+};
+
+// Anti-alias low-pass FIR and integer down-sampler. The factor brings any source rate into
+// 8 to 16 kHz (rates below 8 kHz are kept), which is all that the formants need.
+class Decimator {
+public:
+    explicit Decimator(int sample_rate);
+
+    int factor() const { return factor_; }
+    double output_rate() const { return output_rate_; }
+    // Delay of the filter in source samples: output n stands for source time n*factor-delay.
+    int delay() const { return delay_; }
+
+    // Takes one source sample; returns true and sets `out` when an output sample is due.
+    bool push(float x, float& out) {
+        if (factor_ == 1) {
+            out = x;
+            return true;
+        }
+        history_[pos_] = x;
+        history_[pos_ + taps_.size()] = x;
+        pos_ = pos_ + 1 == taps_.size() ? 0 : pos_ + 1;
+        if (++phase_ < factor_) return false;
+        phase_ = 0;
+        // history_[pos_ .. pos_+taps) holds the newest taps samples, oldest first.
+        const float* h = history_.data() + pos_;
+        float sum = 0;
+        for (size_t k = 0; k < taps_.size(); ++k) sum += taps_[k] * h[k];
+        out = sum;
+        return true;
+    }
+
+private:
+    int factor_ = 1;
+    double output_rate_ = 0;
+    int delay_ = 0;
+    std::vector<float> taps_;    // symmetric, so their order does not matter
+    std::vector<float> history_; // twice the taps, so that a window is always contiguous
+    size_t pos_ = 0;
+    int phase_ = 0;
+};
+
+constexpr int kMaxLpcOrder = 20;
+
+// Levinson-Durbin recursion: prediction coefficients a[0..order] (a[0] = 1) from the
+// autocorrelation r[0..order]. Returns the normalised prediction error (residual energy
+// over r[0], between 0 and 1), or a negative value when the signal has no energy or the
+// recursion breaks down.
+double levinson(const double* r, int order, double* a);
+
+struct Formant {
+    double frequency = 0; // Hz
+    double bandwidth = 0; // Hz
+};
+
+// Formants from the roots of the prediction polynomial z^p + a1 z^(p-1) + ... + ap.
+// Roots are found with the Aberth-Ehrlich iteration, started from the previous frame's
+// roots when those converged (consecutive frames move little, so that takes a few steps).
+class FormantFinder {
+public:
+    // Fills `out` with the resonances between 150 Hz and just below Nyquist whose bandwidth
+    // is under `max_bandwidth`, lowest first; returns how many (at most `capacity`).
+    int find(const double* a, int order, double sample_rate, Formant* out, int capacity,
+             double max_bandwidth = 600);
+
+private:
+    struct Complex {
+        double re = 0, im = 0;
+    };
+    bool solve(const double* a, int order, bool warm);
+
+    Complex roots_[kMaxLpcOrder];
+    int warm_order_ = 0; // order of the stored roots when they may seed the next frame
+};
+
+} // namespace tarvik::lipsync

@@ -1,0 +1,11 @@
+// lipsync: mouth-shape cues for a spoken sound file (see lipsync --help).
+#include "lipsync/tool.hpp"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const int status = tarvik::lipsync::run_lipsync(args, std::cout, std::cerr);
+    std::cout.flush();
+    return std::cout ? status : tarvik::lipsync::kExitWriteFailed;
+}

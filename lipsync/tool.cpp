@@ -1,0 +1,240 @@
+#include "lipsync/tool.hpp"
+
+#include "lipsync/exporters.hpp"
+#include "lipsync/sound_file.hpp"
+#include "lipsync/vlp.hpp"
+
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+
+namespace tarvik::lipsync {
+
+namespace {
+
+constexpr const char* kVersion = "1.0";
+
+enum class Action { Write, Tsv, Json, Frames, Dump, Help, Version };
+
+struct Request {
+    Action action = Action::Write;
+    std::string path;
+    bool quiet = false;
+};
+
+int usage_error(std::ostream& err, const std::string& what) {
+    err << "lipsync: " << what << " (lipsync --help explains the command line)\n";
+    return kExitUsage;
+}
+
+void report(std::ostream& err, const std::string& path, const std::string& why) {
+    err << "lipsync: \"" << path << "\": " << why << "\n";
+}
+
+bool starts_with_vlp_magic(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[4] = {};
+    return in.read(head, 4) && has_vlp_magic(std::string_view(head, 4));
+}
+
+std::string frame_line(const FrameResult& f) {
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "%s\t%c\t%.2f\t%.1f\t%.1f\t%.1f\t%.0f\t%.2f\t%.3f\t%.0f\t%.0f\t%.0f\n",
+                  centiseconds_text(f.index).c_str(), shape_letter(f.shape), f.opening,
+                  f.level_db, f.floor_db, f.speech_db, f.zcr, f.hf_ratio, f.lpc_error, f.f1,
+                  f.f2, f.f3);
+    return line;
+}
+
+// A track for the --format actions: converted from a VLP file, or analysed.
+std::optional<LipSyncTrack> load_track(const std::string& path, std::ostream& err) {
+    if (starts_with_vlp_magic(path)) {
+        VlpReadResult read = read_vlp_file(path);
+        if (!read.track) report(err, path, "not a valid VLP file: " + read.error);
+        return read.track;
+    }
+    SoundResult sound = analyse_sound_file(path);
+    if (!sound.track) report(err, path, sound.error);
+    return sound.track;
+}
+
+} // namespace
+
+std::string vlp_path_for(const std::string& sound_path) {
+    const size_t slash = sound_path.rfind('/');
+    const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = sound_path.rfind('.');
+    const size_t cut = dot != std::string::npos && dot >= name_start ? dot : sound_path.size();
+    return sound_path.substr(0, cut) + ".vlp";
+}
+
+std::string help_text() {
+    return R"(lipsync - mouth shapes for a spoken sound file
+
+Usage:
+  lipsync [-q] SOUND            analyse SOUND and write its VLP file beside it
+  lipsync --format tsv SOUND    print the cues as tab-separated text instead
+  lipsync --format json SOUND   print the cues as JSON instead
+  lipsync --dump FILE.vlp       print what a VLP file holds
+  lipsync --help | --version
+
+SOUND is any file that libsndfile reads: WAV of any sample rate, channel count and
+sample width (also AIFF, FLAC, Ogg and others); several channels are mixed down.
+The VLP file is named like SOUND with the extension after the last '.' of the file
+name replaced by ".vlp" (take.01.wav gives take.01.vlp). It is written whole or not
+at all. With --format, SOUND may also be a VLP file, which is converted.
+
+Analysis: 100 frames per second. Each frame is at rest or shows a mouth shape:
+  A  closed (M, B, P)
+  B  slightly open, clenched teeth (most consonants, "ee")
+  C  open ("eh", "ae")
+  D  wide open ("aa")
+  E  slightly rounded ("ao", "er")
+  F  puckered ("oo", "w")
+  G  upper teeth on lower lip (F, V)
+  H  tongue raised (long L)
+  X  rest (silence)
+with a mouth opening from 0 (closed) to 1 (wide open). Frames are merged into cues;
+a cue other than A or X lasts at least 50 ms.
+
+Text forms (times in seconds):
+  tsv     one line per cue: start TAB shape; when the last cue is not X, a final
+          line gives the end of the sound with X
+  json    {"metadata": {"soundFile", "duration"},
+           "mouthCues": [{"start", "end", "value"}, ...]}
+  frames  one line per 10 ms frame with the measurements behind its shape: time,
+          shape, opening, level, noise floor and speech level (dB), zero crossings
+          per second, share of energy above 3 kHz, prediction error, F1, F2, F3 (Hz)
+  --dump  the header values, then start, end, shape and opening of every cue
+
+Options:
+  -q, --quiet   print nothing when the VLP file was written
+  --            end of options (for a file name that begins with '-')
+
+Exit status:
+  0  success
+  1  the input cannot be used: missing, unreadable, a directory, not audio,
+     no audio in it, or (for --dump) not a valid VLP file
+  2  wrong command line
+  3  the VLP file could not be written
+)";
+}
+
+int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Request request;
+    bool action_given = false;
+    bool options_done = false;
+    auto set_action = [&](Action a) {
+        if (action_given) return false;
+        request.action = a;
+        action_given = true;
+        return true;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (!request.path.empty()) return usage_error(err, "more than one file given");
+            request.path = arg;
+            continue;
+        }
+        if (arg == "--") {
+            options_done = true;
+        } else if (arg == "-h" || arg == "--help") {
+            if (!set_action(Action::Help)) return usage_error(err, "more than one action");
+        } else if (arg == "--version") {
+            if (!set_action(Action::Version)) return usage_error(err, "more than one action");
+        } else if (arg == "-q" || arg == "--quiet") {
+            request.quiet = true;
+        } else if (arg == "--dump") {
+            if (!set_action(Action::Dump)) return usage_error(err, "more than one action");
+        } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
+            std::string form;
+            if (arg == "--format") {
+                if (i + 1 >= args.size()) return usage_error(err, "--format needs tsv or json");
+                form = args[++i];
+            } else {
+                form = arg.substr(9);
+            }
+            Action a;
+            if (form == "tsv")
+                a = Action::Tsv;
+            else if (form == "json")
+                a = Action::Json;
+            else if (form == "frames")
+                a = Action::Frames;
+            else
+                return usage_error(err, "unknown form \"" + form + "\" (tsv or json)");
+            if (!set_action(a)) return usage_error(err, "more than one action");
+        } else {
+            return usage_error(err, "unknown option \"" + arg + "\"");
+        }
+    }
+
+    switch (request.action) {
+    case Action::Help:
+        out << help_text();
+        return kExitOk;
+    case Action::Version:
+        out << "lipsync " << kVersion << " (VLP version " << kVlpVersion << ")\n";
+        return kExitOk;
+    default:
+        break;
+    }
+    if (request.path.empty())
+        return usage_error(err, request.action == Action::Dump ? "--dump needs a VLP file"
+                                                               : "no sound file given");
+
+    switch (request.action) {
+    case Action::Dump: {
+        const VlpReadResult read = read_vlp_file(request.path);
+        if (!read.track) {
+            report(err, request.path, "not a valid VLP file: " + read.error);
+            return kExitBadInput;
+        }
+        out << format_dump(*read.track);
+        return kExitOk;
+    }
+    case Action::Tsv:
+    case Action::Json: {
+        const auto track = load_track(request.path, err);
+        if (!track) return kExitBadInput;
+        out << (request.action == Action::Tsv ? format_tsv(*track)
+                                              : format_json(*track, request.path));
+        return kExitOk;
+    }
+    case Action::Frames: {
+        out << "time\tshape\topening\tlevel\tfloor\tspeech\tzcr\thf\terror\tF1\tF2\tF3\n";
+        const SoundResult sound = analyse_sound_file(
+            request.path, {}, [&out](const FrameResult& f) { out << frame_line(f); });
+        if (!sound.track) {
+            report(err, request.path, sound.error);
+            return kExitBadInput;
+        }
+        return kExitOk;
+    }
+    default:
+        break;
+    }
+
+    const std::string target = vlp_path_for(request.path);
+    if (target == request.path) {
+        report(err, request.path, "the VLP file would replace the input; rename the input");
+        return kExitBadInput;
+    }
+    const SoundResult sound = analyse_sound_file(request.path);
+    if (!sound.track) {
+        report(err, request.path, sound.error);
+        return kExitBadInput;
+    }
+    if (const Status written = write_vlp_file(target, *sound.track); !written) {
+        report(err, target, "cannot write the VLP file: " + written.error);
+        return kExitWriteFailed;
+    }
+    if (!request.quiet)
+        out << "Wrote \"" << target << "\": " << sound.track->cues.size() << " cues over "
+            << centiseconds_text(sound.track->frame_count) << " s\n";
+    return kExitOk;
+}
+
+} // namespace tarvik::lipsync
