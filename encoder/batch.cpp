@@ -1,14 +1,238 @@
 #include "encoder/batch.hpp"
 
+#include "common/files.hpp"
 #include "common/messages.hpp"
 #include "common/paths.hpp"
+#include "common/text.hpp"
 #include "encoder/command_line.hpp"
+#include "encoder/encoding.hpp"
+#include "encoder/lipsync_call.hpp"
 #include "encoder/modes.hpp"
 #include "encoder/output_dir.hpp"
+#include "encoder/wav_inspect.hpp"
+#include "platform/dir_search.hpp"
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvik {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void on_interrupt(int) { interrupted.store(true); }
+
+// Ctrl-C during a batch: the file under way is abandoned cleanly and the batch stops.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        struct sigaction sa {};
+        sa.sa_handler = on_interrupt;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, &old_int_);
+        ::sigaction(SIGTERM, &sa, &old_term_);
+    }
+    ~InterruptGuard() {
+        ::sigaction(SIGINT, &old_int_, nullptr);
+        ::sigaction(SIGTERM, &old_term_, nullptr);
+    }
+
+private:
+    struct sigaction old_int_ {}, old_term_ {};
+};
+
+std::string report_header() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return format_text("; this file was generated on %02d/%02d/%02d @ %02d:%02d:%02d by tarvik 1.1b\n"
+                       "\n"
+                       "; here is the list of failed conversions\n"
+                       "\n"
+                       "; possible reasons are:\t- file could not be opened\n"
+                       ";\t\t\t- file size < 10kb\n"
+                       ";\t\t\t- file size is NULL\n"
+                       ";\t\t\t- file could not be scanned (for specs determination)\n"
+                       ";\t\t\t- file could not be encoded\n"
+                       "\n"
+                       "; if a VLP file failed to be created for a WAV file whereas it was successfully\n"
+                       "; encoded in MP3, its name will be prefixed by \"VLP:\"; in this case, make\n"
+                       "; sure Ritual's Lipsync tool stands in the same directory as tarvik. Otherwise,\n"
+                       "; it would simply mean that Lipsync failed to process this particular WAV file\n"
+                       "\n",
+                       local.tm_mon + 1, local.tm_mday, local.tm_year % 100, local.tm_hour, local.tm_min,
+                       local.tm_sec);
+}
+
+std::string summary_text(size_t mp3_count, size_t vlp_count, size_t total, bool lips,
+                         const std::string& report_path, double elapsed) {
+    std::string text = "\n---- Final stats ----\n";
+    const int mp3s = static_cast<int>(mp3_count), vlps = static_cast<int>(vlp_count), all = static_cast<int>(total);
+    if (mp3_count == 0)
+        text += "| No file was encoded\n";
+    else if (mp3_count == 1)
+        text += format_text("| %d/%d MP3 file encoded\n", mp3s, all);
+    else
+        text += format_text("| %d/%d MP3 files encoded\n", mp3s, all);
+    if (lips)
+        text += vlp_count == 1 ? format_text("| %d/%d VLP file generated\n", vlps, all)
+                               : format_text("| %d/%d VLP files generated\n", vlps, all);
+    if (file_exists(report_path))
+        text += format_text("\nConsult the following file to get aware of the file(s) that didn't pass "
+                            "the process:\n\n%s\n",
+                            report_path.c_str());
+    text += format_text("\nElapsed time: %s\n", format_duration(elapsed).c_str());
+    return text;
+}
+
+} // namespace
+
+std::optional<std::vector<std::string>> list_wav_files(const std::string& dir, size_t max_files) {
+    const auto entries = platform::find_entries(join_path(dir, "*.wav"), max_files + 1);
+    if (entries.empty()) return std::nullopt;
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const auto& e : entries) names.push_back(e.name);
+    std::sort(names.begin(), names.end()); // byte order: runs are reproducible
+    std::vector<std::string> paths;
+    paths.reserve(names.size());
+    for (const auto& n : names) paths.push_back(join_path(dir, n));
+    return paths;
+}
+
+void log_failure(const std::string& report_path, const std::string& line) {
+    static bool report_reset = false;
+    if (!report_reset) {
+        report_reset = true;
+        ::unlink(report_path.c_str());
+    }
+    const bool existed = ::access(report_path.c_str(), F_OK) == 0;
+    std::FILE* f = std::fopen(report_path.c_str(), existed ? "ab" : "wb");
+    if (!f) return;
+    std::string text = existed ? std::string() : report_header();
+    text += line;
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f); // closed after every line: a killed batch leaves an accurate report
+}
+
+BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string& wav_path, size_t n,
+                                    size_t total, ConsoleOut& out) {
+    BatchFileOutcome outcome;
+    RunSettings settings = p.settings;
+    BE_CONFIG config = build_config(settings);
+    out.print("\n------------------------------\n| Proceeding with file %d/%d\n------------------------------\n",
+              static_cast<int>(n), static_cast<int>(total));
+    auto skip = [&](const char* fmt) {
+        out.print(fmt, wav_path.c_str());
+        outcome.report_line = wav_path;
+        return outcome;
+    };
+
+    const int fd = ::open(wav_path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    const bool opened = fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    if (fd >= 0) ::close(fd);
+    if (!opened) return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
+    if (st.st_size == 0) return skip("WARNING! Null file size detected for \"%s\"\nSkipping it...\n");
+    if (st.st_size < 10000) return skip("WARNING! \"%s\" is below 10kb in size\nSkipping it...\n");
+    out.print("Input file = \"%s\"\n", wav_path.c_str());
+
+    const std::string name = file_part(wav_path).value_or(wav_path);
+    const std::string mp3_path = join_path(p.output_dir, strip_extension(name).value_or(name) + ".mp3");
+    out.print("Output file = \"%s\"\n", mp3_path.c_str());
+
+    if (!probe_wav(wav_path, config, settings, true)) return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
+    if (!get_wav_specs(wav_path, config, settings))
+        return skip("WARNING! Cannot retrieve WAV specs for \"%s\"\nSkipping it...\n");
+    EncodeOptions options;
+    options.show_bar = settings.show_bar;
+    options.no_click = settings.no_click;
+    options.progress = p.progress;
+    options.cancel = p.cancel;
+    if (!encode_mp3(config, wav_path, mp3_path, options, out)) {
+        if (p.cancel && p.cancel->load()) {
+            outcome.cancelled = true; // abandoned, not failed: nothing to report
+            return outcome;
+        }
+        return skip("WARNING! Cannot encode \"%s\"\nSkipping it...\n");
+    }
+    if (p.lips) {
+        const VlpRequest request{p.program_dir, wav_path, mp3_path, false, audio_seconds(wav_path),
+                                 p.capture_tool_output};
+        outcome.vlp_done = generate_vlp(request, out);
+        if (!outcome.vlp_done) {
+            out.print("WARNING! Cannot generate VLP for \"%s\"\nSkipping it...\n", mp3_path.c_str());
+            outcome.report_line = "VLP: " + wav_path;
+        }
+    }
+    if (p.delete_wav && !same_file(wav_path, mp3_path) && ::unlink(wav_path.c_str()) == 0)
+        out.print("Input file deleted: \"%s\"\n", wav_path.c_str());
+    outcome.mp3_done = true;
+    return outcome;
+}
+
+int run_batch(Context& ctx, const std::string& input_dir_arg, const std::string& output_dir) {
+    std::string input_dir = input_dir_arg;
+    if (input_dir.size() > 1 && input_dir.back() == '/') input_dir.pop_back();
+    std::printf("\n[---> starting process <---]\n");
+    std::printf("Reading directory \"%s\"... ", input_dir.c_str());
+    const auto files = list_wav_files(input_dir);
+    if (!files) {
+        std::printf("Failed (no WAV file detected)\n");
+        return kExitFailure;
+    }
+    if (files->size() > kMaxBatchFiles) {
+        std::printf("\n");
+        show_error(kUnit, 1853,
+                   format_text("Too many WAV files detected in \"%s\"!\nI can only handle up to 16384 files.",
+                               input_dir.c_str()));
+        return kExitFailure;
+    }
+    std::printf("OK (%d WAV files detected)\n", static_cast<int>(files->size()));
+    std::printf("Output directory = \"%s\"\n", output_dir.c_str());
+    const std::string report_path = join_path(output_dir, kReportName);
+    ::unlink(report_path.c_str());
+
+    BatchFileParams params;
+    params.settings = ctx.settings;
+    params.output_dir = output_dir;
+    params.program_dir = ctx.program_dir;
+    params.lips = ctx.flags.lips;
+    params.delete_wav = ctx.flags.delete_wav;
+    params.cancel = &interrupted;
+    InterruptGuard guard;
+
+    const std::time_t start = std::time(nullptr);
+    size_t mp3_count = 0, vlp_count = 0, done = 0;
+    bool cancelled = false;
+    ConsoleOut out;
+    for (size_t i = 0; i < files->size() && !cancelled; ++i) {
+        const BatchFileOutcome o = convert_batch_file(params, (*files)[i], i + 1, files->size(), out);
+        out.flush();
+        if (o.report_line) log_failure(report_path, *o.report_line);
+        mp3_count += o.mp3_done;
+        vlp_count += o.vlp_done;
+        cancelled = o.cancelled || interrupted.load();
+        done = i + 1;
+    }
+    const std::time_t end = std::time(nullptr);
+    if (cancelled) {
+        std::printf("\nInterrupted after %d of %d files: %d MP3 files encoded.\n", static_cast<int>(done),
+                    static_cast<int>(files->size()), static_cast<int>(mp3_count));
+        return 130;
+    }
+    show_info(summary_text(mp3_count, vlp_count, files->size(), params.lips, report_path,
+                           static_cast<double>(end - start)));
+    const bool all_done = mp3_count == files->size() && (!params.lips || vlp_count == files->size());
+    return all_done ? kExitSuccess : kExitPartial;
+}
 
 int run_batch_command(Context& ctx, const std::vector<std::string>& positionals) {
     std::string input_dir = positionals[0];
@@ -19,16 +243,12 @@ int run_batch_command(Context& ctx, const std::vector<std::string>& positionals)
     std::string output_dir = input_dir;
     if (positionals.size() > 1) {
         if (!output_dir_acceptable(positionals[1], 621)) return kExitFailure;
+        // Any output directory, relative ones included, is used and created as given.
         output_dir = positionals[1];
         if (make_dir_path(output_dir, true) > 0)
             std::printf("\nDirectory created: \"%s\"\n", output_dir.c_str());
     }
     return run_batch(ctx, input_dir, output_dir);
-}
-
-int run_batch(Context&, const std::string&, const std::string&) {
-    std::printf("Batch conversion is not available yet.\n");
-    return kExitFailure;
 }
 
 } // namespace tarvik

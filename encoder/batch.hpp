@@ -1,14 +1,55 @@
 // Batch conversion of every WAV of a folder.
 #pragma once
 
+#include "common/console_out.hpp"
 #include "encoder/run_state.hpp"
 
+#include <atomic>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvik {
 
+inline constexpr size_t kMaxBatchFiles = 16384;
+inline constexpr const char* kReportName = "failed conversions.txt";
+
+// The *.wav entries of dir (matched without regard to case), as dir + "/" + name, sorted by
+// name. Stops after max_files + 1 entries so a caller can refuse an oversized batch.
+// nullopt when the directory cannot be read or holds no match.
+std::optional<std::vector<std::string>> list_wav_files(const std::string& dir,
+                                                       size_t max_files = kMaxBatchFiles);
+
+// Everything the conversion of one file needs, as plain values.
+struct BatchFileParams {
+    RunSettings settings;       // the settings snapshot, restored for every file
+    std::string output_dir;
+    std::string program_dir;    // where the lip-sync tool lies
+    bool lips = false;
+    bool delete_wav = false;
+    bool progress = true;       // per-file progress bar (off when files run in parallel)
+    bool capture_tool_output = false;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+struct BatchFileOutcome {
+    bool mp3_done = false;
+    bool vlp_done = false;
+    bool cancelled = false;
+    std::optional<std::string> report_line; // the failure line for the report, if any
+};
+
+// Converts one WAV: checks, fitting, encoding, lip-sync, -rem. Prints its whole block
+// (header, lines, warnings) to out. n is the file's 1-based number of `total`.
+BatchFileOutcome convert_batch_file(const BatchFileParams& params, const std::string& wav_path,
+                                    size_t n, size_t total, ConsoleOut& out);
+
+// Appends one line to the failure report, creating it with its header when missing.
+// The first call of a process replaces any report left by an earlier run.
+void log_failure(const std::string& report_path, const std::string& line);
+
 // Converts every *.wav of input_dir into output_dir. Returns 0 when every file was
-// converted, 1 when some failed, 255 when nothing could be done.
+// converted, 1 when some failed, 255 when nothing could be done, 130 when interrupted.
 int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir);
 
 } // namespace tarvik
