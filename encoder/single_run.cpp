@@ -56,22 +56,28 @@ EncodeOptions encode_options(const RunSettings& s) {
     return o;
 }
 
+// dir + name, or the entry of dir whose name differs from it only in letter case.
+std::string resolve_case(const std::string& dir, const std::string& name) {
+    const std::string path = dir + name;
+    if (access(path.c_str(), F_OK) == 0) return path;
+    for (const auto& e : platform::find_entries(dir + "*"))
+        if (iequals(e.name, name)) return dir + e.name;
+    return path;
+}
+
 // The input WAV's path from the argument: relative names are taken in the working directory,
 // and a name without ".wav" gets it in place of its extension. When no file has exactly that
 // name, one that differs only in letter case is taken.
 std::string input_wav_path(const Context& ctx, const std::string& arg) {
     std::string path = (!arg.empty() && (arg[0] == '/' || arg[0] == '.')) ? arg : join_path(ctx.current_dir, arg);
     const std::string dir = dir_part(path, true).value_or("");
-    std::string name = file_part(path).value_or("");
-    if (to_lower_ascii(name).find(".wav") == std::string::npos)
-        name = strip_extension(name).value_or(name) + ".wav";
-    path = dir + name;
-    if (access(path.c_str(), F_OK) != 0) {
-        const auto matches = platform::find_entries(dir + "*");
-        for (const auto& e : matches)
-            if (iequals(e.name, name)) return dir + e.name;
-    }
-    return path;
+    const std::string typed = file_part(path).value_or("");
+    if (to_lower_ascii(typed).find(".wav") != std::string::npos) return resolve_case(dir, typed);
+    // "voice.mp3" means voice.wav; a dotted name such as "take.01" may also mean take.01.wav.
+    const std::string replaced = resolve_case(dir, strip_extension(typed).value_or(typed) + ".wav");
+    if (access(replaced.c_str(), F_OK) == 0) return replaced;
+    const std::string appended = resolve_case(dir, typed + ".wav");
+    return access(appended.c_str(), F_OK) == 0 ? appended : replaced;
 }
 
 } // namespace
