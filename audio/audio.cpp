@@ -56,7 +56,6 @@ struct Device {
     uint32_t rate = 0;
     Clock::time_point epoch = Clock::now();
     std::atomic<Stream*> stream{nullptr}; // what the audio thread plays
-    float last_master = 1.0f;             // audio thread only
 };
 
 std::atomic<int> g_volume{100};
@@ -93,8 +92,6 @@ void SDLCALL render(void* user, Uint8* out, int bytes) {
     const size_t count = static_cast<size_t>(bytes) / sizeof(StereoFrame);
     auto* frames = reinterpret_cast<StereoFrame*>(out);
     const float master = static_cast<float>(g_volume.load(std::memory_order_relaxed)) / 100.0f;
-    const float master_before = device->last_master;
-    device->last_master = master;
 
     Stream* s = device->stream.load(std::memory_order_acquire);
     if (!s || !s->playing.load(std::memory_order_acquire) ||
@@ -120,8 +117,8 @@ void SDLCALL render(void* user, Uint8* out, int bytes) {
     if (got < count && all_decoded && s->ring.size() == 0)
         s->finished.store(true, std::memory_order_release);
 
-    const float gain_start =
-        master_before * static_cast<float>(slide_volume_at(slide, start) / 100.0);
+    // The master volume moves in steps of 1%, too small to click; slides are ramped.
+    const float gain_start = master * static_cast<float>(slide_volume_at(slide, start) / 100.0);
     const float gain_end = master * static_cast<float>(slide_volume_at(slide, end) / 100.0);
     s->level.store(apply_gain(frames, count, gain_start, gain_end), std::memory_order_relaxed);
 }
@@ -136,48 +133,66 @@ void push_all(Stream& s, const StereoFrame* frames, size_t count) {
     }
 }
 
-void drain_converter(Stream& s, std::vector<StereoFrame>& out) {
+// Moves what the converter has ready into the ring, at most up to `limit` output frames in
+// all; `pushed` counts the output frames so far.
+void drain_converter(Stream& s, std::vector<StereoFrame>& out, uint64_t& pushed, uint64_t limit) {
     for (;;) {
         const int got = SDL_AudioStreamGet(s.converter, out.data(),
                                            static_cast<int>(out.size() * sizeof(StereoFrame)));
         if (got <= 0) return;
-        push_all(s, out.data(), static_cast<size_t>(got) / sizeof(StereoFrame));
+        const auto frames = std::min<uint64_t>(static_cast<uint64_t>(got) / sizeof(StereoFrame),
+                                               limit - std::min(limit, pushed));
+        push_all(s, out.data(), static_cast<size_t>(frames));
+        pushed += frames;
     }
 }
 
 void decode(Stream* s) {
-    std::vector<int16_t> in(static_cast<size_t>(kDecodeFrames) * static_cast<size_t>(s->channels));
+    const auto channels = static_cast<size_t>(s->channels);
+    std::vector<int16_t> in(static_cast<size_t>(kDecodeFrames) * channels);
     std::vector<StereoFrame> stereo(static_cast<size_t>(kDecodeFrames));
     std::vector<StereoFrame> converted(kConvertFrames);
+    constexpr uint64_t kNoLimit = ~uint64_t{0};
+    uint64_t pushed = 0;
+    // What the converter takes: stereo for mono and stereo files (laid out here, exactly),
+    // the file's own layout otherwise.
+    const auto put = [&](size_t frames, bool as_stereo) {
+        if (as_stereo)
+            SDL_AudioStreamPut(s->converter, stereo.data(),
+                               static_cast<int>(frames * sizeof(StereoFrame)));
+        else
+            SDL_AudioStreamPut(s->converter, in.data(), static_cast<int>(frames * channels * 2));
+    };
     while (!s->quit.load(std::memory_order_relaxed)) {
         const sf_count_t n = sf_readf_short(s->file, in.data(), kDecodeFrames);
         if (n <= 0) break;
         s->decoded_frames.fetch_add(n, std::memory_order_release);
         const auto frames = static_cast<size_t>(n);
-        if (s->channels <= 2) {
-            // Mono and stereo are laid out as stereo here: exact, and the converter (if
-            // any) then only changes the rate.
-            for (size_t i = 0; i < frames; ++i) {
-                if (s->channels == 1)
-                    stereo[i] = {in[i], in[i]};
-                else
-                    stereo[i] = {in[2 * i], in[2 * i + 1]};
-            }
+        if (channels <= 2) {
+            for (size_t i = 0; i < frames; ++i)
+                stereo[i] = channels == 1 ? StereoFrame{in[i], in[i]}
+                                          : StereoFrame{in[2 * i], in[2 * i + 1]};
             if (!s->converter) {
                 push_all(*s, stereo.data(), frames);
                 continue;
             }
-            SDL_AudioStreamPut(s->converter, stereo.data(),
-                               static_cast<int>(frames * sizeof(StereoFrame)));
-        } else {
-            SDL_AudioStreamPut(s->converter, in.data(),
-                               static_cast<int>(frames * static_cast<size_t>(s->channels) * 2));
         }
-        drain_converter(*s, converted);
+        put(frames, channels <= 2);
+        drain_converter(*s, converted, pushed, kNoLimit);
     }
-    if (s->converter && !s->quit.load(std::memory_order_relaxed)) {
-        SDL_AudioStreamFlush(s->converter);
-        drain_converter(*s, converted);
+    if (s->converter) {
+        // The resampler holds back the last few hundred frames until more input follows, and
+        // a flush drops them: push silence through and keep only the file's own share.
+        const auto decoded = static_cast<uint64_t>(s->decoded_frames.load(std::memory_order_relaxed));
+        const uint64_t expected = static_cast<uint64_t>(
+            std::llround(static_cast<double>(decoded) * s->device_rate / s->rate));
+        std::fill(in.begin(), in.end(), int16_t{0});
+        std::fill(stereo.begin(), stereo.end(), StereoFrame{0, 0});
+        for (int round = 0; round < 16 && pushed < expected && !s->quit.load(std::memory_order_relaxed);
+             ++round) {
+            put(static_cast<size_t>(kDecodeFrames), channels <= 2);
+            drain_converter(*s, converted, pushed, expected);
+        }
     }
     s->decoded_all.store(true, std::memory_order_release);
 }
