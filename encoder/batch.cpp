@@ -10,9 +10,14 @@
 #include "encoder/modes.hpp"
 #include "encoder/output_dir.hpp"
 #include "encoder/wav_inspect.hpp"
+#include "platform/console.hpp"
 #include "platform/dir_search.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -178,6 +183,120 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     return outcome;
 }
 
+namespace {
+
+struct BatchTotals {
+    size_t mp3_count = 0;
+    size_t vlp_count = 0;
+    size_t finished = 0; // files whose outcome is known, in list order
+    bool cancelled = false;
+};
+
+void account(BatchTotals& totals, const BatchFileOutcome& o, const std::string& report_path) {
+    if (o.report_line) log_failure(report_path, *o.report_line);
+    totals.mp3_count += o.mp3_done;
+    totals.vlp_count += o.vlp_done;
+    totals.cancelled = totals.cancelled || o.cancelled;
+    if (!o.cancelled) ++totals.finished;
+}
+
+BatchTotals run_one_at_a_time(const BatchFileParams& params, const std::vector<std::string>& files,
+                              const std::string& report_path) {
+    BatchTotals totals;
+    ConsoleOut out;
+    for (size_t i = 0; i < files.size() && !totals.cancelled; ++i) {
+        const BatchFileOutcome o = convert_batch_file(params, files[i], i + 1, files.size(), out);
+        out.flush();
+        account(totals, o, report_path);
+        totals.cancelled = totals.cancelled || interrupted.load();
+    }
+    return totals;
+}
+
+// Several files at once: workers take the next file of the list, each with its own encoder
+// stream and output buffer; this thread prints the finished blocks in list order, writes the
+// report in that order and shows one overall progress line on a terminal.
+BatchTotals run_in_parallel(BatchFileParams params, const std::vector<std::string>& files,
+                            const std::string& report_path, int jobs, std::time_t start) {
+    params.progress = false;
+    params.capture_tool_output = true;
+    struct Slot {
+        std::string text;
+        BatchFileOutcome outcome;
+        bool ready = false;
+    };
+    std::vector<Slot> slots(files.size());
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::atomic<size_t> next{0};
+
+    auto worker = [&] {
+        for (;;) {
+            if (interrupted.load()) return; // every file taken is also finished
+            const size_t i = next.fetch_add(1);
+            if (i >= files.size()) return;
+            std::string text;
+            ConsoleOut out(&text);
+            BatchFileOutcome o = convert_batch_file(params, files[i], i + 1, files.size(), out);
+            if (interrupted.load() && !o.mp3_done) o.cancelled = true;
+            {
+                std::lock_guard lock(mutex);
+                slots[i].text = std::move(text);
+                slots[i].outcome = std::move(o);
+                slots[i].ready = true;
+            }
+            ready.notify_one();
+        }
+    };
+    std::vector<std::thread> workers;
+    const size_t count = std::min(files.size(), static_cast<size_t>(jobs));
+    for (size_t w = 0; w < count; ++w) workers.emplace_back(worker);
+
+    const bool show_progress = platform::stdout_is_terminal();
+    BatchTotals totals;
+    size_t printed = 0;
+    auto progress_line = [&] {
+        if (!show_progress) return;
+        const size_t pct = files.empty() ? 100 : printed * 100 / files.size();
+        std::printf("Progress: %d/%d files (%d%%) - Elapsed time: %s\r", static_cast<int>(printed),
+                    static_cast<int>(files.size()), static_cast<int>(pct),
+                    format_duration(static_cast<double>(std::time(nullptr) - start)).c_str());
+        std::fflush(stdout);
+    };
+    auto clear_progress = [&] {
+        if (show_progress) std::printf("\r%*s\r", 72, "");
+    };
+    std::unique_lock lock(mutex);
+    while (printed < files.size() && !totals.cancelled) {
+        if (!slots[printed].ready) {
+            // Once interrupted, a file that no worker took will never be ready.
+            if (interrupted.load() && next.load() <= printed) break;
+            lock.unlock();
+            progress_line();
+            lock.lock();
+            ready.wait_for(lock, std::chrono::milliseconds(250));
+            continue;
+        }
+        Slot slot = std::move(slots[printed]);
+        lock.unlock();
+        if (!slot.outcome.cancelled) {
+            clear_progress();
+            std::fwrite(slot.text.data(), 1, slot.text.size(), stdout);
+            std::fflush(stdout);
+        }
+        account(totals, slot.outcome, report_path);
+        ++printed;
+        lock.lock();
+    }
+    lock.unlock();
+    for (auto& w : workers) w.join();
+    clear_progress();
+    if (interrupted.load()) totals.cancelled = true;
+    return totals;
+}
+
+} // namespace
+
 int run_batch(Context& ctx, const std::string& input_dir_arg, const std::string& output_dir) {
     std::string input_dir = input_dir_arg;
     if (input_dir.size() > 1 && input_dir.back() == '/') input_dir.pop_back();
@@ -210,27 +329,20 @@ int run_batch(Context& ctx, const std::string& input_dir_arg, const std::string&
     InterruptGuard guard;
 
     const std::time_t start = std::time(nullptr);
-    size_t mp3_count = 0, vlp_count = 0, done = 0;
-    bool cancelled = false;
-    ConsoleOut out;
-    for (size_t i = 0; i < files->size() && !cancelled; ++i) {
-        const BatchFileOutcome o = convert_batch_file(params, (*files)[i], i + 1, files->size(), out);
-        out.flush();
-        if (o.report_line) log_failure(report_path, *o.report_line);
-        mp3_count += o.mp3_done;
-        vlp_count += o.vlp_done;
-        cancelled = o.cancelled || interrupted.load();
-        done = i + 1;
-    }
+    const int jobs = std::max(1, ctx.settings.jobs);
+    const BatchTotals totals = jobs == 1 ? run_one_at_a_time(params, *files, report_path)
+                                         : run_in_parallel(params, *files, report_path, jobs, start);
     const std::time_t end = std::time(nullptr);
-    if (cancelled) {
-        std::printf("\nInterrupted after %d of %d files: %d MP3 files encoded.\n", static_cast<int>(done),
-                    static_cast<int>(files->size()), static_cast<int>(mp3_count));
-        return 130;
+    if (totals.cancelled) {
+        std::printf("\nInterrupted: %d of %d files done, %d MP3 files encoded.\n",
+                    static_cast<int>(totals.finished), static_cast<int>(files->size()),
+                    static_cast<int>(totals.mp3_count));
+        return kExitInterrupted;
     }
-    show_info(summary_text(mp3_count, vlp_count, files->size(), params.lips, report_path,
+    show_info(summary_text(totals.mp3_count, totals.vlp_count, files->size(), params.lips, report_path,
                            static_cast<double>(end - start)));
-    const bool all_done = mp3_count == files->size() && (!params.lips || vlp_count == files->size());
+    const bool all_done =
+        totals.mp3_count == files->size() && (!params.lips || totals.vlp_count == files->size());
     return all_done ? kExitSuccess : kExitPartial;
 }
 

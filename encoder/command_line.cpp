@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <sched.h>
+#include <thread>
 
 namespace tarvik {
 
@@ -57,6 +59,14 @@ void fit_and_print_bit_rate(RunSettings& s) {
 
 } // namespace
 
+int available_cores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    int n = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+    if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(n, 1, kMaxJobs);
+}
+
 bool is_mpeg1_rate(uint32_t rate) { return rate == 32000 || rate == 44100 || rate == 48000; }
 
 const std::string& help_text() {
@@ -92,6 +102,7 @@ const std::string& help_text() {
         "-numbar ................................................... Display a digital progress bar\n"
         "------------------------------------------------------------------------------------------------------------------------\n"
         "-rem ....................................................... Delete WAV file/s after it/they is/are encoded\n"
+        "-jobs <integer> .............................................. Convert up to <integer> WAVs at once (0: one per core)\n"
         "------------------------------------------------------------------------------------------------------------------------\n"
         "-noclick .................................................... If you hear a \"click\" sound at the end of *mono*\n"
         "mp3s, you can give this switch a try; however, only use it when you are encoding *mono* WAVs\n"
@@ -260,6 +271,25 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
             }
             s.vbr_quality = static_cast<int32_t>(v);
             std::printf("VBR efficiency = %d\n", s.vbr_quality);
+            ++i;
+            continue;
+        }
+        if (arg == "-jobs") {
+            if (!has_next || starts_with_dash(next)) {
+                show_error(kUnit, 545, missing_argument(arg));
+                return finish(kExitFailure);
+            }
+            const long long v = parse_leading_int(next);
+            if (v < 0 || v > kMaxJobs) {
+                show_error(kUnit, 551,
+                           format_text("Wrong argument after '%s'. It must be a value comprised "
+                                       "between 0 and %d.",
+                                       arg.c_str(), kMaxJobs));
+                return finish(kExitFailure);
+            }
+            s.jobs = v == 0 ? available_cores() : static_cast<int>(v);
+            f.jobs_given = true;
+            std::printf("Parallel jobs = %d\n", s.jobs);
             ++i;
             continue;
         }

@@ -10,6 +10,8 @@ namespace tarvik {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 255; // the exit status -1 of the original program
 inline constexpr int kExitPartial = 1;   // a batch that ran but had failed files
+inline constexpr int kExitInterrupted = 130; // a batch stopped by Ctrl-C
+inline constexpr int kMaxJobs = 64;
 
 inline constexpr const char* kUnit = "tarvik"; // source unit named in error captions
 
@@ -47,5 +49,7 @@ struct Context {
 };
 
 bool is_mpeg1_rate(uint32_t rate);
+// Cores this process may run on (1 to kMaxJobs).
+int available_cores();
 
 } // namespace tarvik

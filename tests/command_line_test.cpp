@@ -144,7 +144,7 @@ TEST(CommandLine, InformationBoxes) {
     const std::string head = "Convert a regular WAV file\nDisplay help panel\ntarvik 1.1b\n\nUsage:    tarvik ";
     EXPECT_NE(help.out.find(head), std::string::npos) << help.out;
     const std::string box = help.out.substr(help.out.find("tarvik 1.1b\n") + 12);
-    EXPECT_EQ(count_occurrences(box, "\n"), 40); // the 40 lines of the help text
+    EXPECT_EQ(count_occurrences(box, "\n"), 41); // the 40 lines of the help text and -jobs
     EXPECT_NE(box.find("       - The batch mode can encode up to 16384 WAVs at a time (that should be enough ;))\n"),
               std::string::npos);
     EXPECT_NE(box.find("(\")\n"), std::string::npos);
