@@ -106,7 +106,29 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
 
 bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
                     const std::string& working_dir) {
+    return spawn_detached(program, args, working_dir, {});
+}
+
+bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& working_dir, const std::vector<std::string>& env_changes) {
     if (::access(program.c_str(), X_OK) != 0) return false;
+    // The child's environment is built here, before fork, so the child only calls
+    // async-signal-safe functions.
+    std::vector<std::string> env_store;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const auto& change : env_changes)
+            replaced = replaced || change.substr(0, change.find('=')) == name;
+        if (!replaced) env_store.push_back(entry);
+    }
+    for (const auto& change : env_changes)
+        if (change.find('=') != std::string::npos) env_store.push_back(change);
+    std::vector<char*> envp;
+    envp.reserve(env_store.size() + 1);
+    for (auto& e : env_store) envp.push_back(e.data());
+    envp.push_back(nullptr);
     // A grandchild started from a short-lived child is re-parented to init, so it is never
     // a zombie of ours and keeps running after we exit. The error pipe reports a failed exec.
     int err_pipe[2];
@@ -126,7 +148,7 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
             (void)!::write(err_pipe[1], &e, sizeof e);
             ::_exit(127);
         }
-        ::execv(program.c_str(), argv.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         const int e = errno;
         (void)!::write(err_pipe[1], &e, sizeof e);
         ::_exit(127);

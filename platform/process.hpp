@@ -24,5 +24,9 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
 // (missing or not executable).
 bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
                     const std::string& working_dir);
+// The same with changes to the inherited environment: "NAME=VALUE" sets a variable,
+// a bare "NAME" removes it.
+bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& working_dir, const std::vector<std::string>& env_changes);
 
 } // namespace tarvik::platform

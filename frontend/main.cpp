@@ -1,0 +1,49 @@
+// tarvik-gui: the front end of the tarvik encoder. Started with
+// "--message-box <icon> <caption> <text>" it only shows that box (the console encoder asks
+// for it when it has no window of its own).
+#include "frontend/folder_picker.hpp"
+#include "frontend/front_end_app.hpp"
+#include "frontend/launch.hpp"
+#include "frontend/main_dlg.hpp"
+#include "frontend/qt_boxes.hpp"
+
+#include "common/paths.hpp"
+#include "platform/system.hpp"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QApplication app(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "--message-box") == 0)
+        return tarvik::gui::RunMessageBoxOption(argc, argv);
+
+    tarvik::gui::QtMessageBoxes boxes;
+    tarvik::gui::SetMessageBoxes(&boxes);
+    tarvik::gui::DesktopFolderChooser folders;
+    const std::string self = tarvik::platform::executable_path();
+    tarvik::gui::ProcessLauncher launcher(self);
+
+    tarvik::gui::CFrontEndApp::Services services;
+    services.folders = &folders;
+    services.launcher = &launcher;
+    services.exeDir = tarvik::dir_part(self).value_or(".");
+    // Diagnostic: report how long the start-up took and close the dialog at once.
+    if (const char* timing = std::getenv("TARVIK_GUI_STARTUP_TIME"); timing && *timing == '1') {
+        services.whenShown = [&sinceStart](tarvik::gui::CMainDlg& dlg) {
+            std::fprintf(stderr, "dialog shown after %lld ms\n",
+                         static_cast<long long>(sinceStart.elapsed()));
+            dlg.reject();
+        };
+    }
+    tarvik::gui::CFrontEndApp frontEnd(services);
+    frontEnd.InitInstance();
+    tarvik::gui::SetMessageBoxes(nullptr);
+    return 0;
+}
