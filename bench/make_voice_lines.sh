@@ -14,6 +14,6 @@ for ((i = 0; i < count; i++)); do
   length=$((2 + i % 7))
   rate=$((i % 2 == 0 ? 22050 : 44100))
   channels=$((i % 4 < 2 ? 1 : 2))
-  sox "$seed" -r "$rate" -c "$channels" -b 16 "$dir/line$n.wav" pad 0 "$length" trim 0 "$length"
+  sox -V1 "$seed" -r "$rate" -c "$channels" -b 16 "$dir/line$n.wav" pad 0 8 trim 0 "$length"
 done
 rm -f "$seed"

@@ -172,6 +172,12 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
         const VlpRequest request{p.program_dir, wav_path, mp3_path, false, audio_seconds(wav_path),
                                  p.capture_tool_output};
         outcome.vlp_done = generate_vlp(request, out);
+        if (!outcome.vlp_done && p.cancel && p.cancel->load()) {
+            // Stopped by the interruption, not a fault of the file: keep its WAV for the next run.
+            outcome.mp3_done = true;
+            outcome.cancelled = true;
+            return outcome;
+        }
         if (!outcome.vlp_done) {
             out.print("WARNING! Cannot generate VLP for \"%s\"\nSkipping it...\n", mp3_path.c_str());
             outcome.report_line = "VLP: " + wav_path;

@@ -13,6 +13,14 @@ scripts/build.sh release
 if [ "${TARVIK_SKIP_SANITIZERS:-0}" != 1 ]; then
   echo "== address + undefined-behaviour sanitizer build"
   scripts/build.sh asan
-  (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
      ctest --output-on-failure -j "$jobs")
+
+  echo "== thread sanitizer build: the parallel batch and concurrent encoder streams"
+  scripts/build.sh tsan
+  (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+     ctest --output-on-failure -j "$jobs" -R 'ParallelBatch|AdapterThreads')
+
+  echo "== fuzz targets, ${TARVIK_FUZZ_SECONDS:-15} seconds each"
+  scripts/fuzz.sh "${TARVIK_FUZZ_SECONDS:-15}"
 fi
