@@ -370,8 +370,10 @@ uint64_t stream_get_length(Handle h) {
     if (!s) return kBadPosition;
     const int64_t decoded = s->decoded_frames.load(std::memory_order_acquire);
     const bool all = s->decoded_all.load(std::memory_order_acquire);
+    // Until the end is known the length stays ahead of what was decoded, so that a stream
+    // whose header tells too little (or nothing) is not taken as played out on a dry spell.
     const int64_t frames = all ? s->decoded_frames.load(std::memory_order_acquire)
-                               : std::max(s->reported_frames, decoded);
+                               : std::max(s->reported_frames, decoded + 1);
     return static_cast<uint64_t>(frames) * s->block();
 }
 

@@ -67,8 +67,9 @@ Handle stream_create_file(const std::string& path);
 // Starts the stream on the device (heard once the device is started).
 bool stream_play(Handle stream);
 bool stream_free(Handle stream);
-// Length in bytes. An estimate from the file's header until decoding reaches the end; from
-// then on exactly the byte position the stream has when it has played to its end.
+// Length in bytes. Until decoding reaches the end, an estimate from the file's header that
+// is always ahead of the position; from then on exactly the byte position the stream has
+// when it has played to its end.
 uint64_t stream_get_length(Handle stream);
 
 // Position in bytes of what has been handed to the device; equals the length once the
