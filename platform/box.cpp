@@ -23,7 +23,17 @@ const char* icon_name(BoxIcon icon) {
 void write_all(std::FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
 } // namespace
 
+namespace {
+BoxHandler box_handler = nullptr;
+} // namespace
+
+void set_box_handler(BoxHandler handler) { box_handler = handler; }
+
 void show_box(BoxIcon icon, const std::string& caption, const std::string& text) {
+    if (box_handler) {
+        box_handler(icon, caption, text);
+        return;
+    }
     std::fflush(stdout);
     if (const char* program = std::getenv(kBoxProgramEnv); program && *program) {
         const auto result = run_and_wait(program, {"--message-box", icon_name(icon), caption, text});

@@ -17,4 +17,9 @@ inline constexpr const char* kBoxProgramEnv = "TARVIK_BOX_PROGRAM";
 
 void show_box(BoxIcon icon, const std::string& caption, const std::string& text);
 
+// Replaces how boxes are shown (nullptr restores the default): for programs that embed the
+// console code, such as fuzz targets, which must not print a box per input.
+using BoxHandler = void (*)(BoxIcon icon, const std::string& caption, const std::string& text);
+void set_box_handler(BoxHandler handler);
+
 } // namespace tarvik::platform
