@@ -5,6 +5,7 @@
 #include "common/text.hpp"
 #include "platform/process.hpp"
 
+#include <cstdlib>
 #include <unistd.h>
 
 namespace tarvik {
@@ -30,8 +31,11 @@ bool generate_vlp(const VlpRequest& request, ConsoleOut& out) {
     out.print("Generating VLP file...\n");
     out.flush();
 
-    // Generous, but a stuck tool must not hold the run for ever.
-    const double limit = 60.0 + 10.0 * request.audio_seconds;
+    // Generous, but a stuck tool must not hold the run for ever. TARVIK_LIPSYNC_TIME_LIMIT
+    // (seconds) replaces the limit, for slow machines or tests.
+    double limit = 60.0 + 10.0 * request.audio_seconds;
+    if (const char* env = std::getenv("TARVIK_LIPSYNC_TIME_LIMIT"); env && parse_leading_int(env) > 0)
+        limit = static_cast<double>(parse_leading_int(env));
     std::string captured;
     const auto result = platform::run_and_wait(tool, {request.wav_path}, limit,
                                                request.capture_tool_output ? &captured : nullptr);
