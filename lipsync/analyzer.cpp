@@ -15,6 +15,17 @@ constexpr float kLpcMinLevelDb = -85;
 // A crossing of zero counts only past this amplitude, so that dither and low hiss in pauses
 // do not read as fricatives.
 constexpr float kCrossingDeadZone = 3e-4f;
+constexpr float kPreEmphasis = 0.8f; // enough to level the spectrum, not so much that a low F1 drifts up
+// Hiss (fricatives): many zero crossings per second, much energy above 3 kHz.
+constexpr float kMinHissCrossings = 3000;
+constexpr float kMinHissHf = 0.4f;
+// How far below the speech level a frame without hiss still moves the lips.
+constexpr float kMaxDipDb = 28;
+// Voiced frames are well predicted and have little of their energy in the hiss band.
+constexpr float kMaxVoicedError = 0.25f;
+constexpr float kMaxVoicedHf = 0.4f;
+// Samples beyond this (only float files can hold them) are clipped.
+constexpr float kMaxSample = 64;
 
 int frames_for(double ms) { return std::max(1, static_cast<int>(std::lround(ms / 10))); }
 
@@ -33,7 +44,7 @@ Shape vowel_shape(double f1, double f2) {
     // stands for: "aa" (F1 ~750, F2 ~1100) D; "ae", "eh", "ah" C; "ao", "er", "uh" E;
     // "oo" F (English close vowels that are not front are rounded, however far forward
     // current speech pronounces them); "ee", "ih" (F2 ~2000 and up) B.
-    if (f1 >= 680) return f2 < 1450 ? Shape::D : Shape::C;
+    if (f1 >= 680) return f2 < 1350 ? Shape::D : Shape::C;
     if (f1 >= 450) {
         if (f2 >= 1700) return Shape::C;
         if (f2 < 1150) return Shape::E;
@@ -80,24 +91,47 @@ Analyzer::Analyzer(int sample_rate, const AnalysisSettings& settings)
 }
 
 void Analyzer::feed(const float* samples, size_t count) {
+    while (count > 0) {
+        const size_t n = static_cast<size_t>(
+            std::min<int64_t>(static_cast<int64_t>(count), next_boundary_ - samples_));
+        process_span(samples, n);
+        samples += n;
+        count -= n;
+        samples_ += static_cast<int64_t>(n);
+        if (samples_ == next_boundary_) close_hop();
+    }
+}
+
+void Analyzer::process_span(const float* samples, size_t count) {
+    // Filters and sums live in locals for the loop: as members they would be reloaded and
+    // stored for every sample, since the samples might alias them.
+    Biquad rumble = rumble_filter_;
+    Biquad hf_filter = hf_filter_;
+    double energy = 0, hf = 0;
+    int crossings = 0;
+    int zc_sign = zc_sign_;
     const size_t mask = ring_.size() - 1;
     for (size_t i = 0; i < count; ++i) {
-        const float x = samples[i];
-        const float e = rumble_filter_.process(x);
-        const float h = hf_filter_.process(x);
-        hop_.energy += static_cast<double>(e) * e;
-        hop_.hf += static_cast<double>(h) * h;
-        if (e > kCrossingDeadZone) {
-            if (zc_sign_ < 0) ++hop_.crossings;
-            zc_sign_ = 1;
-        } else if (e < -kCrossingDeadZone) {
-            if (zc_sign_ > 0) ++hop_.crossings;
-            zc_sign_ = -1;
-        }
+        float x = samples[i];
+        // Float files may hold anything; keep the filters' state finite.
+        if (!(x >= -kMaxSample && x <= kMaxSample)) x = x > 0 ? kMaxSample : x < 0 ? -kMaxSample : 0;
+        const float e = rumble.process(x);
+        const float h = hf_filter.process(x);
+        energy += static_cast<double>(e) * e;
+        hf += static_cast<double>(h) * h;
+        // Branch-free: hiss changes sign at random, which defeats branch prediction.
+        const int sign = (e > kCrossingDeadZone) - (e < -kCrossingDeadZone);
+        crossings += sign * zc_sign < 0;
+        zc_sign = sign ? sign : zc_sign;
         float d;
         if (decimator_.push(e, d)) ring_[static_cast<size_t>(ring_count_++) & mask] = d;
-        if (++samples_ == next_boundary_) close_hop();
     }
+    rumble_filter_ = rumble;
+    hf_filter_ = hf_filter;
+    hop_.energy += energy;
+    hop_.hf += hf;
+    hop_.crossings += crossings;
+    zc_sign_ = zc_sign;
 }
 
 void Analyzer::close_hop() {
@@ -148,21 +182,31 @@ void Analyzer::analyse_frame(uint32_t index) {
         for (int i = 0; i < window_; ++i) {
             const float s = sample(start + i);
             work_[static_cast<size_t>(i)] =
-                static_cast<double>(s - 0.97f * previous) * hamming_[static_cast<size_t>(i)];
+                static_cast<double>(s - kPreEmphasis * previous) * hamming_[static_cast<size_t>(i)];
             previous = s;
         }
         double r[kMaxLpcOrder + 1];
+        const double* w = work_.data();
         for (int lag = 0; lag <= lpc_order_; ++lag) {
-            double acc = 0;
-            for (int i = lag; i < window_; ++i)
-                acc += work_[static_cast<size_t>(i)] * work_[static_cast<size_t>(i - lag)];
-            r[lag] = acc;
+            // Four partial sums: one chain of dependent additions would be four times slower.
+            double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+            int i = lag;
+            for (; i + 3 < window_; i += 4) {
+                s0 += w[i] * w[i - lag];
+                s1 += w[i + 1] * w[i + 1 - lag];
+                s2 += w[i + 2] * w[i + 2 - lag];
+                s3 += w[i + 3] * w[i + 3 - lag];
+            }
+            for (; i < window_; ++i) s0 += w[i] * w[i - lag];
+            r[lag] = (s0 + s1) + (s2 + s3);
         }
         r[0] *= 1.0001; // a touch of white noise keeps the recursion well conditioned
         double a[kMaxLpcOrder + 1];
         const double error = levinson(r, lpc_order_, a);
-        if (error >= 0) {
-            f.lpc_error = static_cast<float>(error);
+        if (error >= 0) f.lpc_error = static_cast<float>(error);
+        // Formants only matter for voiced frames (see shape_stage); finding the roots is the
+        // dearest step of the analysis, and on noise the slowest.
+        if (error >= 0 && error < kMaxVoicedError && f.hf_ratio < kMaxVoicedHf) {
             Formant found[3];
             const int n = formants_.find(a, lpc_order_, decimator_.output_rate(), found, 3);
             if (n > 0) f.f1 = static_cast<float>(found[0].frequency);
@@ -212,7 +256,12 @@ void Analyzer::decide_level(uint32_t index) {
     const float margin = std::clamp(0.2f * (speech_db - floor_db), 6.0f, 20.0f);
     const float on = floor_db + margin;
     const float off = on - 3; // hysteresis: a sound that started may fade a little further
-    active_ = active_ ? frame.level_db > off : frame.level_db > on;
+    // Far below the speech around it, a frame shows no sound on the lips even when it is
+    // above the noise: the hold of a stop, the fading end of a word. Only hiss (a quiet
+    // "f" or "th") still counts there.
+    const bool hiss = frame.zcr > kMinHissCrossings && frame.hf_ratio > kMinHissHf;
+    const bool audible = frame.level_db > speech_db - kMaxDipDb || hiss;
+    active_ = audible && (active_ ? frame.level_db > off : frame.level_db > on);
     frame.floor_db = floor_db;
     frame.speech_db = speech_db;
     ++frames_decided_;
@@ -285,9 +334,10 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
         const float relative = f.level_db - f.speech_db; // 0 at full voice, negative below
         const float loudness = std::clamp((relative + 30) / 30, 0.0f, 1.0f);
         // Hiss: many zero crossings and much of the energy above 3 kHz.
-        const bool fricative = f.zcr > 3000 && f.hf_ratio > 0.4f;
+        const bool fricative = f.zcr > kMinHissCrossings && f.hf_ratio > kMinHissHf;
         // Voiced and well predicted: the formants can be trusted.
-        const bool resonant = f.f1 > 0 && f.f2 > 0 && f.lpc_error < 0.25f && f.hf_ratio < 0.4f;
+        const bool resonant =
+            f.f1 > 0 && f.f2 > 0 && f.lpc_error < kMaxVoicedError && f.hf_ratio < kMaxVoicedHf;
         // Sonorants weaker than the vowels around them: nasal murmur (M, N) and L.
         const bool weak = resonant && relative < -9 && f.hf_ratio < 0.1f;
         if (fricative) {
@@ -296,10 +346,6 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
             const bool weak_hiss = relative < -24 || (relative < -15 && f.hf_ratio < 0.8f);
             f.shape = weak_hiss ? Shape::G : Shape::B;
             target = 0.1f + 0.15f * loudness;
-        } else if (relative < -28) {
-            // A dip far below the speech around it without hiss: the hold of a stop
-            // consonant inside speech, too brief to fall below the noise threshold.
-            f.shape = Shape::A;
         } else if (weak && relative < -10 && f.f1 < 300 && f.f2 >= 1050 && f.f2 < 1450) {
             // The murmur of a nasal: a strong resonance near 250-300 Hz, lips closed for M.
             // (The fading end of an "oo" looks much alike; it closes the lips as well.)

@@ -72,6 +72,7 @@ private:
     enum class Activity : uint8_t { Rest, Closure, Speech };
 
     int64_t boundary(int64_t hop) const { return hop * sample_rate_ / kFramesPerSecond; }
+    void process_span(const float* samples, size_t count);
     void close_hop();
     void analyse_ready_frames();
     void analyse_frame(uint32_t index);

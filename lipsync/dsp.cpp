@@ -73,7 +73,11 @@ Decimator::Decimator(int sample_rate) {
         sum += sinc * window;
     }
     for (float& t : taps_) t = static_cast<float>(t / sum);
-    history_.assign(2 * taps_.size(), 0.0f);
+    length_ = taps_.size();
+    padded_ = (length_ + 3) / 4 * 4;
+    // Padding taps read just past the window, values that they multiply by zero.
+    taps_.resize(padded_, 0.0f);
+    history_.assign(2 * length_ + padded_, 0.0f);
 }
 
 double levinson(const double* r, int order, double* a) {
@@ -135,7 +139,7 @@ bool FormantFinder::solve(const double* a, int order, bool warm) {
             z[i] = z[i] - step;
             largest_step = std::max(largest_step, norm2(step));
         }
-        if (largest_step < 1e-18) {
+        if (largest_step < 1e-14) { // steps below 1e-7: far finer than a hertz
             for (int i = 0; i < order; ++i) {
                 if (!std::isfinite(z[i].re) || !std::isfinite(z[i].im)) return false;
                 roots_[i] = {z[i].re, z[i].im};

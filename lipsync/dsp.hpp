@@ -14,7 +14,9 @@ public:
     static Biquad lowpass(double sample_rate, double cutoff_hz);
 
     float process(float x) {
-        const float y = b0_ * x + b1_ * x1_ + b2_ * x2_ - a1_ * y1_ - a2_ * y2_;
+        // Everything but the last output first, so that only one multiply and one
+        // subtraction wait for the previous sample.
+        const float y = (b0_ * x + b1_ * x1_ + b2_ * x2_ - a2_ * y2_) - a1_ * y1_;
         x2_ = x1_;
         x1_ = x;
         y2_ = y1_;
@@ -45,15 +47,23 @@ public:
             return true;
         }
         history_[pos_] = x;
-        history_[pos_ + taps_.size()] = x;
-        pos_ = pos_ + 1 == taps_.size() ? 0 : pos_ + 1;
+        history_[pos_ + length_] = x;
+        pos_ = pos_ + 1 == length_ ? 0 : pos_ + 1;
         if (++phase_ < factor_) return false;
         phase_ = 0;
         // history_[pos_ .. pos_+taps) holds the newest taps samples, oldest first.
         const float* h = history_.data() + pos_;
-        float sum = 0;
-        for (size_t k = 0; k < taps_.size(); ++k) sum += taps_[k] * h[k];
-        out = sum;
+        const float* t = taps_.data();
+        // Four partial sums break the chain of dependent additions; the taps are padded
+        // with zeros to a multiple of four.
+        float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        for (size_t k = 0; k < padded_; k += 4) {
+            s0 += t[k] * h[k];
+            s1 += t[k + 1] * h[k + 1];
+            s2 += t[k + 2] * h[k + 2];
+            s3 += t[k + 3] * h[k + 3];
+        }
+        out = (s0 + s1) + (s2 + s3);
         return true;
     }
 
@@ -61,8 +71,11 @@ private:
     int factor_ = 1;
     double output_rate_ = 0;
     int delay_ = 0;
-    std::vector<float> taps_;    // symmetric, so their order does not matter
-    std::vector<float> history_; // twice the taps, so that a window is always contiguous
+    std::vector<float> taps_;    // symmetric, so their order does not matter; zero padded
+    std::vector<float> history_; // twice the length (plus padding), so that a window is
+                                 // always contiguous
+    size_t length_ = 0;          // taps without the padding
+    size_t padded_ = 0;          // taps with it, a multiple of four
     size_t pos_ = 0;
     int phase_ = 0;
 };

@@ -51,7 +51,7 @@ std::string frame_line(const FrameResult& f) {
 std::optional<LipSyncTrack> load_track(const std::string& path, std::ostream& err) {
     if (starts_with_vlp_magic(path)) {
         VlpReadResult read = read_vlp_file(path);
-        if (!read.track) report(err, path, "not a valid VLP file: " + read.error);
+        if (!read.track) report(err, path, read.error);
         return read.track;
     }
     SoundResult sound = analyse_sound_file(path);
@@ -189,7 +189,7 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
     case Action::Dump: {
         const VlpReadResult read = read_vlp_file(request.path);
         if (!read.track) {
-            report(err, request.path, "not a valid VLP file: " + read.error);
+            report(err, request.path, read.error);
             return kExitBadInput;
         }
         out << format_dump(*read.track);

@@ -81,7 +81,7 @@ VlpReadResult decode_vlp(std::string_view bytes) {
         result.error = std::move(why);
         return result;
     };
-    if (!has_vlp_magic(bytes)) return fail("not a VLP file");
+    if (!has_vlp_magic(bytes)) return fail("does not begin with \"TVLP\"");
     if (bytes.size() < kVlpHeaderSize) return fail("truncated header");
     const uint64_t version = get(bytes, 4, 2);
     const uint64_t header_size = get(bytes, 6, 2);
@@ -153,7 +153,7 @@ VlpReadResult read_vlp_file(const std::string& path) {
     VlpReadResult result;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        result.error = errno_text(errno);
+        result.error = errno == ENOENT ? "no such file" : errno_text(errno);
         return result;
     }
     struct stat st {};
@@ -184,7 +184,9 @@ VlpReadResult read_vlp_file(const std::string& path) {
     }
     close(fd);
     if (!result.error.empty()) return result;
-    return decode_vlp(bytes);
+    result = decode_vlp(bytes);
+    if (!result.track) result.error = "not a valid VLP file: " + result.error;
+    return result;
 }
 
 } // namespace tarvik::lipsync

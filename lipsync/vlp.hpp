@@ -67,7 +67,8 @@ bool has_vlp_magic(std::string_view bytes);
 // it, so that the path never holds a partial file. Nothing is left behind on failure.
 Status write_vlp_file(const std::string& path, const LipSyncTrack& track);
 
-// Reads and decodes a VLP file.
+// Reads and decodes a VLP file. Errors: "no such file", the system's reason, "is a
+// directory", or "not a valid VLP file: " and what decode_vlp found.
 VlpReadResult read_vlp_file(const std::string& path);
 
 } // namespace tarvik::lipsync

@@ -1,0 +1,6 @@
+# The lip-sync tool: analysis and cue building, the VLP format and its text forms, the
+# program end to end, and the quality of its speech/rest decisions on synthesised speech.
+tarvik_add_test(lipsync_analysis_test lipsync_analysis_test.cpp LIBS lipsync_core)
+tarvik_add_test(lipsync_format_test lipsync_format_test.cpp LIBS lipsync_core)
+tarvik_add_test(lipsync_cli_test lipsync_cli_test.cpp LIBS lipsync_core DEPENDS lipsync)
+tarvik_add_test(lipsync_quality_test lipsync_quality_test.cpp LIBS lipsync_core DEPENDS lipsync)
