@@ -119,6 +119,17 @@ bool same_file(const std::string& a, const std::string& b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+std::optional<long long> readable_file_size(const std::string& path) {
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!regular) return std::nullopt;
+    return static_cast<long long>(st.st_size);
+}
+
 long long file_size_of(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return -1;

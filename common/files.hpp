@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace tarvik {
@@ -40,6 +41,10 @@ bool move_file(const std::string& from, const std::string& to);
 
 // True when both paths name the same existing file (hard links and symlinks included).
 bool same_file(const std::string& a, const std::string& b);
+
+// Size of a regular file that this process can open for reading; nullopt for anything else
+// (missing, unreadable, a directory, a FIFO or device, which could block or never end).
+std::optional<long long> readable_file_size(const std::string& path);
 
 // Size of a file in bytes, or -1 when it cannot be read.
 long long file_size_of(const std::string& path);

@@ -140,13 +140,10 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
         return outcome;
     };
 
-    const int fd = ::open(wav_path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    const bool opened = fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    if (fd >= 0) ::close(fd);
-    if (!opened) return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
-    if (st.st_size == 0) return skip("WARNING! Null file size detected for \"%s\"\nSkipping it...\n");
-    if (st.st_size < 10000) return skip("WARNING! \"%s\" is below 10kb in size\nSkipping it...\n");
+    const auto size = readable_file_size(wav_path);
+    if (!size) return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
+    if (*size == 0) return skip("WARNING! Null file size detected for \"%s\"\nSkipping it...\n");
+    if (*size < 10000) return skip("WARNING! \"%s\" is below 10kb in size\nSkipping it...\n");
     out.print("Input file = \"%s\"\n", wav_path.c_str());
 
     const std::string name = file_part(wav_path).value_or(wav_path);
@@ -170,7 +167,7 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     }
     if (p.lips) {
         const VlpRequest request{p.program_dir, wav_path, mp3_path, false, audio_seconds(wav_path),
-                                 p.capture_tool_output};
+                                 p.capture_tool_output, p.cancel};
         outcome.vlp_done = generate_vlp(request, out);
         if (!outcome.vlp_done && p.cancel && p.cancel->load()) {
             // Stopped by the interruption, not a fault of the file: keep its WAV for the next run.

@@ -38,7 +38,8 @@ bool generate_vlp(const VlpRequest& request, ConsoleOut& out) {
         limit = static_cast<double>(parse_leading_int(env));
     std::string captured;
     const auto result = platform::run_and_wait(tool, {request.wav_path}, limit,
-                                               request.capture_tool_output ? &captured : nullptr);
+                                               request.capture_tool_output ? &captured : nullptr,
+                                               request.cancel);
     out.write(captured);
     if (!result.started) return false;
     if (result.timed_out)

@@ -3,6 +3,7 @@
 
 #include "common/console_out.hpp"
 
+#include <atomic>
 #include <string>
 
 namespace tarvik {
@@ -16,6 +17,7 @@ struct VlpRequest {
     bool silence_mode = false; // the VLP takes the MP3's name (the WAV's is temporary)
     double audio_seconds = 0;  // sets the tool's time limit
     bool capture_tool_output = false; // the tool's output goes into `out` instead of the console
+    const std::atomic<bool>* cancel = nullptr; // set: stop the tool at once
 };
 
 // The VLP path the tool writes for a WAV: the name cut at its last '.', then ".vlp".

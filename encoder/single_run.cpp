@@ -120,19 +120,16 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
 
 int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     const std::string wav_path = input_wav_path(ctx, positionals[0]);
-    const int fd = ::open(wav_path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    const bool readable = fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    if (fd >= 0) ::close(fd);
-    if (!readable) {
+    const auto size = readable_file_size(wav_path);
+    if (!size) {
         show_error(kUnit, 661, format_text("main() failed on fopen(). Cannot open \"%s\".", wav_path.c_str()));
         return kExitFailure;
     }
-    if (st.st_size == 0) {
+    if (*size == 0) {
         show_error(kUnit, 675, "Input file size is null!");
         return kExitFailure;
     }
-    if (st.st_size < 10000) {
+    if (*size < 10000) {
         show_error(kUnit, 680,
                    "Input file size < 10kb. Increase its sampling frequency if you can, so its size "
                    "will increase as well.");

@@ -1,11 +1,13 @@
 #include "platform/process.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -33,7 +35,8 @@ void fill_status(ProcessResult& r, int status) {
 } // namespace
 
 ProcessResult run_and_wait(const std::string& program, const std::vector<std::string>& args,
-                           double timeout_seconds, std::string* captured) {
+                           double timeout_seconds, std::string* captured,
+                           const std::atomic<bool>* cancel) {
     ProcessResult result;
     auto argv = make_argv(program, args);
     posix_spawn_file_actions_t actions;
@@ -47,9 +50,16 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
         posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
     }
+    // The child leads a process group of its own, so that a stuck program is stopped with
+    // everything it started.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
     if (captured) ::close(pipe_fds[1]);
     if (rc != 0) {
         if (captured) ::close(pipe_fds[0]);
@@ -57,50 +67,68 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
     }
     result.started = true;
 
-    const auto start = std::chrono::steady_clock::now();
-    auto expired = [&] {
-        return timeout_seconds > 0 &&
-               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >
-                   timeout_seconds;
-    };
-    int status = 0;
-    bool reaped = false;
-    bool pipe_open = captured != nullptr;
-    while (!reaped) {
-        if (pipe_open) {
-            pollfd pfd{pipe_fds[0], POLLIN, 0};
-            if (::poll(&pfd, 1, 50) > 0) {
-                char buf[4096];
-                const ssize_t n = ::read(pipe_fds[0], buf, sizeof buf);
-                if (n > 0)
-                    captured->append(buf, static_cast<size_t>(n));
-                else if (n == 0 || errno != EINTR)
-                    pipe_open = false;
+    // Reads what is there without blocking; true at the end of the stream.
+    auto drain = [&]() {
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(pipe_fds[0], buf, sizeof buf);
+            if (n > 0) {
+                captured->append(buf, static_cast<size_t>(n));
+                continue;
             }
-        } else if (timeout_seconds > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (n < 0 && errno == EINTR) continue;
+            return n == 0;
         }
-        const pid_t w = ::waitpid(pid, &status, (pipe_open || timeout_seconds > 0) ? WNOHANG : 0);
-        if (w == pid) {
-            reaped = true;
-        } else if (w < 0 && errno != EINTR) {
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const bool watched = timeout_seconds > 0 || cancel != nullptr;
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    int status = 0;
+    bool pipe_open = captured != nullptr;
+    if (pipe_open) ::fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK);
+    for (;;) {
+        if (!pipe_open && !watched) {
+            // Nothing to watch: a plain blocking wait.
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
             break;
-        } else if (expired()) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            result.timed_out = true;
-            reaped = true;
+        }
+        // Sleep until output arrives, the child ends (its pidfd becomes readable) or it is
+        // time to look at the clock and the cancel flag again.
+        pollfd fds[2];
+        nfds_t count = 0;
+        if (pipe_open) fds[count++] = {pipe_fds[0], POLLIN, 0};
+        if (pidfd >= 0) fds[count++] = {pidfd, POLLIN, 0};
+        if (count > 0) {
+            if (::poll(fds, count, pidfd >= 0 ? 50 : 2) > 0 && pipe_open && (fds[0].revents & (POLLIN | POLLHUP)) && drain())
+                pipe_open = false;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const pid_t w = ::waitpid(pid, &status, WNOHANG);
+        if (w == pid) break;
+        if (w < 0 && errno != EINTR) break;
+        const bool expired =
+            timeout_seconds > 0 &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > timeout_seconds;
+        const bool cancelled = cancel && cancel->load();
+        if (expired || cancelled) {
+            ::kill(-pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            result.timed_out = expired;
+            result.cancelled = cancelled;
+            break;
         }
     }
+    if (pidfd >= 0) ::close(pidfd);
     if (captured) {
-        // Drain what the child wrote before it ended.
-        char buf[4096];
-        ssize_t n;
-        while (pipe_open && (n = ::read(pipe_fds[0], buf, sizeof buf)) > 0)
-            captured->append(buf, static_cast<size_t>(n));
+        // What the child wrote before it ended; a grandchild that keeps the pipe open does
+        // not hold us here.
+        drain();
         ::close(pipe_fds[0]);
     }
-    if (reaped && !result.timed_out) fill_status(result, status);
+    if (!result.timed_out && !result.cancelled) fill_status(result, status);
     return result;
 }
 

@@ -1,6 +1,7 @@
 // Starting programs with an argument vector (never through a command interpreter).
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -11,13 +12,16 @@ struct ProcessResult {
     bool exited = false;    // it ended by itself (not by a signal or a time limit)
     int exit_status = -1;   // its exit status when exited
     bool timed_out = false; // it was killed because it ran past the time limit
+    bool cancelled = false; // it was killed because *cancel was set
 };
 
 // Starts `program` with `args` (argv[0] is the program path), sharing this process's
-// standard streams, and waits for it. With timeout_seconds > 0 the child is killed when it
-// runs longer. Optionally captures its standard output and error into *captured.
+// standard streams, and waits for it. With timeout_seconds > 0 the child (and whatever it
+// started) is killed when it runs longer; likewise as soon as *cancel is set. Optionally
+// captures its standard output and error into *captured.
 ProcessResult run_and_wait(const std::string& program, const std::vector<std::string>& args,
-                           double timeout_seconds = 0, std::string* captured = nullptr);
+                           double timeout_seconds = 0, std::string* captured = nullptr,
+                           const std::atomic<bool>* cancel = nullptr);
 
 // Starts `program` with `args` in `working_dir` as an independent process that outlives
 // this one (new session, not waited for). Returns false when it could not be started
