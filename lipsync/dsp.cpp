@@ -15,7 +15,6 @@ struct Cx {
 inline Cx operator+(Cx a, Cx b) { return {a.re + b.re, a.im + b.im}; }
 inline Cx operator-(Cx a, Cx b) { return {a.re - b.re, a.im - b.im}; }
 inline Cx operator*(Cx a, Cx b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
-inline Cx operator*(double s, Cx a) { return {s * a.re, s * a.im}; }
 inline double norm2(Cx a) { return a.re * a.re + a.im * a.im; }
 // The library's complex division guards against overflow at some cost; these values are
 // bounded (roots near the unit circle), so the plain formula is enough.

@@ -6,6 +6,10 @@
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const int status = tarvik::lipsync::run_lipsync(args, std::cout, std::cerr);
-    std::cout.flush();
-    return std::cout ? status : tarvik::lipsync::kExitWriteFailed;
+    // A full disk or a closed pipe must not pass for success.
+    if (!std::cout.flush()) {
+        std::cerr << "lipsync: cannot write to standard output\n";
+        return tarvik::lipsync::kExitWriteFailed;
+    }
+    return status;
 }

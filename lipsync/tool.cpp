@@ -96,7 +96,8 @@ Analysis: 100 frames per second. Each frame is at rest or shows a mouth shape:
   H  tongue raised (long L)
   X  rest (silence)
 with a mouth opening from 0 (closed) to 1 (wide open). Frames are merged into cues;
-a cue other than A or X lasts at least 50 ms.
+short cues join their neighbours, so that shapes other than A and X last at least
+50 ms (a short sound between two pauses keeps its own).
 
 Text forms (times in seconds):
   tsv     one line per cue: start TAB shape; when the last cue is not X, a final
@@ -117,7 +118,9 @@ Exit status:
   1  the input cannot be used: missing, unreadable, a directory, not audio,
      no audio in it, or (for --dump) not a valid VLP file
   2  wrong command line
-  3  the VLP file could not be written
+  3  the VLP file (or standard output) could not be written
+
+The VLP format is described in docs/vlp-format.md of the tarvik sources.
 )";
 }
 

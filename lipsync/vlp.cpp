@@ -117,10 +117,10 @@ Status write_vlp_file(const std::string& path, const LipSyncTrack& track) {
     const std::string bytes = encode_vlp(track);
     if (bytes.empty()) return failure("invalid track: " + check_track(track).error);
 
+    // A short fixed name: the temporary file must fit wherever the final name fits.
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = dir + "." + name + ".XXXXXX";
+    std::string temp = dir + ".lipsync.XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) return failure(errno_text(errno));
 

@@ -128,6 +128,9 @@ TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundCutAtTheLastDotOfItsName) {
         {{"two words.wav"}, "two words.wav", "two words.vlp"},
         {{"--", "-dash.wav"}, "-dash.wav", "-dash.vlp"},
         {{dir / "voice.lines/abs.wav"}, "voice.lines/abs.wav", "voice.lines/abs.vlp"},
+        // A name as long as the system allows: the temporary file beside it must fit too.
+        {{std::string(251, 'n') + ".wav"}, std::string(251, 'n') + ".wav",
+         std::string(251, 'n') + ".vlp"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sound);
@@ -362,7 +365,7 @@ TEST_F(LipsyncCli, HelpExplainsFormsShapesAndExitStatus) {
                              "take.01.wav gives take.01.vlp", "A  closed (M, B, P)",
                              "G  upper teeth on lower lip (F, V)", "X  rest", "\"mouthCues\"",
                              "Exit status:", "  0  success", "  1  the input", "  2  wrong",
-                             "  3  the VLP file could not be written"})
+                             "  3  the VLP file (or standard output) could not be written"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     EXPECT_EQ(run(lipsync(), {"-h"}).out, r.out);
     const RunResult version = run(lipsync(), {"--version"});
