@@ -15,7 +15,9 @@ constexpr float kLpcMinLevelDb = -85;
 // A crossing of zero counts only past this amplitude, so that dither and low hiss in pauses
 // do not read as fricatives.
 constexpr float kCrossingDeadZone = 3e-4f;
-constexpr float kPreEmphasis = 0.8f; // enough to level the spectrum, not so much that a low F1 drifts up
+// Pre-emphasis before linear prediction: enough to level the spectrum, not so much that a
+// low F1 drifts up towards the second pitch harmonic.
+constexpr float kPreEmphasis = 0.8f;
 // Hiss (fricatives): many zero crossings per second, much energy above 3 kHz.
 constexpr float kMinHissCrossings = 3000;
 constexpr float kMinHissHf = 0.4f;
@@ -27,7 +29,9 @@ constexpr float kMaxVoicedHf = 0.4f;
 // Samples beyond this (only float files can hold them) are clipped.
 constexpr float kMaxSample = 64;
 
-int frames_for(double ms) { return std::max(1, static_cast<int>(std::lround(ms / 10))); }
+int frames_for(double ms) {
+    return std::max(1, static_cast<int>(std::lround(ms / 10)));
+}
 
 float smoothing_coefficient(double time_constant_ms) {
     return static_cast<float>(1 - std::exp(-10.0 / std::max(1.0, time_constant_ms)));
@@ -74,7 +78,8 @@ Analyzer::Analyzer(int sample_rate, const AnalysisSettings& settings)
     work_.resize(static_cast<size_t>(window_));
     size_t ring_size = 64;
     const double hop = rate / kFramesPerSecond;
-    while (ring_size < static_cast<size_t>(window_ + 3 * hop + 64)) ring_size *= 2;
+    while (ring_size < static_cast<size_t>(window_ + 3 * hop + 64))
+        ring_size *= 2;
     ring_.assign(ring_size, 0.0f);
 
     half_window_ = frames_for(settings.level_window_ms);
@@ -114,7 +119,8 @@ void Analyzer::process_span(const float* samples, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         float x = samples[i];
         // Float files may hold anything; keep the filters' state finite.
-        if (!(x >= -kMaxSample && x <= kMaxSample)) x = x > 0 ? kMaxSample : x < 0 ? -kMaxSample : 0;
+        if (!(x >= -kMaxSample && x <= kMaxSample))
+            x = x > 0 ? kMaxSample : x < 0 ? -kMaxSample : 0;
         const float e = rumble.process(x);
         const float h = hf_filter.process(x);
         energy += static_cast<double>(e) * e;
@@ -197,7 +203,8 @@ void Analyzer::analyse_frame(uint32_t index) {
                 s2 += w[i + 2] * w[i + 2 - lag];
                 s3 += w[i + 3] * w[i + 3 - lag];
             }
-            for (; i < window_; ++i) s0 += w[i] * w[i - lag];
+            for (; i < window_; ++i)
+                s0 += w[i] * w[i - lag];
             r[lag] = (s0 + s1) + (s2 + s3);
         }
         r[0] *= 1.0001; // a touch of white noise keeps the recursion well conditioned
@@ -238,7 +245,8 @@ void Analyzer::level_stage(const FrameResult& frame) {
     ++histogram_total_;
     ++frames_in_;
     // Frame t is decided once frames up to t + half_window_ are in.
-    while (frames_decided_ + half_window_ < frames_in_) decide_level(frames_decided_);
+    while (frames_decided_ + half_window_ < frames_in_)
+        decide_level(frames_decided_);
 }
 
 void Analyzer::decide_level(uint32_t index) {
@@ -280,12 +288,14 @@ void Analyzer::resolve_gaps(bool final) {
     // max_closure + min_speech frames.
     auto run_length = [this](bool active, bool& ended) {
         size_t n = 0;
-        while (n < gap_queue_.size() && gap_queue_[n].active == active) ++n;
+        while (n < gap_queue_.size() && gap_queue_[n].active == active)
+            ++n;
         ended = n < gap_queue_.size();
         return n;
     };
     auto release = [this](size_t n, Activity activity) {
-        for (size_t i = 0; i < n; ++i) shape_stage(gap_queue_[i].frame, activity);
+        for (size_t i = 0; i < n; ++i)
+            shape_stage(gap_queue_[i].frame, activity);
         gap_queue_.erase(gap_queue_.begin(), gap_queue_.begin() + static_cast<std::ptrdiff_t>(n));
     };
     while (!gap_queue_.empty()) {
@@ -350,8 +360,7 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
             // The murmur of a nasal: a strong resonance near 250-300 Hz, lips closed for M.
             // (The fading end of an "oo" looks much alike; it closes the lips as well.)
             f.shape = Shape::A;
-        } else if (weak && f.f1 >= 330 && f.f1 < 480 && f.f2 > 800 && f.f2 < 1650 &&
-                   f.f3 > 2600) {
+        } else if (weak && f.f1 >= 330 && f.f1 < 480 && f.f2 > 800 && f.f2 < 1650 && f.f3 > 2600) {
             // L: low F1, mid F2 and a high F3 (which sets it apart from R and the nasals).
             f.shape = Shape::H;
             target = 0.2f + 0.2f * loudness;
@@ -374,14 +383,16 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
 
 std::vector<Cue> Analyzer::finish() {
     const int64_t total = samples_;
-    frame_count_ = static_cast<uint32_t>(std::max<int64_t>(
-        1, (total * kFramesPerSecond + sample_rate_ / 2) / sample_rate_));
+    frame_count_ = static_cast<uint32_t>(
+        std::max<int64_t>(1, (total * kFramesPerSecond + sample_rate_ / 2) / sample_rate_));
     // Silence after the end lets the last frames complete their hops and windows.
     const std::vector<float> zeros(static_cast<size_t>(sample_rate_ / kFramesPerSecond) + 1, 0.0f);
     finishing_ = true;
-    while (next_frame_ < frame_count_) feed(zeros.data(), zeros.size());
+    while (next_frame_ < frame_count_)
+        feed(zeros.data(), zeros.size());
     samples_ = total;
-    while (frames_decided_ < frames_in_) decide_level(frames_decided_);
+    while (frames_decided_ < frames_in_)
+        decide_level(frames_decided_);
     resolve_gaps(true);
     return cues_.finish();
 }

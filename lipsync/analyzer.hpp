@@ -18,33 +18,33 @@ constexpr int kFramesPerSecond = 100;
 constexpr int kMinSampleRate = 1000;
 
 struct AnalysisSettings {
-    double min_speech_ms = 30;    // sound after a rest shorter than this is a click, not speech
-    double max_closure_ms = 150;  // a quiet gap inside speech up to this long closes the mouth
-                                  // (A); a longer one is a pause (X)
-    double min_hold_ms = 50;      // shortest cue for shapes that may be merged away
-    double min_long_l_ms = 70;    // shortest L that shows the raised tongue (H)
-    double attack_ms = 15;        // time constant of the opening when the mouth opens
-    double release_ms = 50;       // ... and when it closes
+    double min_speech_ms = 30;     // sound after a rest shorter than this is a click, not speech
+    double max_closure_ms = 150;   // a quiet gap inside speech up to this long closes the mouth
+                                   // (A); a longer one is a pause (X)
+    double min_hold_ms = 50;       // shortest cue for shapes that may be merged away
+    double min_long_l_ms = 70;     // shortest L that shows the raised tongue (H)
+    double attack_ms = 15;         // time constant of the opening when the mouth opens
+    double release_ms = 50;        // ... and when it closes
     double level_window_ms = 1500; // each side of a frame: where noise floor and speech level
                                    // are measured
 };
 
 // The decision for one frame and the measurements behind it.
 struct FrameResult {
-    uint32_t index = 0;      // frame number; the frame covers [index, index+1) * 10 ms
+    uint32_t index = 0; // frame number; the frame covers [index, index+1) * 10 ms
     Shape shape = Shape::X;
-    float opening = 0;       // 0 (closed) to 1 (wide open), after attack/release smoothing
-    float level_db = -100;   // level around the frame (dB full scale)
-    float floor_db = -100;   // noise floor around the frame
-    float speech_db = -100;  // speech level around the frame
-    float zcr = 0;           // zero crossings per second
-    float hf_ratio = 0;      // share of the energy above about 3 kHz
-    float lpc_error = 1;     // normalised linear-prediction error (low for vowels)
+    float opening = 0;            // 0 (closed) to 1 (wide open), after attack/release smoothing
+    float level_db = -100;        // level around the frame (dB full scale)
+    float floor_db = -100;        // noise floor around the frame
+    float speech_db = -100;       // speech level around the frame
+    float zcr = 0;                // zero crossings per second
+    float hf_ratio = 0;           // share of the energy above about 3 kHz
+    float lpc_error = 1;          // normalised linear-prediction error (low for vowels)
     float f1 = 0, f2 = 0, f3 = 0; // formants in Hz, 0 when not found
 };
 
 class Analyzer {
-public:
+  public:
     // sample_rate must be at least kMinSampleRate.
     explicit Analyzer(int sample_rate, const AnalysisSettings& settings = {});
 
@@ -62,7 +62,7 @@ public:
     uint32_t frame_count() const { return frame_count_; }
     int64_t samples() const { return samples_; }
 
-private:
+  private:
     struct Hop {
         double energy = 0; // sum of squares after the rumble filter
         double hf = 0;     // sum of squares above about 3 kHz
@@ -95,7 +95,7 @@ private:
     Decimator decimator_;
     int zc_sign_ = 0;
     Hop hop_;
-    Hop hops_[8];        // the latest hops, by hop number modulo 8
+    Hop hops_[8]; // the latest hops, by hop number modulo 8
     int64_t hop_count_ = 0;
     int64_t samples_ = 0;
     int64_t next_boundary_ = 0;
@@ -115,7 +115,7 @@ private:
     std::vector<FrameResult> lookahead_; // ring of 2*half_window_+2 frames by index
     std::vector<int> histogram_;
     int histogram_total_ = 0;
-    uint32_t frames_in_ = 0;   // frames that entered the level stage
+    uint32_t frames_in_ = 0; // frames that entered the level stage
     uint32_t frames_decided_ = 0;
     bool active_ = false;
 

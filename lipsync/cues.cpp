@@ -5,7 +5,9 @@
 
 namespace tarvik::lipsync {
 
-CueBuilder::CueBuilder(const CueSettings& settings) : settings_(settings) { pending_.reserve(4); }
+CueBuilder::CueBuilder(const CueSettings& settings) : settings_(settings) {
+    pending_.reserve(4);
+}
 
 void CueBuilder::add(Shape shape, float opening) {
     if (has_current_ && current_.shape != shape) close_run();
@@ -26,7 +28,8 @@ void CueBuilder::join(Run& into, const Run& from) {
 
 bool CueBuilder::mergeable(const Run& run) const {
     if (run.shape == Shape::X) return false;
-    const int hold = run.shape == Shape::A ? settings_.min_closure_frames : settings_.min_hold_frames;
+    const int hold =
+        run.shape == Shape::A ? settings_.min_closure_frames : settings_.min_hold_frames;
     return run.length < static_cast<uint32_t>(std::max(1, hold));
 }
 

@@ -12,7 +12,7 @@ namespace tarvik::lipsync {
 struct CueSettings {
     int min_hold_frames = 5;    // shortest cue for shapes that may be merged away
     int min_closure_frames = 2; // shortest A: a closure shows however brief, one stray frame not
-    int min_long_l_frames = 7; // H (tongue raised) only for runs at least this long, else B
+    int min_long_l_frames = 7;  // H (tongue raised) only for runs at least this long, else B
 };
 
 // Streaming cue builder. Frames arrive in order; memory grows only with the cue list.
@@ -23,7 +23,7 @@ struct CueSettings {
 //   and a short run between two rests keeps its shape (a short word still shows);
 // - the opening of a cue is the mean of its frames' openings.
 class CueBuilder {
-public:
+  public:
     explicit CueBuilder(const CueSettings& settings = {});
 
     // Adds the next frame's shape and opening (0 to 1).
@@ -32,7 +32,7 @@ public:
     std::vector<Cue> finish();
     uint32_t frames() const { return frames_; }
 
-private:
+  private:
     struct Run {
         uint32_t start = 0;
         uint32_t length = 0;

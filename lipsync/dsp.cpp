@@ -12,10 +12,18 @@ constexpr double kPi = 3.14159265358979323846;
 struct Cx {
     double re, im;
 };
-inline Cx operator+(Cx a, Cx b) { return {a.re + b.re, a.im + b.im}; }
-inline Cx operator-(Cx a, Cx b) { return {a.re - b.re, a.im - b.im}; }
-inline Cx operator*(Cx a, Cx b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
-inline double norm2(Cx a) { return a.re * a.re + a.im * a.im; }
+inline Cx operator+(Cx a, Cx b) {
+    return {a.re + b.re, a.im + b.im};
+}
+inline Cx operator-(Cx a, Cx b) {
+    return {a.re - b.re, a.im - b.im};
+}
+inline Cx operator*(Cx a, Cx b) {
+    return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+inline double norm2(Cx a) {
+    return a.re * a.re + a.im * a.im;
+}
 // The library's complex division guards against overflow at some cost; these values are
 // bounded (roots near the unit circle), so the plain formula is enough.
 inline Cx operator/(Cx a, Cx b) {
@@ -71,7 +79,8 @@ Decimator::Decimator(int sample_rate) {
         taps_[static_cast<size_t>(i)] = static_cast<float>(sinc * window);
         sum += sinc * window;
     }
-    for (float& t : taps_) t = static_cast<float>(t / sum);
+    for (float& t : taps_)
+        t = static_cast<float>(t / sum);
     length_ = taps_.size();
     padded_ = (length_ + 3) / 4 * 4;
     // Padding taps read just past the window, values that they multiply by zero.
@@ -83,15 +92,19 @@ double levinson(const double* r, int order, double* a) {
     if (order < 1 || order > kMaxLpcOrder || !(r[0] > 0)) return -1;
     double tmp[kMaxLpcOrder + 1];
     a[0] = 1;
-    for (int i = 1; i <= order; ++i) a[i] = 0;
+    for (int i = 1; i <= order; ++i)
+        a[i] = 0;
     double error = r[0];
     for (int i = 1; i <= order; ++i) {
         double acc = r[i];
-        for (int j = 1; j < i; ++j) acc += a[j] * r[i - j];
+        for (int j = 1; j < i; ++j)
+            acc += a[j] * r[i - j];
         const double k = -acc / error;
         if (!(std::fabs(k) < 1)) return -1;
-        for (int j = 0; j <= i; ++j) tmp[j] = a[j];
-        for (int j = 1; j < i; ++j) a[j] = tmp[j] + k * tmp[i - j];
+        for (int j = 0; j <= i; ++j)
+            tmp[j] = a[j];
+        for (int j = 1; j < i; ++j)
+            a[j] = tmp[j] + k * tmp[i - j];
         a[i] = k;
         error *= 1 - k * k;
     }
@@ -101,7 +114,8 @@ double levinson(const double* r, int order, double* a) {
 bool FormantFinder::solve(const double* a, int order, bool warm) {
     Cx z[kMaxLpcOrder];
     if (warm) {
-        for (int i = 0; i < order; ++i) z[i] = {roots_[i].re, roots_[i].im};
+        for (int i = 0; i < order; ++i)
+            z[i] = {roots_[i].re, roots_[i].im};
     } else {
         // Start on a circle inside the unit circle, turned off the real axis so that no two
         // starting points are conjugates (which the iteration could not separate).
@@ -149,8 +163,8 @@ bool FormantFinder::solve(const double* a, int order, bool warm) {
     return false;
 }
 
-int FormantFinder::find(const double* a, int order, double sample_rate, Formant* out,
-                        int capacity, double max_bandwidth) {
+int FormantFinder::find(const double* a, int order, double sample_rate, Formant* out, int capacity,
+                        double max_bandwidth) {
     if (order < 2 || order > kMaxLpcOrder || capacity < 1) return 0;
     bool solved = warm_order_ == order && solve(a, order, true);
     if (!solved) solved = solve(a, order, false);

@@ -9,7 +9,7 @@ namespace tarvik::lipsync {
 
 // Second-order IIR section (direct form I) with the usual audio-cookbook designs.
 class Biquad {
-public:
+  public:
     static Biquad highpass(double sample_rate, double cutoff_hz);
     static Biquad lowpass(double sample_rate, double cutoff_hz);
 
@@ -24,7 +24,7 @@ public:
         return y;
     }
 
-private:
+  private:
     float b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
     float x1_ = 0, x2_ = 0, y1_ = 0, y2_ = 0;
 };
@@ -32,7 +32,7 @@ private:
 // Anti-alias low-pass FIR and integer down-sampler. The factor brings any source rate into
 // 8 to 16 kHz (rates below 8 kHz are kept), which is all that the formants need.
 class Decimator {
-public:
+  public:
     explicit Decimator(int sample_rate);
 
     int factor() const { return factor_; }
@@ -67,7 +67,7 @@ public:
         return true;
     }
 
-private:
+  private:
     int factor_ = 1;
     double output_rate_ = 0;
     int delay_ = 0;
@@ -97,13 +97,13 @@ struct Formant {
 // Roots are found with the Aberth-Ehrlich iteration, started from the previous frame's
 // roots when those converged (consecutive frames move little, so that takes a few steps).
 class FormantFinder {
-public:
+  public:
     // Fills `out` with the resonances between 150 Hz and just below Nyquist whose bandwidth
     // is under `max_bandwidth`, lowest first; returns how many (at most `capacity`).
     int find(const double* a, int order, double sample_rate, Formant* out, int capacity,
              double max_bandwidth = 600);
 
-private:
+  private:
     struct Complex {
         double re = 0, im = 0;
     };

@@ -56,8 +56,8 @@ std::string format_dump(const LipSyncTrack& t) {
     out += line;
     std::snprintf(line, sizeof line, "frame rate: %u per second\n", t.frame_rate);
     out += line;
-    out += "length: " + centiseconds_text(t.frame_count) + " s (" +
-           std::to_string(t.frame_count) + " x 10 ms)\n";
+    out += "length: " + centiseconds_text(t.frame_count) + " s (" + std::to_string(t.frame_count) +
+           " x 10 ms)\n";
     out += "cues: " + std::to_string(t.cues.size()) + "\n";
     out += "start\tend\tshape\topening\n";
     for (size_t i = 0; i < t.cues.size(); ++i) {
@@ -70,7 +70,8 @@ std::string format_dump(const LipSyncTrack& t) {
 
 std::string format_tsv(const LipSyncTrack& t) {
     std::string out;
-    for (const Cue& c : t.cues) out += centiseconds_text(c.start) + "\t" + shape_letter(c.shape) + "\n";
+    for (const Cue& c : t.cues)
+        out += centiseconds_text(c.start) + "\t" + shape_letter(c.shape) + "\n";
     if (!t.cues.empty() && t.cues.back().shape != Shape::X)
         out += centiseconds_text(t.frame_count) + "\tX\n";
     return out;

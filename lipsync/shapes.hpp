@@ -19,9 +19,9 @@ std::optional<Shape> shape_from_letter(char letter);
 
 // One cue: the mouth holds `shape` from `start` until the next cue starts (or the track ends).
 struct Cue {
-    uint32_t start = 0;   // in 10 ms units from the start of the sound
+    uint32_t start = 0; // in 10 ms units from the start of the sound
     Shape shape = Shape::X;
-    uint8_t opening = 0;  // mean mouth opening over the cue, 0 (closed) to 255 (fully open)
+    uint8_t opening = 0; // mean mouth opening over the cue, 0 (closed) to 255 (fully open)
 
     bool operator==(const Cue&) const = default;
 };

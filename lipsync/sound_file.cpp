@@ -77,7 +77,8 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisSettings& 
             const float scale = 1.0f / static_cast<float>(channels);
             for (size_t i = 0; i < frames; ++i) {
                 float sum = 0;
-                for (size_t c = 0; c < channels; ++c) sum += interleaved[i * channels + c];
+                for (size_t c = 0; c < channels; ++c)
+                    sum += interleaved[i * channels + c];
                 mono[i] = sum * scale;
             }
             analyzer.feed(mono.data(), frames);

@@ -41,9 +41,8 @@ std::string frame_line(const FrameResult& f) {
     char line[200];
     std::snprintf(line, sizeof line,
                   "%s\t%c\t%.2f\t%.1f\t%.1f\t%.1f\t%.0f\t%.2f\t%.3f\t%.0f\t%.0f\t%.0f\n",
-                  centiseconds_text(f.index).c_str(), shape_letter(f.shape), f.opening,
-                  f.level_db, f.floor_db, f.speech_db, f.zcr, f.hf_ratio, f.lpc_error, f.f1,
-                  f.f2, f.f3);
+                  centiseconds_text(f.index).c_str(), shape_letter(f.shape), f.opening, f.level_db,
+                  f.floor_db, f.speech_db, f.zcr, f.hf_ratio, f.lpc_error, f.f1, f.f2, f.f3);
     return line;
 }
 

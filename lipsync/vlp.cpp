@@ -15,10 +15,12 @@ void put16(std::string& out, uint16_t v) {
     out.push_back(static_cast<char>(v >> 8));
 }
 void put32(std::string& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
 }
 void put64(std::string& out, uint64_t v) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
 }
 
 // Little-endian fields at a position the caller has checked to lie inside the bytes.
@@ -29,7 +31,9 @@ uint64_t get(std::string_view bytes, size_t pos, int size) {
     return v;
 }
 
-std::string errno_text(int error) { return std::strerror(error); }
+std::string errno_text(int error) {
+    return std::strerror(error);
+}
 
 } // namespace
 

@@ -41,7 +41,9 @@ struct Status {
     std::string error; // one line, without the program name, when !ok
     explicit operator bool() const { return ok; }
 };
-inline Status failure(std::string error) { return Status{false, std::move(error)}; }
+inline Status failure(std::string error) {
+    return Status{false, std::move(error)};
+}
 
 struct VlpReadResult {
     std::optional<LipSyncTrack> track;

@@ -23,9 +23,11 @@ std::vector<float> vowel(int rate, double seconds, double f1, double f2, double 
     const size_t n = static_cast<size_t>(seconds * rate);
     std::vector<double> x(n, 0.0);
     const double period = rate / 110.0;
-    for (double t = 0; t < n; t += period) x[static_cast<size_t>(t)] = 1.0;
+    for (double t = 0; t < n; t += period)
+        x[static_cast<size_t>(t)] = 1.0;
     double tilt = 0;
-    for (double& v : x) v = tilt = v + 0.9 * tilt;
+    for (double& v : x)
+        v = tilt = v + 0.9 * tilt;
     const double formants[][2] = {{f1, 60}, {f2, 90}, {2600, 150}, {3400, 200}};
     for (const auto& [frequency, bandwidth] : formants) {
         if (frequency > 0.4 * rate) continue;
@@ -41,7 +43,8 @@ std::vector<float> vowel(int rate, double seconds, double f1, double f2, double 
         }
     }
     double peak = 1e-9;
-    for (double v : x) peak = std::max(peak, std::fabs(v));
+    for (double v : x)
+        peak = std::max(peak, std::fabs(v));
     std::vector<float> out(n);
     const size_t fade = static_cast<size_t>(0.02 * rate);
     for (size_t i = 0; i < n; ++i) {
@@ -58,7 +61,8 @@ void append_silence(std::vector<float>& s, int rate, double seconds) {
 void add_noise(std::vector<float>& s, double rms, unsigned seed) {
     std::mt19937 gen(seed);
     std::normal_distribution<float> noise(0.0f, static_cast<float>(rms));
-    for (float& v : s) v += noise(gen);
+    for (float& v : s)
+        v += noise(gen);
 }
 
 struct Analysis {
@@ -97,16 +101,11 @@ struct VowelCase {
 
 // Averages of adult speakers for the vowels each shape stands for.
 const VowelCase kVowels[] = {
-    {"aa (father, male)", 730, 1090, Shape::D},
-    {"aa (female)", 850, 1220, Shape::D},
-    {"ee (see, male)", 270, 2290, Shape::B},
-    {"ih (sit, female)", 430, 2480, Shape::B},
-    {"eh (bed, male)", 530, 1840, Shape::C},
-    {"ae (cat, female)", 860, 2050, Shape::C},
-    {"ao (law, male)", 570, 840, Shape::E},
-    {"er (bird, female)", 500, 1640, Shape::E},
-    {"uw (two, male)", 300, 870, Shape::F},
-    {"uw (female)", 370, 950, Shape::F},
+    {"aa (father, male)", 730, 1090, Shape::D}, {"aa (female)", 850, 1220, Shape::D},
+    {"ee (see, male)", 270, 2290, Shape::B},    {"ih (sit, female)", 430, 2480, Shape::B},
+    {"eh (bed, male)", 530, 1840, Shape::C},    {"ae (cat, female)", 860, 2050, Shape::C},
+    {"ao (law, male)", 570, 840, Shape::E},     {"er (bird, female)", 500, 1640, Shape::E},
+    {"uw (two, male)", 300, 870, Shape::F},     {"uw (female)", 370, 950, Shape::F},
 };
 
 TEST(LipsyncAnalysis, VowelFormantsAreMeasuredAndMappedToTheirShapeAtEveryRate) {
@@ -137,15 +136,12 @@ TEST(LipsyncAnalysis, PetersonBarneyVowelsOfMenAndWomenMapToTheirShapes) {
     // Formant averages (F1, F2 in Hz) of men and of women; the shape boundaries must sit
     // between the vowels for both.
     const VowelCase table[] = {
-        {"iy m", 270, 2290, Shape::B}, {"iy w", 310, 2790, Shape::B},
-        {"ih m", 390, 1990, Shape::B}, {"ih w", 430, 2480, Shape::B},
-        {"eh m", 530, 1840, Shape::C}, {"eh w", 610, 2330, Shape::C},
-        {"ae m", 660, 1720, Shape::C}, {"ae w", 860, 2050, Shape::C},
-        {"ah m", 640, 1190, Shape::C}, {"ah w", 760, 1400, Shape::C},
-        {"aa m", 730, 1090, Shape::D}, {"aa w", 850, 1220, Shape::D},
-        {"ao m", 570, 840, Shape::E},  {"ao w", 590, 920, Shape::E},
-        {"uh m", 440, 1020, Shape::E}, {"uh w", 470, 1160, Shape::E},
-        {"er m", 490, 1350, Shape::E}, {"er w", 500, 1640, Shape::E},
+        {"iy m", 270, 2290, Shape::B}, {"iy w", 310, 2790, Shape::B}, {"ih m", 390, 1990, Shape::B},
+        {"ih w", 430, 2480, Shape::B}, {"eh m", 530, 1840, Shape::C}, {"eh w", 610, 2330, Shape::C},
+        {"ae m", 660, 1720, Shape::C}, {"ae w", 860, 2050, Shape::C}, {"ah m", 640, 1190, Shape::C},
+        {"ah w", 760, 1400, Shape::C}, {"aa m", 730, 1090, Shape::D}, {"aa w", 850, 1220, Shape::D},
+        {"ao m", 570, 840, Shape::E},  {"ao w", 590, 920, Shape::E},  {"uh m", 440, 1020, Shape::E},
+        {"uh w", 470, 1160, Shape::E}, {"er m", 490, 1350, Shape::E}, {"er w", 500, 1640, Shape::E},
         {"uw m", 300, 870, Shape::F},  {"uw w", 370, 950, Shape::F},
     };
     for (const VowelCase& v : table)
@@ -157,7 +153,9 @@ TEST(LipsyncAnalysis, RestsBetweenSoundsAreXWhateverTheBackgroundNoise) {
     struct Case {
         const char* name;
         double noise_rms; // 0: digital silence
-    } cases[] = {{"digital silence", 0}, {"noise at -70 dB", 3e-4}, {"noise at -45 dB", 5.6e-3},
+    } cases[] = {{"digital silence", 0},
+                 {"noise at -70 dB", 3e-4},
+                 {"noise at -45 dB", 5.6e-3},
                  {"noise at -35 dB", 1.8e-2}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,23 +236,23 @@ TEST(LipsyncAnalysis, LengthIsRoundedToWholeFramesAndEveryFrameIsDecidedOnce) {
         size_t samples;
         uint32_t frames;
     } cases[] = {
-        {22050, 1, 1},       // under half a frame still makes one
-        {22050, 22050, 100}, // one second
-        {22050, 22160, 100}, // 100.499 frames
-        {22050, 22161, 101}, // 100.503 frames
-        {8000, 79, 1},
-        {8000, 121, 2},      // 1.51 frames
-        {48000, 480 * 37, 37},
-        {1000, 1000, 100},   // the lowest rate taken
+        {22050, 1, 1},                            // under half a frame still makes one
+        {22050, 22050, 100},                      // one second
+        {22050, 22160, 100},                      // 100.499 frames
+        {22050, 22161, 101},                      // 100.503 frames
+        {8000, 79, 1},         {8000, 121, 2},    // 1.51 frames
+        {48000, 480 * 37, 37}, {1000, 1000, 100}, // the lowest rate taken
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.samples) + " samples at " + std::to_string(c.rate));
         std::vector<float> s(c.samples, 0.0f);
-        for (size_t i = 0; i < s.size(); ++i) s[i] = 0.3f * std::sin(0.05f * i);
+        for (size_t i = 0; i < s.size(); ++i)
+            s[i] = 0.3f * std::sin(0.05f * i);
         const Analysis a = analyse(s, c.rate);
         EXPECT_EQ(a.frame_count, c.frames);
         ASSERT_EQ(a.frames.size(), c.frames);
-        for (uint32_t i = 0; i < c.frames; ++i) EXPECT_EQ(a.frames[i].index, i);
+        for (uint32_t i = 0; i < c.frames; ++i)
+            EXPECT_EQ(a.frames[i].index, i);
         LipSyncTrack track{static_cast<uint32_t>(c.rate), c.samples, 100, a.frame_count, a.cues};
         EXPECT_TRUE(check_track(track)) << check_track(track).error;
     }
@@ -291,7 +289,8 @@ TEST(LipsyncAnalysis, SilenceIsOneRestCue) {
 // Cues from a string of shape letters, one per frame, all with opening 0.
 std::string build(const std::string& frames, const CueSettings& settings = {}) {
     CueBuilder builder(settings);
-    for (char c : frames) builder.add(*shape_from_letter(c), 0);
+    for (char c : frames)
+        builder.add(*shape_from_letter(c), 0);
     std::string out;
     for (const Cue& cue : builder.finish())
         out += std::to_string(cue.start) + shape_letter(cue.shape) + " ";
@@ -320,13 +319,16 @@ TEST(LipsyncCues, ShortRunsMergeIntoTheirNeighbours) {
         {"CCCCCCDEDEDECCCCCC", "0C ", "alternating flicker"},
         {"X", "0X ", "one frame"},
     };
-    for (const Case& c : cases) EXPECT_EQ(build(c.frames), c.cues) << c.why << ": " << c.frames;
+    for (const Case& c : cases)
+        EXPECT_EQ(build(c.frames), c.cues) << c.why << ": " << c.frames;
 }
 
 TEST(LipsyncCues, OpeningIsTheMeanOverTheCue) {
     CueBuilder builder;
-    for (float o : {0.0f, 0.0f}) builder.add(Shape::X, o);
-    for (float o : {0.2f, 0.4f, 0.6f, 0.8f, 1.0f, 1.0f}) builder.add(Shape::D, o);
+    for (float o : {0.0f, 0.0f})
+        builder.add(Shape::X, o);
+    for (float o : {0.2f, 0.4f, 0.6f, 0.8f, 1.0f, 1.0f})
+        builder.add(Shape::D, o);
     const std::vector<Cue> cues = builder.finish();
     ASSERT_EQ(cues.size(), 2u);
     EXPECT_EQ(cues[1].opening, 170); // mean 0.6667 of 255

@@ -20,7 +20,9 @@ namespace {
 
 using namespace tarvik::test;
 
-std::string lipsync() { return bin("lipsync"); }
+std::string lipsync() {
+    return bin("lipsync");
+}
 
 std::string program(const std::string& name) {
     for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"})
@@ -39,7 +41,9 @@ struct CueText {
     bool operator==(const CueText&) const = default;
 };
 
-void PrintTo(const CueText& c, std::ostream* os) { *os << c.start << ' ' << c.shape; }
+void PrintTo(const CueText& c, std::ostream* os) {
+    *os << c.start << ' ' << c.shape;
+}
 
 std::vector<CueText> cues_of(const LipSyncTrack& t) {
     std::vector<CueText> out;
@@ -79,7 +83,7 @@ std::vector<std::string> json_values(const std::string& json, const std::string&
 }
 
 class LipsyncCli : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
 };
 
@@ -129,7 +133,8 @@ TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundCutAtTheLastDotOfItsName) {
         {{"--", "-dash.wav"}, "-dash.wav", "-dash.vlp"},
         {{dir / "voice.lines/abs.wav"}, "voice.lines/abs.wav", "voice.lines/abs.vlp"},
         // A name as long as the system allows: the temporary file beside it must fit too.
-        {{std::string(251, 'n') + ".wav"}, std::string(251, 'n') + ".wav",
+        {{std::string(251, 'n') + ".wav"},
+         std::string(251, 'n') + ".wav",
          std::string(251, 'n') + ".vlp"},
     };
     for (const Case& c : cases) {
@@ -153,12 +158,18 @@ TEST_F(LipsyncCli, ReadsAnyRateChannelCountAndSampleFormat) {
         WavSpec spec;
     } cases[] = {
         {"8k.wav", {.sample_rate = 8000, .channels = 1}},
-        {"44k-stereo-24.wav", {.sample_rate = 44100, .channels = 2, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_24}},
-        {"48k-6ch-float.wav", {.sample_rate = 48000, .channels = 6, .format = SF_FORMAT_WAV | SF_FORMAT_FLOAT}},
-        {"96k-32.wav", {.sample_rate = 96000, .channels = 1, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_32}},
-        {"11k-u8.wav", {.sample_rate = 11025, .channels = 1, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8}},
-        {"22k-stereo.aiff", {.sample_rate = 22050, .channels = 2, .format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16}},
-        {"16k.flac", {.sample_rate = 16000, .channels = 1, .format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16}},
+        {"44k-stereo-24.wav",
+         {.sample_rate = 44100, .channels = 2, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_24}},
+        {"48k-6ch-float.wav",
+         {.sample_rate = 48000, .channels = 6, .format = SF_FORMAT_WAV | SF_FORMAT_FLOAT}},
+        {"96k-32.wav",
+         {.sample_rate = 96000, .channels = 1, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_32}},
+        {"11k-u8.wav",
+         {.sample_rate = 11025, .channels = 1, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8}},
+        {"22k-stereo.aiff",
+         {.sample_rate = 22050, .channels = 2, .format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16}},
+        {"16k.flac",
+         {.sample_rate = 16000, .channels = 1, .format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -267,10 +278,8 @@ TEST_F(LipsyncCli, BadInputGivesOneLineAndNoVlp) {
         std::string file;
         std::string reason;
     } cases[] = {
-        {"missing.wav", "no such file"},
-        {"text.wav", "not a sound file"},
-        {"empty.wav", "contains no audio"},
-        {"folder.wav", "is a directory"},
+        {"missing.wav", "no such file"},          {"text.wav", "not a sound file"},
+        {"empty.wav", "contains no audio"},       {"folder.wav", "is a directory"},
         {"audio.vlp", "would replace the input"},
     };
     const std::vector<std::string> before = list_dir(dir.path());
@@ -310,8 +319,7 @@ TEST_F(LipsyncCli, UnwritableVlpGivesExitThreeAndLeavesNothing) {
     EXPECT_EQ(r.exit_status, 3);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(r.err.rfind("lipsync: \"" + (dir / "line.vlp") + "\": cannot write", 0), 0u)
-        << r.err;
+    EXPECT_EQ(r.err.rfind("lipsync: \"" + (dir / "line.vlp") + "\": cannot write", 0), 0u) << r.err;
     EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"line.vlp", "line.wav"}));
     EXPECT_TRUE(list_dir(dir / "line.vlp").empty());
 }
@@ -338,14 +346,10 @@ TEST_F(LipsyncCli, DumpRejectsWhatIsNotAVlp) {
 TEST_F(LipsyncCli, WrongCommandLinesGiveExitTwo) {
     ASSERT_TRUE(write_wav(dir / "a.wav", WavSpec{.seconds = 0.3}));
     const std::vector<std::string> cases[] = {
-        {},
-        {"--frobnicate", dir / "a.wav"},
-        {"-x"},
-        {"--format", "xml", dir / "a.wav"},
-        {"--format"},
-        {dir / "a.wav", dir / "a.wav"},
-        {"--dump"},
-        {"--dump", "--format", "json", dir / "a.wav"},
+        {},           {"--frobnicate", dir / "a.wav"},
+        {"-x"},       {"--format", "xml", dir / "a.wav"},
+        {"--format"}, {dir / "a.wav", dir / "a.wav"},
+        {"--dump"},   {"--dump", "--format", "json", dir / "a.wav"},
     };
     for (const auto& args : cases) {
         const RunResult r = run(lipsync(), args);

@@ -19,27 +19,28 @@ using test::TempDir;
 
 std::string bytes(std::initializer_list<int> values) {
     std::string s;
-    for (int v : values) s.push_back(static_cast<char>(v));
+    for (int v : values)
+        s.push_back(static_cast<char>(v));
     return s;
 }
 
 LipSyncTrack example() {
     // 2 s at 44100 Hz: rest, "aa" from 0.37 s, rest from 1.50 s.
-    return LipSyncTrack{44100, 88200, 100, 200,
-                        {{0, Shape::X, 0}, {37, Shape::D, 200}, {150, Shape::X, 0}}};
+    return LipSyncTrack{
+        44100, 88200, 100, 200, {{0, Shape::X, 0}, {37, Shape::D, 200}, {150, Shape::X, 0}}};
 }
 
 // The example of docs/vlp-format.md, byte for byte.
 const std::string kExampleBytes = bytes({
-    'T', 'V', 'L', 'P',                     // magic
-    0x01, 0x00,                             // version 1
-    0x20, 0x00,                             // header size 32
-    0x44, 0xAC, 0x00, 0x00,                 // sample rate 44100
-    0x88, 0x58, 0x01, 0x00, 0, 0, 0, 0,     // 88200 sample frames
-    0x64, 0x00,                             // 100 frames per second
-    0x08, 0x00,                             // cue size 8
-    0xC8, 0x00, 0x00, 0x00,                 // length 200 x 10 ms
-    0x03, 0x00, 0x00, 0x00,                 // 3 cues
+    'T',  'V',  'L',  'P',                   // magic
+    0x01, 0x00,                              // version 1
+    0x20, 0x00,                              // header size 32
+    0x44, 0xAC, 0x00, 0x00,                  // sample rate 44100
+    0x88, 0x58, 0x01, 0x00, 0,   0,    0, 0, // 88200 sample frames
+    0x64, 0x00,                              // 100 frames per second
+    0x08, 0x00,                              // cue size 8
+    0xC8, 0x00, 0x00, 0x00,                  // length 200 x 10 ms
+    0x03, 0x00, 0x00, 0x00,                  // 3 cues
     0x00, 0x00, 0x00, 0x00, 'X', 0x00, 0, 0, // 0.00 s X, opening 0
     0x25, 0x00, 0x00, 0x00, 'D', 0xC8, 0, 0, // 0.37 s D, opening 200/255
     0x96, 0x00, 0x00, 0x00, 'X', 0x00, 0, 0, // 1.50 s X
@@ -55,7 +56,10 @@ TEST(VlpFormat, EncodesTheDocumentedBytes) {
 TEST(VlpFormat, RoundTripsTracks) {
     std::vector<LipSyncTrack> tracks = {
         {8000, 1, 100, 1, {{0, Shape::X, 0}}},
-        {4294967295u, 18446744073709551615ull, 100, 4294967295u,
+        {4294967295u,
+         18446744073709551615ull,
+         100,
+         4294967295u,
          {{0, Shape::A, 255}, {4294967294u, Shape::H, 1}}},
     };
     LipSyncTrack all{48000, 480000, 100, 1000, {}};
@@ -90,7 +94,8 @@ TEST(VlpFormat, ReadsLaterVersionsBySkippingFieldsItDoesNotKnow) {
 TEST(VlpFormat, RejectsDamagedFiles) {
     auto with = [](size_t pos, std::initializer_list<int> values) {
         std::string s = kExampleBytes;
-        for (int v : values) s[pos++] = static_cast<char>(v);
+        for (int v : values)
+            s[pos++] = static_cast<char>(v);
         return s;
     };
     struct Case {
@@ -130,7 +135,8 @@ TEST(VlpFormat, EveryPrefixAndEveryByteChangeIsReadSafely) {
     // always passes the checks and encodes to a file that reads back the same.
     const std::string good = encode_vlp(LipSyncTrack{
         22050, 50000, 100, 227, {{0, Shape::X, 0}, {20, Shape::B, 90}, {60, Shape::X, 0}}});
-    for (size_t n = 0; n < good.size(); ++n) EXPECT_FALSE(decode_vlp(good.substr(0, n)).track);
+    for (size_t n = 0; n < good.size(); ++n)
+        EXPECT_FALSE(decode_vlp(good.substr(0, n)).track);
     for (size_t pos = 0; pos < good.size(); ++pos) {
         for (int value : {0x00, 0x01, 0x7F, 0x80, 0xFF}) {
             std::string changed = good;
@@ -208,7 +214,8 @@ TEST(VlpPath, CutsAtTheLastDotOfTheFileName) {
         {"./take.wav", "./take.vlp"},
         {"a b/c d.wav", "a b/c d.vlp"},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(vlp_path_for(in), out) << in;
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(vlp_path_for(in), out) << in;
 }
 
 TEST(VlpText, TsvAndJsonUseSecondsWithTwoDecimals) {
@@ -254,13 +261,15 @@ TEST(VlpText, JsonStringsAreEscapedAndValidUtf8) {
         {"overlong \xC0\xAF", "\"overlong \\ufffd\\ufffd\""},
         {"surrogate \xED\xA0\x80", "\"surrogate \\ufffd\\ufffd\\ufffd\""},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(json_string(in), out) << in;
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(json_string(in), out) << in;
 }
 
 TEST(VlpText, CentisecondsAreExact) {
     const std::pair<uint64_t, const char*> cases[] = {
         {0, "0.00"}, {5, "0.05"}, {37, "0.37"}, {100, "1.00"}, {4294967295u, "42949672.95"}};
-    for (const auto& [in, out] : cases) EXPECT_EQ(centiseconds_text(in), out);
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(centiseconds_text(in), out);
 }
 
 } // namespace

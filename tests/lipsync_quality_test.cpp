@@ -2,7 +2,7 @@
 // known length put between the phrases with sox, optionally noise over everything and
 // another rate and channel count. At least 95% of the frames inside a pause (50 ms away
 // from its edges) must be at rest (X), and at least 90% of the frames inside the phrases
-// must not be.
+// must not be. And spoken words show the shapes of their sounds.
 #include "lipsync/vlp.hpp"
 #include "tests/support/test_support.hpp"
 
@@ -28,15 +28,14 @@ std::string program(const std::string& name) {
     return name;
 }
 
-bool sox(const std::vector<std::string>& args) { return run(program("sox"), args).exit_status == 0; }
+bool sox(const std::vector<std::string>& args) {
+    return run(program("sox"), args).exit_status == 0;
+}
 
 const char* const kPhrases[] = {
-    "The quick brown fox jumps over the lazy dog",
-    "She sells sea shells by the sea shore",
-    "Peter Piper picked a peck of pickled peppers",
-    "Hold the line until the reinforcements arrive",
-    "We found five very valuable violins",
-    "Move along now there is nothing to see here",
+    "The quick brown fox jumps over the lazy dog",  "She sells sea shells by the sea shore",
+    "Peter Piper picked a peck of pickled peppers", "Hold the line until the reinforcements arrive",
+    "We found five very valuable violins",          "Move along now there is nothing to see here",
 };
 const int kPausesMs[] = {300, 500, 800, 400, 650};
 
@@ -67,8 +66,10 @@ std::optional<Span> sounding_span(const std::string& wav, double& seconds) {
     if (s.empty() || info.channels != 1) return std::nullopt;
     seconds = double(info.frames) / info.sample_rate;
     size_t first = 0, last = s.size();
-    while (first < s.size() && std::fabs(s[first]) < 0.01f) ++first;
-    while (last > first && std::fabs(s[last - 1]) < 0.01f) --last;
+    while (first < s.size() && std::fabs(s[first]) < 0.01f)
+        ++first;
+    while (last > first && std::fabs(s[last - 1]) < 0.01f)
+        --last;
     if (first >= last) return std::nullopt;
     return Span{double(first) / info.sample_rate, double(last) / info.sample_rate};
 }
@@ -83,7 +84,8 @@ TEST_P(LipsyncQuality, PausesRestAndWordsMove) {
     double t = 0;
     for (size_t i = 0; i < std::size(kPhrases); ++i) {
         const std::string phrase = dir / ("phrase" + std::to_string(i) + ".wav");
-        ASSERT_EQ(run(program("espeak-ng"), {"-v", c.voice, "-w", phrase, kPhrases[i]}).exit_status, 0);
+        ASSERT_EQ(run(program("espeak-ng"), {"-v", c.voice, "-w", phrase, kPhrases[i]}).exit_status,
+                  0);
         double seconds = 0;
         const auto span = sounding_span(phrase, seconds);
         ASSERT_TRUE(span) << phrase;
@@ -107,15 +109,16 @@ TEST_P(LipsyncQuality, PausesRestAndWordsMove) {
     ASSERT_TRUE(sox(join_args));
     if (c.noise_db) {
         const std::string noise = dir / "noise.wav";
-        ASSERT_TRUE(sox({"-n", "-r", "22050", "-c", "1", "-b", "16", noise, "synth",
-                         std::to_string(t), "pinknoise", "vol", std::to_string(*c.noise_db), "dB"}));
+        ASSERT_TRUE(
+            sox({"-n", "-r", "22050", "-c", "1", "-b", "16", noise, "synth", std::to_string(t),
+                 "pinknoise", "vol", std::to_string(*c.noise_db), "dB"}));
         const std::string mixed = dir / "mixed.wav";
         ASSERT_TRUE(sox({"-m", joined, noise, mixed}));
         joined = mixed;
     }
     const std::string take = dir / "take.wav";
-    ASSERT_TRUE(sox({joined, "-r", std::to_string(c.rate), "-c", std::to_string(c.channels),
-                     "-b", std::to_string(c.bits), take}));
+    ASSERT_TRUE(sox({joined, "-r", std::to_string(c.rate), "-c", std::to_string(c.channels), "-b",
+                     std::to_string(c.bits), take}));
 
     const RunResult r = run(bin("lipsync"), {"-q", take});
     ASSERT_EQ(r.exit_status, 0) << r.err;
@@ -150,8 +153,9 @@ TEST_P(LipsyncQuality, PausesRestAndWordsMove) {
     ASSERT_GT(f.word_frames, 600);
     const double rest = 100.0 * f.pause_rest / f.pause_frames;
     const double sound = 100.0 * f.word_sound / f.word_frames;
-    std::printf("[ figures  ] %s: pause frames at rest %.1f%% (%d), word frames moving %.1f%% (%d)\n",
-                c.name, rest, f.pause_frames, sound, f.word_frames);
+    std::printf(
+        "[ figures  ] %s: pause frames at rest %.1f%% (%d), word frames moving %.1f%% (%d)\n",
+        c.name, rest, f.pause_frames, sound, f.word_frames);
     RecordProperty("pause_rest_percent", std::to_string(rest));
     RecordProperty("word_moving_percent", std::to_string(sound));
     EXPECT_GE(rest, 95.0);
@@ -161,15 +165,39 @@ TEST_P(LipsyncQuality, PausesRestAndWordsMove) {
     EXPECT_TRUE(f.word_shapes.count('A'));
 }
 
+TEST(LipsyncWords, SpokenWordsShowTheShapesOfTheirSounds) {
+    // One voice, words whose sounds each shape stands for.
+    const std::pair<const char*, const char*> cases[] = {
+        {"see", "B"},   {"bed", "C"},   {"father", "GD"}, {"law", "E"},          {"two", "F"},
+        {"mama", "AD"}, {"five", "GD"}, {"moon", "AF"},   {"Peter Piper", "AB"},
+    };
+    TempDir dir;
+    const std::string wav = dir / "word.wav";
+    for (const auto& [word, shapes] : cases) {
+        ASSERT_EQ(run(program("espeak-ng"), {"-v", "en", "-w", wav, word}).exit_status, 0);
+        const RunResult r = run(bin("lipsync"), {"--format", "tsv", wav});
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        std::string seen; // the shapes of the cues, in order
+        for (size_t tab = r.out.find('\t'); tab != std::string::npos;
+             tab = r.out.find('\t', tab + 1))
+            seen += r.out[tab + 1];
+        for (const char* s = shapes; *s; ++s)
+            EXPECT_NE(seen.find(*s), std::string::npos) << word << ": " << *s << " not in " << seen;
+        EXPECT_EQ(seen.back(), 'X') << word << " ends at rest";
+    }
+}
+
 const Condition kConditions[] = {
     {"MaleClean", "male voice, 22050 Hz mono", "en", 22050, 1, 16, std::nullopt},
-    {"FemaleStereoNoisy", "female voice, 44100 Hz stereo 24-bit, noise at -45 dB", "en+f3",
-     44100, 2, 24, -45},
+    {"FemaleStereoNoisy", "female voice, 44100 Hz stereo 24-bit, noise at -45 dB", "en+f3", 44100,
+     2, 24, -45},
     {"UsNarrowbandNoisy", "US voice, 8000 Hz, noise at -35 dB", "en-us", 8000, 1, 16, -35},
     {"MaleLoudNoise", "male voice, 48000 Hz, noise at -25 dB", "en", 48000, 1, 16, -25},
 };
 
-void PrintTo(const Condition& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Condition& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::string condition_name(const ::testing::TestParamInfo<Condition>& info) {
     return info.param.id;
