@@ -75,6 +75,7 @@ Usage:
   lipsync [-q] SOUND            analyse SOUND and write its VLP file beside it
   lipsync --format tsv SOUND    print the cues as tab-separated text instead
   lipsync --format json SOUND   print the cues as JSON instead
+  lipsync --format frames SOUND print the analysis of every 10 ms frame
   lipsync --dump FILE.vlp       print what a VLP file holds
   lipsync --help | --version
 
@@ -153,7 +154,8 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
         } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
             std::string form;
             if (arg == "--format") {
-                if (i + 1 >= args.size()) return usage_error(err, "--format needs tsv or json");
+                if (i + 1 >= args.size())
+                    return usage_error(err, "--format needs tsv, json or frames");
                 form = args[++i];
             } else {
                 form = arg.substr(9);
@@ -166,7 +168,7 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
             else if (form == "frames")
                 a = Action::Frames;
             else
-                return usage_error(err, "unknown form \"" + form + "\" (tsv or json)");
+                return usage_error(err, "unknown form \"" + form + "\" (tsv, json or frames)");
             if (!set_action(a)) return usage_error(err, "more than one action");
         } else {
             return usage_error(err, "unknown option \"" + arg + "\"");
@@ -234,7 +236,8 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
         return kExitWriteFailed;
     }
     if (!request.quiet)
-        out << "Wrote \"" << target << "\": " << sound.track->cues.size() << " cues over "
+        out << "Wrote \"" << target << "\": " << sound.track->cues.size()
+            << (sound.track->cues.size() == 1 ? " cue" : " cues") << " over "
             << centiseconds_text(sound.track->frame_count) << " s\n";
     return kExitOk;
 }
