@@ -142,10 +142,13 @@ TEST_F(AudioDevice, PauseHoldsThePositionAndLevelFollowsTheSound) {
     EXPECT_EQ(audio::channel_get_position(h), held);
 
     // A volume slide runs on the clock even while the device is held.
-    ASSERT_TRUE(audio::channel_slide_attributes(h, -1, 0, -101, 100));
+    const auto slid = std::chrono::steady_clock::now();
+    ASSERT_TRUE(audio::channel_slide_attributes(h, -1, 0, -101, 400));
     EXPECT_TRUE(audio::channel_is_sliding(h));
-    std::this_thread::sleep_for(150ms);
+    while (audio::channel_is_sliding(h) && std::chrono::steady_clock::now() - slid < 5s)
+        std::this_thread::sleep_for(1ms);
     EXPECT_FALSE(audio::channel_is_sliding(h));
+    EXPECT_GE(std::chrono::steady_clock::now() - slid, 390ms);
     ASSERT_TRUE(audio::channel_slide_attributes(h, -1, 100, -101, 1));
 
     ASSERT_TRUE(audio::start());

@@ -86,14 +86,6 @@ TEST(PlaybackKeys, TerminalBytesToCodes) {
     }
 }
 
-TEST(PlaybackKeys, InactiveWithoutTerminal) {
-    if (platform::stdin_is_terminal()) GTEST_SKIP() << "standard input is a terminal";
-    platform::KeyReader keys;
-    EXPECT_FALSE(keys.active());
-    EXPECT_FALSE(keys.key_pending());
-    EXPECT_EQ(keys.read_key(), 0);
-}
-
 TEST(AudioMix, SlideWordRoundTrip) {
     const audio::Slide cases[] = {
         {0, 0, 100, 100, false},
@@ -217,14 +209,6 @@ TEST(PlaybackFile, ExtensionSearch) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(find_sound_file(c.name), c.found);
     }
-}
-
-TEST(PlaybackFile, NameWithoutExtension) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"voice", "voice"},       {"voice.txt", "voice"},         {"./voice", "./voice"},
-        {"my.dir/voice", "my.dir/voice"}, {"a.b/voice.x", "a.b/voice"}, {".hidden", ".hidden"},
-    };
-    for (const auto& [in, out] : cases) EXPECT_EQ(name_without_extension(in), out) << in;
 }
 
 } // namespace
