@@ -142,8 +142,10 @@ KeyReader::KeyReader() {
 
 KeyReader::~KeyReader() {
     if (!active_) return;
-    // Keys typed but never read stay out of the shell that takes the terminal back.
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
+    // Keys typed but never read stay out of the shell that takes the terminal back. Sent to
+    // the background meanwhile, the terminal got its settings back when we were stopped,
+    // and touching it now would only stop us again.
+    if (in_foreground()) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
     g_raw_on = 0;
     for (size_t i = 0; i < std::size(kDeathSignals); ++i)
         ::sigaction(kDeathSignals[i], &g_old_death[i], nullptr);
@@ -153,6 +155,7 @@ KeyReader::~KeyReader() {
 void KeyReader::fill() {
     pollfd p{STDIN_FILENO, POLLIN, 0};
     if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) return;
+    if (!in_foreground()) return; // reading would stop the process (SIGTTIN)
     std::string bytes;
     char buf[64];
     for (;;) {
