@@ -26,6 +26,10 @@ constexpr float kMaxDipDb = 28;
 // Voiced frames are well predicted and have little of their energy in the hiss band.
 constexpr float kMaxVoicedError = 0.25f;
 constexpr float kMaxVoicedHf = 0.4f;
+// A voiced frame this close to the speech level, and above an absolute level, is speech
+// whatever the noise floor.
+constexpr float kVoiceBandDb = 12;
+constexpr float kMinVoiceDb = -60;
 // Samples beyond this (only float files can hold them) are clipped.
 constexpr float kMaxSample = 64;
 
@@ -269,7 +273,13 @@ void Analyzer::decide_level(uint32_t index) {
     // "f" or "th") still counts there.
     const bool hiss = frame.zcr > kMinHissCrossings && frame.hf_ratio > kMinHissHf;
     const bool audible = frame.level_db > speech_db - kMaxDipDb || hiss;
-    active_ = audible && (active_ ? frame.level_db > off : frame.level_db > on);
+    // Without a quiet moment around it (a held vowel cut tight) the floor is the sound
+    // itself; a voiced frame near the top level is speech all the same. Noise is never
+    // voiced: it is poorly predicted.
+    const bool voiced = frame.lpc_error < kMaxVoicedError && frame.hf_ratio < kMaxVoicedHf;
+    const bool loud_voice =
+        voiced && frame.level_db > speech_db - kVoiceBandDb && frame.level_db > kMinVoiceDb;
+    active_ = audible && (loud_voice || (active_ ? frame.level_db > off : frame.level_db > on));
     frame.floor_db = floor_db;
     frame.speech_db = speech_db;
     ++frames_decided_;
