@@ -12,6 +12,9 @@
 #include <cstring>
 #include <memory>
 #include <sndfile.h>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <fcntl.h>
 #include <thread>
 #include <vector>
 
@@ -303,11 +306,15 @@ bool pause() {
 Handle stream_create_file(const std::string& path) {
     if (!g_device) return fail(kErrorInit), 0;
     if (g_stream) return fail(kErrorAlready), 0;
-    // Tell "cannot open" from "cannot read this format".
-    if (std::FILE* probe = std::fopen(path.c_str(), "rb"))
-        std::fclose(probe);
-    else
-        return fail(kErrorFileOpen), 0;
+    // Tell "cannot open" from "cannot read this format". Only a regular file is taken: a
+    // FIFO or device could block the open or never end (non-blocking, so a FIFO does not wait).
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        const bool regular = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        if (fd >= 0) ::close(fd);
+        if (!regular) return fail(kErrorFileOpen), 0;
+    }
 
     auto s = std::make_unique<Stream>();
     SF_INFO info{};

@@ -46,7 +46,7 @@ int run_tarvik(int argc, char** argv) {
     std::printf("%s - voice lines to MP3 for game sound folders. Free software, no warranty.\n\n",
                 kProgramCaption);
 
-    if (!load_lame()) {
+    if (!load_lame(ctx.program_dir)) {
         show_error(kUnit, 256,
                    format_text("\nmain() failed on load_lame(). File not found: \"%s\"",
                                kLameLibraryName));

@@ -19,8 +19,11 @@ template <typename Fn> Fn lookup(const char* name) {
 }
 } // namespace
 
-bool load_lame() {
-    library = platform::load_library(kLameLibraryName);
+bool load_lame(const std::string& program_dir) {
+    // Beside the executable first (what the run path says too, but a sanitizer runtime that
+    // intercepts the loading does not see the executable's run path), then the usual search.
+    if (!program_dir.empty()) library = platform::load_library(program_dir + "/" + kLameLibraryName);
+    if (!library) library = platform::load_library(kLameLibraryName);
     if (!library) return false;
     api.init_stream = lookup<BEINITSTREAM>("beInitStream");
     api.encode_chunk = lookup<BEENCODECHUNK>("beEncodeChunk");

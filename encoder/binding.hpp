@@ -18,8 +18,9 @@ struct LameApi {
     BEWRITEVBRHEADER write_vbr_header = nullptr;
 };
 
-// Loads the library and looks up all six entry points; true only when all are found.
-bool load_lame();
+// Loads the library (from program_dir, else by name through the system's search) and looks
+// up all six entry points; true only when all are found.
+bool load_lame(const std::string& program_dir = {});
 // Releases the library (registered to run at exit).
 void unload_lame();
 // The bound entry points; valid after a successful load_lame.

@@ -1,6 +1,7 @@
 #include "encoder/playback.hpp"
 
 #include "audio/audio.hpp"
+#include "common/files.hpp"
 #include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
@@ -30,14 +31,8 @@ constexpr std::array<uint32_t, 11> kRightThresholds{1, 2, 3, 5, 8, 12, 18, 27, 4
 
 constexpr int kKeySpace = 0x20;
 
-bool readable_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    ::close(fd);
-    return ok;
-}
+// A regular file this process can read (a FIFO or device could block or never end).
+bool readable_file(const std::string& path) { return readable_file_size(path).has_value(); }
 
 // The path as stored when only the case of its file name differs; the path itself when it
 // exists as typed or nothing matches. The first match in name order wins.

@@ -38,7 +38,8 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisSettings& 
                                std::function<void(const FrameResult&)> observer) {
     // Opening the file ourselves tells a missing file from a forbidden one and from a
     // directory, which libsndfile would all call an unknown format.
-    const Descriptor descriptor{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    // Non-blocking, so that a FIFO does not wait for a writer.
+    const Descriptor descriptor{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     if (descriptor.fd < 0) {
         const int error = errno;
         return failure_result(error == ENOENT ? "no such file" : std::strerror(error));
@@ -46,6 +47,9 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisSettings& 
     struct stat st {};
     if (fstat(descriptor.fd, &st) != 0) return failure_result(std::strerror(errno));
     if (S_ISDIR(st.st_mode)) return failure_result("is a directory, not a sound file");
+    if (!S_ISREG(st.st_mode)) return failure_result("is not a regular file");
+    // Back to blocking reads for the file itself.
+    fcntl(descriptor.fd, F_SETFL, fcntl(descriptor.fd, F_GETFL) & ~O_NONBLOCK);
     SF_INFO info{};
     // Declared after the descriptor, so closed before it.
     std::unique_ptr<SNDFILE, SndCloser> file(sf_open_fd(descriptor.fd, SFM_READ, &info, SF_FALSE));

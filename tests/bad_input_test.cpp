@@ -1,0 +1,222 @@
+// Hostile and malformed input through tarvik -wav, tarvik -batch, tarvik -play and lipsync.
+// Every run must end by itself within its time limit, say what happened, and leave either a
+// complete output or none.
+#include "tests/support/test_support.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace tarvik::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string le16(uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
+std::string le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+
+// A PCM WAV with a data chunk whose size field and payload are given separately.
+std::string pcm_wav(int channels, uint32_t rate, int bits, uint32_t data_size_field, size_t payload) {
+    std::string fmt = le16(1) + le16(static_cast<uint16_t>(channels)) + le32(rate) +
+                      le32(rate * static_cast<uint32_t>(channels * bits / 8)) +
+                      le16(static_cast<uint16_t>(channels * bits / 8)) + le16(static_cast<uint16_t>(bits));
+    std::string data(payload, '\0');
+    for (size_t i = 0; i < payload; ++i) data[i] = static_cast<char>((i * 37) & 0x7F); // some signal
+    std::string body = "WAVE" + std::string("fmt ") + le32(16) + fmt + "data" + le32(data_size_field) + data;
+    return "RIFF" + le32(static_cast<uint32_t>(body.size())) + body;
+}
+
+enum class Expect {
+    Encoded,    // -wav exits 0 with a decodable MP3
+    Refused,    // -wav exits 255 with a box and no MP3
+    Either,     // the encoder may take it or refuse it, but cleanly
+};
+
+struct BadInput {
+    std::string name;      // file name inside the case folder
+    Expect wav;
+    std::string box_part;  // for Refused: a piece of the box text
+    int64_t frames = -1;   // for Encoded: the decoded length, when known
+};
+
+class BadInputs : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::vector<BadInput> cases;
+
+    void add(const std::string& name, const std::string& bytes, Expect e, std::string box = {}, int64_t frames = -1) {
+        ASSERT_TRUE(write_file(dir / ("in/" + name), bytes));
+        cases.push_back({name, e, std::move(box), frames});
+    }
+    void add_sox(const std::string& name, const std::vector<std::string>& encoding, Expect e) {
+        std::vector<std::string> args{"-n", "-r", "16000", "-c", "1"};
+        args.insert(args.end(), encoding.begin(), encoding.end());
+        args.insert(args.end(), {dir / ("in/" + name), "synth", "4", "sine", "300"}); // over 10000 bytes
+        ASSERT_EQ(run("/usr/bin/sox", args).exit_status, 0) << name;
+        cases.push_back({name, e, {}, -1});
+    }
+
+    void SetUp() override {
+        fs::create_directories(dir / "in");
+        const std::string cannot_open = "main() failed on fopen(). Cannot open";
+        add("empty.wav", "", Expect::Refused, "Input file size is null!");
+        add("truncated.wav", pcm_wav(1, 22050, 16, 20000, 20000).substr(0, 30), Expect::Refused, "Input file size < 10kb");
+        add("cut-header.wav", pcm_wav(1, 22050, 16, 20000, 0).substr(0, 28) + std::string(12000, 'j'), Expect::Refused,
+            "There was a problem for retrieving some specs");
+        add("claims-more.wav", pcm_wav(1, 22050, 16, 10000000, 30000), Expect::Encoded, {}, 15000);
+        add("size-ffffffff.wav", pcm_wav(1, 22050, 16, 0xFFFFFFFF, 30000), Expect::Encoded, {}, 15000);
+        add("odd-bytes.wav", pcm_wav(1, 22050, 16, 30001, 30001), Expect::Encoded, {}, 15000);
+        add("8bit.wav", pcm_wav(1, 22050, 8, 30000, 30000), Expect::Encoded, {}, 30000);
+        add("24bit.wav", pcm_wav(2, 44100, 24, 60000, 60000), Expect::Encoded, {}, 10000);
+        add("32bit.wav", pcm_wav(1, 44100, 32, 80000, 80000), Expect::Encoded, {}, 20000);
+        add("six.wav", pcm_wav(6, 48000, 16, 96000, 96000), Expect::Encoded, {}, 8000);
+        add("1hz.wav", pcm_wav(1, 1, 16, 30000, 30000), Expect::Refused, "There was a problem for encoding");
+        add("384khz.wav", pcm_wav(2, 384000, 16, 400000, 400000), Expect::Either);
+        add("text.wav", std::string(20000, 't'), Expect::Refused, "There was a problem for retrieving some specs");
+        WavSpec f;
+        f.format = 0x010006; // WAV, 32-bit float
+        ASSERT_TRUE(write_wav(dir / "in/float.wav", f));
+        cases.push_back({"float.wav", Expect::Encoded, {}, 44100});
+        add_sox("alaw.wav", {"-e", "a-law"}, Expect::Encoded);
+        add_sox("ulaw.wav", {"-e", "u-law"}, Expect::Encoded);
+        add_sox("ima-adpcm.wav", {"-e", "ima-adpcm"}, Expect::Encoded);
+        add_sox("ms-adpcm.wav", {"-e", "ms-adpcm"}, Expect::Encoded);
+        // An MP3 under a WAV name: taken as audio or refused, never encoded as noise.
+        ASSERT_TRUE(write_wav(dir / "seed.wav", WavSpec{}));
+        ASSERT_EQ(run(bin("tarvik"), {"-wav", dir / "seed.wav"}).exit_status, 0);
+        fs::rename(dir / "seed.mp3", dir / "in/mp3-renamed.wav");
+        cases.push_back({"mp3-renamed.wav", Expect::Either, {}, -1});
+        fs::create_directories(dir / "in/folder.wav");
+        cases.push_back({"folder.wav", Expect::Refused, cannot_open, -1});
+        ASSERT_EQ(mkfifo((dir / "in/fifo.wav").c_str(), 0644), 0);
+        cases.push_back({"fifo.wav", Expect::Refused, cannot_open, -1});
+        fs::create_symlink(dir / "nowhere.wav", dir / "in/dangling.wav");
+        cases.push_back({"dangling.wav", Expect::Refused, cannot_open, -1});
+        const std::string odd_name = "50% \"q\" 'x' sp ace\n nl \xff\xfe.wav";
+        add(odd_name, pcm_wav(1, 16000, 16, 32000, 32000), Expect::Encoded, {}, 16000);
+    }
+};
+
+// No crash, no sanitizer report, no time-out, no temporary file left behind.
+void expect_clean(const RunResult& r, const std::string& what) {
+    EXPECT_FALSE(r.timed_out) << what << " hung";
+    EXPECT_NE(r.exit_status, -1) << what << " died by a signal";
+    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << what << r.err;
+    EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << what << r.err;
+}
+
+void expect_no_temporaries(const std::string& dir) {
+    for (const auto& name : list_dir(dir)) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << dir << "/" << name;
+}
+
+} // namespace
+
+TEST_F(BadInputs, SingleFileRuns) {
+    RunOptions o;
+    o.timeout_seconds = 60;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir / "out");
+        const RunResult r = run(bin("tarvik"), {"-wav", dir / ("in/" + c.name), dir / "out"}, o);
+        expect_clean(r, c.name);
+        const std::string stem = c.name.substr(0, c.name.rfind('.'));
+        const std::string mp3 = dir / ("out/" + stem + ".mp3");
+        if (c.wav == Expect::Refused || (c.wav == Expect::Either && r.exit_status != 0)) {
+            EXPECT_EQ(r.exit_status, 255) << r.out;
+            EXPECT_FALSE(exists(mp3));
+            if (!c.box_part.empty()) EXPECT_NE(r.err.find(c.box_part), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("************ ERROR ************"), std::string::npos);
+        } else {
+            EXPECT_EQ(r.exit_status, 0) << r.err;
+            AudioInfo info;
+            const auto pcm = decode(mp3, &info);
+            EXPECT_GT(info.frames, 0);
+            if (c.frames >= 0) EXPECT_EQ(info.frames, c.frames);
+            EXPECT_NE(r.out.find("Output file = \"" + mp3 + "\"\n"), std::string::npos); // the name literally
+        }
+        if (exists(dir / "out")) expect_no_temporaries(dir / "out");
+    }
+}
+
+TEST_F(BadInputs, BatchOfAllOfThem) {
+    RunOptions o;
+    o.timeout_seconds = 120;
+    for (const std::string jobs : {"1", "3"}) {
+        SCOPED_TRACE("-jobs " + jobs);
+        fs::remove_all(dir / "out");
+        const RunResult r = run(bin("tarvik"), {"-batch", "-jobs", jobs, dir / "in", dir / "out"}, o);
+        expect_clean(r, "batch");
+        EXPECT_EQ(r.exit_status, 1);
+        const std::string report = read_file(dir / "out/failed conversions.txt");
+        for (const auto& c : cases) {
+            const std::string stem = c.name.substr(0, c.name.rfind('.'));
+            const bool made = exists(dir / ("out/" + stem + ".mp3"));
+            const bool reported = report.find(dir / ("in/" + c.name) + "\n") != std::string::npos;
+            EXPECT_NE(made, reported) << c.name << ": either converted or reported, never both or neither";
+            if (c.wav == Expect::Encoded) EXPECT_TRUE(made) << c.name;
+            if (c.wav == Expect::Refused) EXPECT_TRUE(reported) << c.name;
+        }
+        expect_no_temporaries(dir / "out");
+    }
+}
+
+TEST_F(BadInputs, LipsyncTool) {
+    RunOptions o;
+    o.timeout_seconds = 60;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string wav = dir / ("in/" + c.name);
+        const std::string vlp = wav.substr(0, wav.rfind('.')) + ".vlp";
+        const RunResult r = run(bin("lipsync"), {wav}, o);
+        expect_clean(r, c.name);
+        if (r.exit_status == 0) {
+            EXPECT_GT(file_size(vlp), 0);
+        } else {
+            EXPECT_FALSE(exists(vlp));
+            EXPECT_FALSE(r.err.empty()) << "a failure says why";
+        }
+        if (c.wav == Expect::Encoded) EXPECT_EQ(r.exit_status, 0) << r.err;
+        if (c.name == "empty.wav" || c.name == "text.wav" || c.name == "folder.wav" || c.name == "fifo.wav")
+            EXPECT_NE(r.exit_status, 0);
+        fs::remove(vlp);
+    }
+    expect_no_temporaries(dir / "in");
+}
+
+TEST_F(BadInputs, Playback) {
+    RunOptions o;
+    o.timeout_seconds = 60;
+    o.env["SDL_AUDIODRIVER"] = "disk";
+    o.env["SDL_DISKAUDIOFILE"] = dir / "played.raw";
+    o.env["SDL_DISKAUDIODELAY"] = "0";
+    // At 1 Hz the test file lasts hours: a short one stands in for playback.
+    ASSERT_TRUE(write_file(dir / "in/1hz.wav", pcm_wav(1, 1, 16, 6, 6)));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunResult r = run(bin("tarvik"), {"-play", dir / ("in/" + c.name)}, o);
+        expect_clean(r, c.name);
+        EXPECT_TRUE(r.exit_status == 0 || r.exit_status == 255) << r.exit_status;
+        if (r.exit_status != 0) EXPECT_NE(r.err.find("************ ERROR ************"), std::string::npos) << r.err;
+    }
+}
+
+// Paths longer than the system allows are refused with the usual messages.
+TEST(LongPaths, AreRefusedCleanly) {
+    TempDir t;
+    std::string deep = t.path();
+    while (deep.size() < 4200) deep += "/" + std::string(200, 'd');
+    const RunResult wav = run(bin("tarvik"), {"-wav", deep + "/voice.wav"});
+    expect_clean(wav, "-wav");
+    EXPECT_EQ(wav.exit_status, 255);
+    EXPECT_NE(wav.err.find("main() failed on fopen(). Cannot open \"" + deep + "/voice.wav\"."), std::string::npos);
+    const RunResult batch = run(bin("tarvik"), {"-batch", deep, t / "out"});
+    expect_clean(batch, "-batch");
+    EXPECT_EQ(batch.exit_status, 255);
+    EXPECT_NE(batch.out.find("Failed (no WAV file detected)"), std::string::npos);
+    const RunResult out = run(bin("tarvik"), {"2", deep});
+    expect_clean(out, "silence into a long path");
+    EXPECT_EQ(out.exit_status, 255);
+    const RunResult tool = run(bin("lipsync"), {deep + "/voice.wav"});
+    expect_clean(tool, "lipsync");
+    EXPECT_NE(tool.exit_status, 0);
+}
