@@ -124,10 +124,14 @@ void mix_down(const int16_t* in, int in_ch, int16_t* out, int out_ch, sf_count_t
     }
 }
 
+// Clamps to the 16-bit range; a not-a-number sample (no comparison holds for it) is silence.
 void floats_to_pcm(const float* in, int16_t* out, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         const float v = in[i] * 32768.0f;
-        out[i] = static_cast<int16_t>(v >= 32767.0f ? 32767.0f : v <= -32768.0f ? -32768.0f : std::nearbyint(v));
+        out[i] = std::isnan(v) ? int16_t{0}
+                               : static_cast<int16_t>(v >= 32767.0f    ? 32767.0f
+                                                      : v <= -32768.0f ? -32768.0f
+                                                                       : std::nearbyint(v));
     }
 }
 

@@ -44,6 +44,9 @@ bool starts_with_dash(const std::string& s) { return !s.empty() && s[0] == '-'; 
 
 } // namespace
 
+// Undefined behaviour ends the run like a crash, so that libFuzzer keeps the input.
+extern "C" const char* __ubsan_default_options() { return "halt_on_error=1:print_stacktrace=1"; }
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     tarvik::platform::set_box_handler(count_box);
     // The reader's console lines would drown libFuzzer's own (which go to standard error).

@@ -66,6 +66,9 @@ bool write_input(const uint8_t* data, size_t size) {
 
 } // namespace
 
+// Undefined behaviour ends the run like a crash, so that libFuzzer keeps the input.
+extern "C" const char* __ubsan_default_options() { return "halt_on_error=1:print_stacktrace=1"; }
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     tarvik::platform::set_box_handler(quiet_box);
     // The encoder's console lines would drown libFuzzer's own (which go to standard error).
