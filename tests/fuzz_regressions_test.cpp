@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -98,13 +97,7 @@ bool all_finite(const std::vector<float>& samples) {
 
 class FuzzRegressions : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        // Opened from the build's program directory first; load_lame's search by name then
-        // finds it already loaded (by its soname). The search itself would not see a run path
-        // of this program when a sanitizer runtime intercepts the loading.
-        ::dlopen(bin("lame_enc.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        lame_loaded = tarvik::load_lame();
-    }
+    static void SetUpTestSuite() { lame_loaded = tarvik::load_lame(bin_dir()); }
     void SetUp() override { ASSERT_TRUE(lame_loaded) << "lame_enc.so not found beside the programs"; }
     static inline bool lame_loaded = false;
 };
