@@ -43,6 +43,16 @@ struct FrameResult {
     float f1 = 0, f2 = 0, f3 = 0; // formants in Hz, 0 when not found
 };
 
+// One sound's analysis, in bounded stages:
+// - per sample: a rumble filter, a hiss band (above about 3 kHz), zero crossings, and
+//   down-sampling to 8-16 kHz for linear prediction;
+// - per 10 ms frame: level, crossings, hiss share, prediction error and, for voiced frames,
+//   formants from the roots of the prediction polynomial;
+// - levels 1.5 s either side give the noise floor (5th percentile) and speech level (95th);
+//   frames are speech or rest against a threshold between them, with hysteresis;
+// - quiet gaps inside speech up to max_closure_ms become closures (A), longer ones rests;
+// - speech frames get a shape from hiss, relative level and formants; the opening follows
+//   with separate attack and release; a CueBuilder merges flicker into cues.
 class Analyzer {
   public:
     // sample_rate must be at least kMinSampleRate.
@@ -56,7 +66,8 @@ class Analyzer {
     // Takes the next block of mono samples (full scale is +-1).
     void feed(const float* samples, size_t count);
     // Ends the sound and returns the cues covering frames [0, frame_count()). The sound
-    // lasts frame_count() frames: its length rounded to whole 10 ms, at least one.
+    // lasts frame_count() frames: its length rounded to whole 10 ms, at least one. Called
+    // once: an analyzer serves one sound.
     std::vector<Cue> finish();
 
     uint32_t frame_count() const { return frame_count_; }
