@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <ostream>
+#include <sys/stat.h>
 
 namespace tarvik::lipsync {
 
@@ -32,6 +33,9 @@ void report(std::ostream& err, const std::string& path, const std::string& why) 
 }
 
 bool starts_with_vlp_magic(const std::string& path) {
+    // Only a regular file is looked into: opening a FIFO would wait for a writer.
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     std::ifstream in(path, std::ios::binary);
     char head[4] = {};
     return in.read(head, 4) && has_vlp_magic(std::string_view(head, 4));

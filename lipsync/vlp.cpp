@@ -155,7 +155,8 @@ Status write_vlp_file(const std::string& path, const LipSyncTrack& track) {
 
 VlpReadResult read_vlp_file(const std::string& path) {
     VlpReadResult result;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO does not wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         result.error = errno == ENOENT ? "no such file" : errno_text(errno);
         return result;
@@ -166,10 +167,14 @@ VlpReadResult read_vlp_file(const std::string& path) {
         result.error = errno_text(errno);
     } else if (S_ISDIR(st.st_mode)) {
         result.error = "is a directory";
+    } else if (!S_ISREG(st.st_mode)) {
+        result.error = "is not a regular file";
+    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        result.error = errno_text(errno);
     } else if (static_cast<uint64_t>(st.st_size) > kVlpMaxFileSize) {
         result.error = "too large for a VLP file";
     } else {
-        // Read up to the limit, whatever the size said (a file may grow or be a pipe).
+        // Read up to the limit, whatever the size said (the file may grow meanwhile).
         char buffer[65536];
         for (;;) {
             const ssize_t n = read(fd, buffer, sizeof buffer);

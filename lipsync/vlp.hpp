@@ -70,7 +70,8 @@ bool has_vlp_magic(std::string_view bytes);
 Status write_vlp_file(const std::string& path, const LipSyncTrack& track);
 
 // Reads and decodes a VLP file. Errors: "no such file", the system's reason, "is a
-// directory", or "not a valid VLP file: " and what decode_vlp found.
+// directory", "is not a regular file" (a FIFO or device is not waited for), or
+// "not a valid VLP file: " and what decode_vlp found.
 VlpReadResult read_vlp_file(const std::string& path);
 
 } // namespace tarvik::lipsync

@@ -273,6 +273,7 @@ TEST_F(LipsyncCli, BadInputGivesOneLineAndNoVlp) {
     ASSERT_TRUE(write_wav(dir / "empty.wav", WavSpec{.seconds = 0}));
     ASSERT_EQ(mkdir((dir / "folder.wav").c_str(), 0755), 0);
     ASSERT_TRUE(write_wav(dir / "audio.vlp", WavSpec{.seconds = 0.5}));
+    ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0644), 0); // nobody ever writes to it
     const std::string audio_vlp = read_file(dir / "audio.vlp");
     struct Case {
         std::string file;
@@ -280,7 +281,7 @@ TEST_F(LipsyncCli, BadInputGivesOneLineAndNoVlp) {
     } cases[] = {
         {"missing.wav", "no such file"},          {"text.wav", "not a sound file"},
         {"empty.wav", "contains no audio"},       {"folder.wav", "is a directory"},
-        {"audio.vlp", "would replace the input"},
+        {"audio.vlp", "would replace the input"}, {"fifo.wav", "is not a regular file"},
     };
     const std::vector<std::string> before = list_dir(dir.path());
     for (const Case& c : cases) {
@@ -288,7 +289,9 @@ TEST_F(LipsyncCli, BadInputGivesOneLineAndNoVlp) {
         const std::string path = dir / c.file;
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{path}, {"--format", "json", path}}) {
-            const RunResult r = run(lipsync(), args);
+            RunOptions in_time;
+            in_time.timeout_seconds = 20;
+            const RunResult r = run(lipsync(), args, in_time);
             EXPECT_EQ(r.exit_status, 1);
             EXPECT_EQ(r.out, "");
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -334,9 +337,13 @@ TEST_F(LipsyncCli, DumpRejectsWhatIsNotAVlp) {
         {dir / "cut.vlp", "not a valid VLP file: truncated cue list"},
         {dir / "none.vlp", "no such file"},
         {dir.path(), "is a directory"},
+        {dir / "fifo.vlp", "is not a regular file"},
     };
+    ASSERT_EQ(mkfifo((dir / "fifo.vlp").c_str(), 0644), 0);
+    RunOptions in_time;
+    in_time.timeout_seconds = 20;
     for (const auto& [path, reason] : cases) {
-        const RunResult r = run(lipsync(), {"--dump", path});
+        const RunResult r = run(lipsync(), {"--dump", path}, in_time);
         EXPECT_EQ(r.exit_status, 1) << path;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "lipsync: \"" + path + "\": " + reason + "\n");
