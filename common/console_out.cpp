@@ -1,5 +1,7 @@
 #include "common/console_out.hpp"
 
+#include "common/text.hpp"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -13,16 +15,7 @@ void ConsoleOut::print(const char* fmt, ...) {
         va_end(args);
         return;
     }
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (needed > 0) {
-        const size_t old = buffer_->size();
-        buffer_->resize(old + static_cast<size_t>(needed) + 1);
-        std::vsnprintf(buffer_->data() + old, static_cast<size_t>(needed) + 1, fmt, args);
-        buffer_->resize(old + static_cast<size_t>(needed));
-    }
+    buffer_->append(vformat_text(fmt, args));
     va_end(args);
 }
 

@@ -6,9 +6,7 @@
 
 namespace tarvik {
 
-std::string format_text(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
+std::string vformat_text(const char* fmt, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
@@ -19,6 +17,13 @@ std::string format_text(const char* fmt, ...) {
         std::vsnprintf(out.data(), out.size(), fmt, args);
         out.resize(static_cast<size_t>(needed));
     }
+    return out;
+}
+
+std::string format_text(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string out = vformat_text(fmt, args);
     va_end(args);
     return out;
 }

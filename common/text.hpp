@@ -1,6 +1,7 @@
 // Text helpers shared by tarvik and tarvik-gui.
 #pragma once
 
+#include <cstdarg>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,9 @@ namespace tarvik {
 // printf-style formatting into a string of any length. The format must be a literal:
 // user text only ever goes in as an argument.
 std::string format_text(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The same from a va_list (the list is used once).
+std::string vformat_text(const char* fmt, va_list args);
 
 // ASCII lower case (A-Z only), as the command line is read.
 std::string to_lower_ascii(std::string_view s);

@@ -1,5 +1,7 @@
 #include "frontend/gui_box.hpp"
 
+#include "common/text.hpp"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -26,16 +28,7 @@ MessageBoxes& CurrentMessageBoxes() { return current ? *current : console_boxes;
 void show_gui_error(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string message;
-    if (needed > 0) {
-        message.resize(static_cast<size_t>(needed) + 1);
-        std::vsnprintf(message.data(), message.size(), fmt, args);
-        message.resize(static_cast<size_t>(needed));
-    }
+    const std::string message = vformat_text(fmt, args);
     va_end(args);
     CurrentMessageBoxes().Show(
         {BoxIcon::Error, kGuiCaption, "************ ERROR ************\n" + message + "\n",

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <regex>
 
 using namespace tarvik::test;
 namespace fs = std::filesystem;
@@ -51,10 +50,14 @@ const std::string kReportHeaderRest =
 // Checks the report's 15-line header and returns the failure lines after it.
 std::vector<std::string> report_lines(const std::string& path) {
     const std::string text = read_file(path);
-    const std::regex first("; this file was generated on \\d\\d/\\d\\d/\\d\\d @ \\d\\d:\\d\\d:\\d\\d by tarvik 1\\.1b\n");
-    std::smatch m;
-    EXPECT_TRUE(std::regex_search(text, m, first) && m.position(0) == 0) << text;
-    const size_t rest = m.length(0);
+    // "; this file was generated on MM/DD/YY @ hh:mm:ss by tarvik 1.1b"
+    const std::string first = text.substr(0, text.find('\n') + 1);
+    const std::string shape = "; this file was generated on 99/99/99 @ 99:99:99 by tarvik 1.1b\n";
+    bool same_shape = first.size() == shape.size();
+    for (size_t i = 0; same_shape && i < shape.size(); ++i)
+        same_shape = shape[i] == '9' ? (first[i] >= '0' && first[i] <= '9') : first[i] == shape[i];
+    EXPECT_TRUE(same_shape) << text;
+    const size_t rest = first.size();
     EXPECT_EQ(text.compare(rest, kReportHeaderRest.size(), kReportHeaderRest), 0) << text;
     std::vector<std::string> lines;
     std::string line;
