@@ -122,7 +122,7 @@ TEST_F(FuzzRegressions, NotANumberFloatSamplesEncodeAsSilence) {
         {"float mono, bar", 32, 1, 44100, 0x90},
         {"float stereo, numeric progress, no click", 32, 2, 22050, 0xA1},
         {"float 6 channels mixed down, VBR, batch order", 32, 6, 48000, 0x4C},
-        {"double mono, stereo mode asked", 64, 1, 16000, 0x84},
+        {"double mono, joint stereo asked", 64, 1, 16000, 0x84},
         {"double stereo, dual channel", 64, 2, 32000, 0x9B},
     };
     for (const auto& c : cases) {
