@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <map>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
@@ -38,8 +41,30 @@ std::mutex init_mutex;
 
 // With the tag on, the encoder state must outlive beCloseStream so that beWriteVBRHeader
 // (which only gets a path) can build the tag. It is kept per thread: the stream this thread
-// closed last. A newer close, the header write or the thread's end releases it.
-thread_local std::unique_ptr<Stream> pending_tag;
+// closed last. A newer close from that thread or the header write releases it. (A map under
+// a lock rather than thread_local storage: dynamic TLS in a loaded library trips some
+// sanitizer runtimes.)
+class PendingTags {
+public:
+    void put(std::unique_ptr<Stream> s) {
+        std::unique_ptr<Stream> older;
+        std::lock_guard lock(mutex_);
+        older = std::exchange(by_thread_[std::this_thread::get_id()], std::move(s));
+    }
+    std::unique_ptr<Stream> take() {
+        std::lock_guard lock(mutex_);
+        const auto it = by_thread_.find(std::this_thread::get_id());
+        if (it == by_thread_.end()) return nullptr;
+        std::unique_ptr<Stream> s = std::move(it->second);
+        by_thread_.erase(it);
+        return s;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::thread::id, std::unique_ptr<Stream>> by_thread_;
+};
+PendingTags pending_tags;
 
 Stream* as_stream(HBE_STREAM h) { return static_cast<Stream*>(h); }
 
@@ -193,8 +218,7 @@ EXPORT BE_ERR beDeinitStream(HBE_STREAM stream, uint8_t* out, uint32_t* out_byte
 
 EXPORT BE_ERR beCloseStream(HBE_STREAM stream) {
     std::unique_ptr<Stream> s(as_stream(stream));
-    if (s && s->gf && s->vbr_tag)
-        pending_tag = std::move(s); // kept for beWriteVBRHeader; frees any older one
+    if (s && s->gf && s->vbr_tag) pending_tags.put(std::move(s)); // kept for beWriteVBRHeader
     return BE_ERR_SUCCESS;
 }
 
@@ -216,7 +240,7 @@ EXPORT void beVersion(BE_VERSION* v) {
 // A test build leaves this entry point out, to prove the binding refuses such a library.
 #ifndef TARVIK_OMIT_WRITE_VBR_HEADER
 EXPORT BE_ERR beWriteVBRHeader(const char* mp3_path) {
-    std::unique_ptr<Stream> s = std::move(pending_tag);
+    std::unique_ptr<Stream> s = pending_tags.take();
     if (!s || !s->gf) return BE_ERR_INVALID_HANDLE;
     if (!mp3_path) return BE_ERR_INVALID_FORMAT_PARAMETERS;
     std::vector<unsigned char> frame(2880);
