@@ -18,11 +18,11 @@ RunResult tarvik_in(const std::string& cwd, const std::vector<std::string>& args
 }
 
 void make_wav(const std::string& path, int rate, int channels, double seconds) {
-    WavSpec spec;
-    spec.sample_rate = rate;
-    spec.channels = channels;
-    spec.seconds = seconds;
-    ASSERT_TRUE(write_wav(path, spec)) << path;
+    WavSpec tone;
+    tone.sample_rate = rate;
+    tone.channels = channels;
+    tone.seconds = seconds;
+    ASSERT_TRUE(write_wav(path, tone)) << path;
 }
 
 // A WAV of exactly `bytes` bytes: 44-byte header, then 16-bit mono samples.

@@ -32,9 +32,9 @@ double rms(const std::vector<float>& v) {
 
 // A WAV of `bytes` bytes in all: the 44-byte header and (bytes - 44) / 2 mono samples.
 void write_wav_of_size(const std::string& path, int64_t bytes) {
-    WavSpec spec;
-    spec.seconds = static_cast<double>((bytes - 44) / 2) / spec.sample_rate;
-    ASSERT_TRUE(write_wav(path, spec));
+    WavSpec tone;
+    tone.seconds = static_cast<double>((bytes - 44) / 2) / tone.sample_rate;
+    ASSERT_TRUE(write_wav(path, tone));
     ASSERT_EQ(file_size(path), bytes);
 }
 
@@ -73,11 +73,11 @@ TEST(Encoding, SettingsAreFittedToTheWav) {
         for (const auto& s : c.switches) label += " " + s;
         SCOPED_TRACE(label);
         TempDir t;
-        WavSpec spec;
-        spec.sample_rate = c.rate;
-        spec.channels = c.channels;
-        spec.seconds = 1.5;
-        ASSERT_TRUE(write_wav(t / "in.wav", spec));
+        WavSpec tone;
+        tone.sample_rate = c.rate;
+        tone.channels = c.channels;
+        tone.seconds = 1.5;
+        ASSERT_TRUE(write_wav(t / "in.wav", tone));
         std::vector<std::string> args{"-wav"};
         args.insert(args.end(), c.switches.begin(), c.switches.end());
         args.push_back("in.wav");
@@ -245,10 +245,10 @@ TEST(Encoding, ProgressFormsAndSpaceSaved) {
 // the normal one cut short by whole frames (the tag frame at the start aside).
 TEST(Encoding, NoClickDropsOnlyTheFlushedFrames) {
     TempDir t;
-    WavSpec spec;
-    spec.seconds = 1.3;
-    ASSERT_TRUE(write_wav(t / "a.wav", spec));
-    ASSERT_TRUE(write_wav(t / "b.wav", spec));
+    WavSpec tone;
+    tone.seconds = 1.3;
+    ASSERT_TRUE(write_wav(t / "a.wav", tone));
+    ASSERT_TRUE(write_wav(t / "b.wav", tone));
     ASSERT_EQ(tarvik_in(t.path(), {"-wav", "a"}).exit_status, 0);
     ASSERT_EQ(tarvik_in(t.path(), {"-wav", "-noclick", "b"}).exit_status, 0);
     const std::string full = read_file(t / "a.mp3"), cut = read_file(t / "b.mp3");
@@ -291,9 +291,9 @@ TEST(Encoding, FailuresLeaveNothingBehindAndKeepTheWav) {
 TEST(Encoding, RemoveDeletesTheWavOnlyAfterASuccessfulEncode) {
     TempDir t;
     fs::create_directories(t / "takes");
-    WavSpec spec;
-    spec.seconds = 1;
-    ASSERT_TRUE(write_wav(t / "takes/line01.wav", spec));
+    WavSpec tone;
+    tone.seconds = 1;
+    ASSERT_TRUE(write_wav(t / "takes/line01.wav", tone));
     const RunResult r = tarvik_in(t.path(), {"-wav", "-vbr", "4", "-rem", "takes/line01", "mp3/"});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_NE(r.out.find("\nDirectory created: \"mp3\"\n"), std::string::npos) << r.out;

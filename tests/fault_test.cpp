@@ -23,14 +23,14 @@ namespace {
 void make_voices(const std::string& dir, int n, double seconds) {
     fs::create_directories(dir);
     for (int i = 0; i < n; ++i) {
-        WavSpec spec;
-        spec.sample_rate = i % 2 ? 44100 : 22050;
-        spec.channels = i % 2 ? 2 : 1;
-        spec.seconds = seconds;
-        spec.frequency = 200 + 20 * i;
+        WavSpec tone;
+        tone.sample_rate = i % 2 ? 44100 : 22050;
+        tone.channels = i % 2 ? 2 : 1;
+        tone.seconds = seconds;
+        tone.frequency = 200 + 20 * i;
         char name[32];
         std::snprintf(name, sizeof name, "/v%02d.wav", i);
-        ASSERT_TRUE(write_wav(dir + name, spec));
+        ASSERT_TRUE(write_wav(dir + name, tone));
     }
 }
 

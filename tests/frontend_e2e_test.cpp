@@ -62,10 +62,10 @@ private slots:
         std::filesystem::create_directories(mp3s); // an empty output folder is remembered
         const std::vector<std::string> names = {"greeting", "farewell", "question"};
         for (size_t i = 0; i < names.size(); ++i) {
-            tarvik::test::WavSpec spec;
-            spec.seconds = 1.0 + 0.5 * static_cast<double>(i);
-            spec.frequency = 330.0 + 110.0 * static_cast<double>(i);
-            QVERIFY(tarvik::test::write_wav(wavs + "/" + names[i] + ".wav", spec));
+            tarvik::test::WavSpec tone;
+            tone.seconds = 1.0 + 0.5 * static_cast<double>(i);
+            tone.frequency = 330.0 + 110.0 * static_cast<double>(i);
+            QVERIFY(tarvik::test::write_wav(wavs + "/" + names[i] + ".wav", tone));
         }
         const std::string boxLog = dir / "boxes.log";
         qputenv("TARVIK_TEST_BOX_LOG", QByteArray::fromStdString(boxLog));

@@ -155,7 +155,7 @@ TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundCutAtTheLastDotOfItsName) {
 TEST_F(LipsyncCli, ReadsAnyRateChannelCountAndSampleFormat) {
     struct Case {
         const char* name;
-        WavSpec spec;
+        WavSpec tone;
     } cases[] = {
         {"8k.wav", {.sample_rate = 8000, .channels = 1}},
         {"44k-stereo-24.wav",
@@ -173,17 +173,17 @@ TEST_F(LipsyncCli, ReadsAnyRateChannelCountAndSampleFormat) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        WavSpec spec = c.spec;
-        spec.seconds = 1.234;
+        WavSpec tone = c.tone;
+        tone.seconds = 1.234;
         const std::string path = dir / c.name;
-        ASSERT_TRUE(write_wav(path, spec));
+        ASSERT_TRUE(write_wav(path, tone));
         const RunResult r = run(lipsync(), {"-q", path});
         EXPECT_EQ(r.exit_status, 0) << r.err;
         std::string vlp = path.substr(0, path.rfind('.')) + ".vlp";
         const VlpReadResult read = read_vlp_file(vlp);
         ASSERT_TRUE(read.track) << read.error;
-        EXPECT_EQ(read.track->sample_rate, uint32_t(spec.sample_rate));
-        EXPECT_EQ(read.track->sample_frames, uint64_t(std::llround(1.234 * spec.sample_rate)));
+        EXPECT_EQ(read.track->sample_rate, uint32_t(tone.sample_rate));
+        EXPECT_EQ(read.track->sample_frames, uint64_t(std::llround(1.234 * tone.sample_rate)));
         EXPECT_EQ(read.track->frame_count, 123u);
     }
 }

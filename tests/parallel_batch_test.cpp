@@ -16,12 +16,12 @@ void make_folder(const std::string& dir) {
     fs::create_directories(dir + "/sub.wav");
     const int rates[] = {22050, 44100, 16000, 48000};
     for (int i = 0; i < 9; ++i) {
-        WavSpec spec;
-        spec.sample_rate = rates[i % 4];
-        spec.channels = 1 + i % 2;
-        spec.seconds = 0.6 + 0.2 * i;
-        spec.frequency = 200 + 40 * i;
-        ASSERT_TRUE(write_wav(dir + "/line" + std::to_string(i) + ".wav", spec));
+        WavSpec tone;
+        tone.sample_rate = rates[i % 4];
+        tone.channels = 1 + i % 2;
+        tone.seconds = 0.6 + 0.2 * i;
+        tone.frequency = 200 + 40 * i;
+        ASSERT_TRUE(write_wav(dir + "/line" + std::to_string(i) + ".wav", tone));
     }
     ASSERT_TRUE(write_file(dir + "/empty.wav", ""));
     ASSERT_TRUE(write_file(dir + "/small.wav", std::string(5000, 's')));

@@ -88,9 +88,9 @@ TEST(VlpGeneration, SingleFileVlpFollowsTheMp3) {
     TempDir t;
     make_program_dir(t / "prog", Tool::Real);
     fs::create_directories(t / "takes");
-    WavSpec spec;
-    spec.seconds = 1.2;
-    ASSERT_TRUE(write_wav(t / "takes/take.01.wav", spec));
+    WavSpec tone;
+    tone.seconds = 1.2;
+    ASSERT_TRUE(write_wav(t / "takes/take.01.wav", tone));
     const RunResult r = run_in(t / "prog/tarvik", t.path(), {"-wav", "-lips", "takes/take.01", "out"});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(list_dir(t / "out"), (std::vector<std::string>{"take.01.mp3", "take.01.vlp"}));
@@ -106,8 +106,8 @@ TEST(VlpGeneration, SingleFileVlpFollowsTheMp3) {
 TEST(VlpGeneration, RemoveStillDeletesTheWavWhenTheVlpFails) {
     TempDir t;
     make_program_dir(t / "prog", Tool::WritesEmpty);
-    WavSpec spec;
-    ASSERT_TRUE(write_wav(t / "line.wav", spec));
+    WavSpec tone;
+    ASSERT_TRUE(write_wav(t / "line.wav", tone));
     const RunResult r = run_in(t / "prog/tarvik", t.path(), {"-wav", "-lips", "-rem", "line"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.err, vlp_box(777, t.path() + "/line.mp3"));
@@ -119,11 +119,11 @@ TEST(VlpGeneration, BatchWithTheRealTool) {
     TempDir t;
     make_program_dir(t / "prog", Tool::Real);
     fs::create_directories(t / "in");
-    WavSpec spec;
-    spec.seconds = 1;
-    ASSERT_TRUE(write_wav(t / "in/a.wav", spec));
-    spec.channels = 2;
-    ASSERT_TRUE(write_wav(t / "in/b.wav", spec));
+    WavSpec tone;
+    tone.seconds = 1;
+    ASSERT_TRUE(write_wav(t / "in/a.wav", tone));
+    tone.channels = 2;
+    ASSERT_TRUE(write_wav(t / "in/b.wav", tone));
     const RunResult r = run_in(t / "prog/tarvik", t.path(), {"-batch", "-vlp", "in", "out"});
     EXPECT_EQ(r.exit_status, 0) << r.out;
     EXPECT_NE(r.out.find("| 2/2 MP3 files encoded\n| 2/2 VLP files generated\n"), std::string::npos);

@@ -128,25 +128,25 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-bool write_wav(const std::string& path, const WavSpec& spec) {
+bool write_wav(const std::string& path, const WavSpec& tone) {
     SF_INFO info{};
-    info.samplerate = spec.sample_rate;
-    info.channels = spec.channels;
-    info.format = spec.format ? spec.format : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    info.samplerate = tone.sample_rate;
+    info.channels = tone.channels;
+    info.format = tone.format ? tone.format : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!f) return false;
-    const int64_t frames = static_cast<int64_t>(std::llround(spec.seconds * spec.sample_rate));
-    std::vector<float> block(4096 * static_cast<size_t>(spec.channels));
+    const int64_t frames = static_cast<int64_t>(std::llround(tone.seconds * tone.sample_rate));
+    std::vector<float> block(4096 * static_cast<size_t>(tone.channels));
     int64_t done = 0;
     bool ok = true;
     while (done < frames && ok) {
         const int64_t n = std::min<int64_t>(4096, frames - done);
         for (int64_t i = 0; i < n; ++i) {
-            const double t = static_cast<double>(done + i) / spec.sample_rate;
-            for (int c = 0; c < spec.channels; ++c) {
-                const double f0 = spec.frequency * (1.0 + 0.25 * c);
-                block[static_cast<size_t>(i * spec.channels + c)] =
-                    static_cast<float>(spec.amplitude * std::sin(2 * M_PI * f0 * t));
+            const double t = static_cast<double>(done + i) / tone.sample_rate;
+            for (int c = 0; c < tone.channels; ++c) {
+                const double f0 = tone.frequency * (1.0 + 0.25 * c);
+                block[static_cast<size_t>(i * tone.channels + c)] =
+                    static_cast<float>(tone.amplitude * std::sin(2 * M_PI * f0 * t));
             }
         }
         ok = sf_writef_float(f, block.data(), n) == n;

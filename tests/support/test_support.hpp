@@ -56,7 +56,7 @@ struct WavSpec {
 };
 
 // Writes a sine WAV with libsndfile; returns false on failure.
-bool write_wav(const std::string& path, const WavSpec& spec);
+bool write_wav(const std::string& path, const WavSpec& tone);
 
 struct AudioInfo {
     int sample_rate = 0;
