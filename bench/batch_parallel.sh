@@ -6,21 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 count=${2:-300}
-tarvik=$PWD/build/bin/tarvik
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-bench/make_voice_lines.sh "$work/voices" "$count"
-declare -A modes
-for f in "$work"/voices/*.wav; do modes[$f]=$(soxi -c "$f"); done
-lame_loop() {
-  for f in "$work"/voices/*.wav; do
-    if [ "${modes[$f]}" = 1 ]; then set -- -b 64 -m m; else set -- -b 128 -m j; fi
-    lame --quiet "$@" "$f" "$work/lame/$(basename "${f%.wav}").mp3"
-  done
-}
-now() { date +%s.%N; }
-timed() { local s e; s=$(now); "$@" >/dev/null; e=$(now); echo "$e - $s" | bc -l; }
-min() { echo "if ($1 < $2) $1 else $2" | bc -l; }
+source bench/batch_common.sh
 b1=999999 b2=999999 bl=999999
 for ((r = 0; r < runs; r++)); do
   rm -rf "$work/j1" "$work/j2" "$work/lame"; mkdir -p "$work/lame"
