@@ -1,26 +1,41 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test through CTest: the release build,
-# then the whole suite again under the address and undefined-behaviour sanitizers.
+# then the whole suite again under the address and undefined-behaviour sanitizers, the
+# threaded parts under ThreadSanitizer, and each fuzz target for a short time.
+# TARVIK_SKIP_SANITIZERS=1 runs the release suite only; TARVIK_FUZZ_SECONDS sets the fuzz time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+
+# Runs ctest in a build folder with the given arguments and keeps its summary line.
+run_ctest() {
+  local dir=$1
+  shift
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" "$@") | tee -a "$results"
+}
 
 echo "== release build"
 scripts/build.sh release
-(cd build && ctest --output-on-failure -j "$jobs")
+run_ctest build
 
 if [ "${TARVIK_SKIP_SANITIZERS:-0}" != 1 ]; then
   echo "== address + undefined-behaviour sanitizer build"
   scripts/build.sh asan
-  (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-     ctest --output-on-failure -j "$jobs")
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build-asan
 
   echo "== thread sanitizer build: the parallel batch and concurrent encoder streams"
   scripts/build.sh tsan
-  (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-     ctest --output-on-failure -j "$jobs" -R 'ParallelBatch|AdapterThreads|AudioDevice|AudioRing')
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    run_ctest build-tsan -R 'ParallelBatch|AdapterThreads|AudioDevice|AudioRing'
 
   echo "== fuzz targets, ${TARVIK_FUZZ_SECONDS:-15} seconds each"
   scripts/fuzz.sh "${TARVIK_FUZZ_SECONDS:-15}"
 fi
+
+# One closing line over every ctest run above (each run has already failed the script if
+# any of its tests failed).
+awk '/tests passed, [0-9]+ tests failed out of/ { total += $NF; failed += $4 }
+     END { printf "all runs: %d passed, %d failed\n", total - failed, failed }' "$results"
