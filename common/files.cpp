@@ -12,18 +12,23 @@ namespace tarvik {
 
 namespace {
 mode_t creation_mode() {
-    // The mode a plain fopen would give: 0666 less the process's umask (read once).
+    // The mode a plain fopen would give: 0666 less the process's umask, read once. It is read
+    // from /proc rather than by setting it, which would briefly change it for other threads.
     static const mode_t mode = [] {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
+        mode_t mask = 022;
+        if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
+            char line[256];
+            while (std::fgets(line, sizeof line, f))
+                if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+            std::fclose(f);
+        }
         return static_cast<mode_t>(0666 & ~mask);
     }();
     return mode;
 }
 
 void sync_directory_of(const std::string& path) {
-    const std::string dir = dir_part(path).value_or(".");
-    const int fd = ::open(dir.empty() ? "/" : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -36,9 +41,9 @@ AtomicFile::AtomicFile(std::string destination) : destination_(std::move(destina
 AtomicFile::~AtomicFile() { abandon(); }
 
 bool AtomicFile::open() {
-    const std::string dir = dir_part(destination_).value_or(".");
+    const std::string dir = directory_of(destination_);
     const std::string name = file_part(destination_).value_or("out");
-    std::string templ = join_path(dir.empty() ? "/" : dir, "." + name + ".tmp-XXXXXX");
+    std::string templ = join_path(dir, "." + name + ".tmp-XXXXXX");
     const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
     if (fd < 0) return false;
     ::fchmod(fd, creation_mode());

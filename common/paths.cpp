@@ -1,5 +1,6 @@
 #include "common/paths.hpp"
 
+#include "common/text.hpp"
 #include "platform/dir_search.hpp"
 
 #include <cerrno>
@@ -22,6 +23,12 @@ std::optional<std::string> dir_part(std::string_view path, bool keep_separator) 
     return std::string(path.substr(0, keep_separator ? sep + 1 : sep));
 }
 
+std::string directory_of(std::string_view path) {
+    const auto dir = dir_part(path);
+    if (!dir) return ".";
+    return dir->empty() ? std::string(1, '/') : *dir;
+}
+
 std::optional<std::string> file_part(std::string_view path) {
     if (path.empty()) return std::nullopt;
     const size_t sep = path.rfind('/');
@@ -37,6 +44,18 @@ std::string extension_of(std::string_view path) {
 
 bool file_exists(const std::string& path_or_pattern) {
     return !platform::find_entries(path_or_pattern, 1).empty();
+}
+
+std::string resolve_name_case(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) return path;
+    const std::string name = file_part(path).value_or("");
+    if (name.empty()) return path;
+    const auto dir = dir_part(path, true);
+    std::optional<std::string> best;
+    for (const auto& e : platform::find_entries(dir.value_or("") + "*"))
+        if (iequals(e.name, name) && (!best || e.name < *best)) best = e.name;
+    return best ? dir.value_or("") + *best : path;
 }
 
 namespace {

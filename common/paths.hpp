@@ -15,6 +15,9 @@ std::optional<std::string> strip_extension(std::string_view text);
 // nullopt for an empty path or one without a separator.
 std::optional<std::string> dir_part(std::string_view path, bool keep_separator = false);
 
+// The directory a path lies in: "/" for a file in the root, "." for a bare name.
+std::string directory_of(std::string_view path);
+
 // Everything after the last '/' (empty when the path ends in one); the path itself when it
 // holds no separator; nullopt for an empty path.
 std::optional<std::string> file_part(std::string_view path);
@@ -25,6 +28,11 @@ std::string extension_of(std::string_view path);
 // True when a directory search finds at least one entry matching the path, which may end
 // in a wildcard pattern ("dir/*.wav", matched without regard to case). Directories count.
 bool file_exists(const std::string& path_or_pattern);
+
+// The path itself when it exists (a dangling link counts); otherwise the entry of its folder
+// whose name differs from the file name only in letter case, the first in byte order; the
+// path itself when there is none. Names are case-sensitive here, users' habits are not.
+std::string resolve_name_case(const std::string& path);
 
 // Creates every missing directory of a path (like mkdir -p). With is_directory the whole
 // path is a directory and one trailing '/' is removed from the caller's text; otherwise the

@@ -37,9 +37,7 @@ std::string playback_block() {
 
 int run_tarvik(int argc, char** argv) {
     Context ctx;
-    // An executable in the root directory has the empty text before its '/'.
-    const auto exe_dir = dir_part(platform::executable_path());
-    ctx.program_dir = !exe_dir ? std::string(".") : exe_dir->empty() ? std::string(1, '/') : *exe_dir;
+    ctx.program_dir = directory_of(platform::executable_path());
     ctx.current_dir = platform::current_directory();
 
     platform::clear_console();

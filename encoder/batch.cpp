@@ -16,13 +16,11 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace tarvik {
@@ -153,10 +151,8 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     if (!probe_wav(wav_path, config, settings, true)) return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
     if (!get_wav_specs(wav_path, config, settings))
         return skip("WARNING! Cannot retrieve WAV specs for \"%s\"\nSkipping it...\n");
-    EncodeOptions options;
-    options.show_bar = settings.show_bar;
-    options.no_click = settings.no_click;
-    options.progress = p.progress;
+    EncodeOptions options = encode_options_for(settings);
+    options.progress = !p.collected;
     options.cancel = p.cancel;
     if (!encode_mp3(config, wav_path, mp3_path, options, out)) {
         if (p.cancel && p.cancel->load()) {
@@ -167,7 +163,7 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     }
     if (p.lips) {
         const VlpRequest request{p.program_dir, wav_path, mp3_path, false, audio_seconds(wav_path),
-                                 p.capture_tool_output, p.cancel};
+                                 p.collected, p.cancel};
         outcome.vlp_done = generate_vlp(request, out);
         if (!outcome.vlp_done && p.cancel && p.cancel->load()) {
             // Stopped by the interruption, not a fault of the file: keep its WAV for the next run.
@@ -221,8 +217,7 @@ BatchTotals run_one_at_a_time(const BatchFileParams& params, const std::vector<s
 // report in that order and shows one overall progress line on a terminal.
 BatchTotals run_in_parallel(BatchFileParams params, const std::vector<std::string>& files,
                             const std::string& report_path, int jobs, std::time_t start) {
-    params.progress = false;
-    params.capture_tool_output = true;
+    params.collected = true;
     struct Slot {
         std::string text;
         BatchFileOutcome outcome;
@@ -241,7 +236,6 @@ BatchTotals run_in_parallel(BatchFileParams params, const std::vector<std::strin
             std::string text;
             ConsoleOut out(&text);
             BatchFileOutcome o = convert_batch_file(params, files[i], i + 1, files.size(), out);
-            if (interrupted.load() && !o.mp3_done) o.cancelled = true;
             {
                 std::lock_guard lock(mutex);
                 slots[i].text = std::move(text);
@@ -300,9 +294,7 @@ BatchTotals run_in_parallel(BatchFileParams params, const std::vector<std::strin
 
 } // namespace
 
-int run_batch(Context& ctx, const std::string& input_dir_arg, const std::string& output_dir) {
-    std::string input_dir = input_dir_arg;
-    if (input_dir.size() > 1 && input_dir.back() == '/') input_dir.pop_back();
+int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir) {
     std::printf("\n[---> starting process <---]\n");
     std::printf("Reading directory \"%s\"... ", input_dir.c_str());
     const auto files = list_wav_files(input_dir);

@@ -27,8 +27,9 @@ struct BatchFileParams {
     std::string program_dir;    // where the lip-sync tool lies
     bool lips = false;
     bool delete_wav = false;
-    bool progress = true;       // per-file progress bar (off when files run in parallel)
-    bool capture_tool_output = false;
+    // The file's output is collected and printed later as one block (files converted in
+    // parallel): no progress bar, and the lip-sync tool's output is captured into it.
+    bool collected = false;
     const std::atomic<bool>* cancel = nullptr;
 };
 
@@ -48,7 +49,7 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& params, const std::st
 // The first call of a process replaces any report left by an earlier run.
 void log_failure(const std::string& report_path, const std::string& line);
 
-// Converts every *.wav of input_dir into output_dir. Returns 0 when every file was
+// Converts every *.wav of input_dir (without a trailing '/') into output_dir. Returns 0 when every file was
 // converted, 1 when some failed, 255 when nothing could be done, 130 when interrupted.
 int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir);
 

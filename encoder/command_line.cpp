@@ -2,6 +2,7 @@
 
 #include "common/messages.hpp"
 #include "common/text.hpp"
+#include "encoder/encoding.hpp"
 
 #include <algorithm>
 #include <array>
@@ -17,11 +18,6 @@ constexpr std::array<uint32_t, 9> kSampleRates{8000, 11025, 12000, 16000, 22050,
                                                24000, 32000, 44100, 48000};
 constexpr std::array<uint16_t, 18> kBitRates{8,  16,  24,  32,  40,  48,  56,  64,  80,
                                              96, 112, 128, 144, 160, 192, 224, 256, 320};
-constexpr std::array<uint16_t, 14> kMpeg1BitRates{32, 40, 48, 56, 64, 80, 96,
-                                                  112, 128, 160, 192, 224, 256, 320};
-constexpr std::array<uint16_t, 14> kMpeg2BitRates{8, 16, 24, 32, 40, 48, 56,
-                                                  64, 80, 96, 112, 128, 144, 160};
-
 template <typename A, typename V> bool contains(const A& a, V v) {
     return std::find(a.begin(), a.end(), v) != a.end();
 }
@@ -40,21 +36,16 @@ bool starts_with_dash(const std::string& s) { return !s.empty() && s[0] == '-'; 
 
 // The bit rate fitted to the MPEG class known now, with its printed line.
 void fit_and_print_bit_rate(RunSettings& s) {
-    if (s.mpeg_version == 1) {
-        if (contains(kMpeg1BitRates, s.bit_rate)) {
-            std::printf("Bitrate = %dkbps (MPEG-1)\n", s.bit_rate);
-            return;
-        }
-        s.bit_rate = s.bit_rate == 144 ? 160 : 32; // 8, 16 and 24 become 32
-        std::printf("Bitrate = %dkbps (adjusted to fit MPEG-1 compliance)\n", s.bit_rate);
-    } else {
-        if (contains(kMpeg2BitRates, s.bit_rate)) {
-            std::printf("Bitrate = %dkbps (MPEG-2/MPEG-2.5)\n", s.bit_rate);
-            return;
-        }
-        s.bit_rate = 160; // 192, 224, 256 and 320
-        std::printf("Bitrate = %dkbps (adjusted to fit MPEG-2/MPEG-2.5 compliance)\n", s.bit_rate);
-    }
+    const uint16_t fitted = fit_bit_rate(s.bit_rate, s.mpeg_version);
+    const bool changed = fitted != s.bit_rate;
+    s.bit_rate = fitted;
+    if (s.mpeg_version == 1)
+        std::printf(changed ? "Bitrate = %dkbps (adjusted to fit MPEG-1 compliance)\n" : "Bitrate = %dkbps (MPEG-1)\n",
+                    s.bit_rate);
+    else
+        std::printf(changed ? "Bitrate = %dkbps (adjusted to fit MPEG-2/MPEG-2.5 compliance)\n"
+                            : "Bitrate = %dkbps (MPEG-2/MPEG-2.5)\n",
+                    s.bit_rate);
 }
 
 } // namespace
@@ -288,7 +279,6 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                 return finish(kExitFailure);
             }
             s.jobs = v == 0 ? available_cores() : static_cast<int>(v);
-            f.jobs_given = true;
             std::printf("Parallel jobs = %d\n", s.jobs);
             ++i;
             continue;

@@ -68,6 +68,21 @@ void adjust_config(BE_CONFIG& config, RunSettings& settings) {
     }
 }
 
+uint16_t fit_bit_rate(uint16_t kbps, uint16_t mpeg_version) {
+    if (mpeg_version == 1) {
+        if (kbps == 8 || kbps == 16 || kbps == 24) return 32;
+        return kbps == 144 ? 160 : kbps;
+    }
+    return (kbps == 192 || kbps == 224 || kbps == 256 || kbps == 320) ? 160 : kbps;
+}
+
+EncodeOptions encode_options_for(const RunSettings& settings) {
+    EncodeOptions o;
+    o.show_bar = settings.show_bar;
+    o.no_click = settings.no_click;
+    return o;
+}
+
 const char* mode_name(int32_t mode) {
     switch (mode) {
     case kModeStereo: return "independent stereo";
@@ -250,9 +265,7 @@ bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std:
 
     const long long mp3_size = file_size_of(mp3_path);
     if (mp3_size >= 0 && input_length > 0)
-        out.print("Space saved: %d%%\n",
-                  static_cast<int>(100 - static_cast<long long>(static_cast<unsigned long long>(mp3_size) * 100 /
-                                                                 static_cast<unsigned long long>(input_length))));
+        out.print("Space saved: %d%%\n", static_cast<int>(100 - mp3_size * 100 / input_length));
     return true;
 }
 

@@ -22,6 +22,11 @@ inline BE_CONFIG build_config(const RunSettings& s) {
 // picks the channel mode from the bit rate.
 void adjust_config(BE_CONFIG& config, RunSettings& settings);
 
+// The bit rate made legal for an MPEG class (mpeg_version 1: MPEG-1, 0: MPEG-2/2.5):
+// MPEG-1 turns 8, 16 and 24 into 32 and 144 into 160; MPEG-2/2.5 turns 192 to 320 into 160.
+// Every other rate comes back unchanged.
+uint16_t fit_bit_rate(uint16_t kbps, uint16_t mpeg_version);
+
 // The name "Final settings" prints for a channel-mode code; empty for an unknown code.
 const char* mode_name(int32_t mode);
 
@@ -31,6 +36,9 @@ struct EncodeOptions {
     bool progress = true;   // false: no progress line at all (parallel batch)
     const std::atomic<bool>* cancel = nullptr; // set: stop and fail as soon as possible
 };
+
+// The encode options the run settings ask for (bar or percentage, no-click).
+EncodeOptions encode_options_for(const RunSettings& settings);
 
 // Encodes the audio of wav_path into mp3_path. The MP3 appears under its name only when
 // complete (written under a temporary name, synced, renamed); on failure nothing is left.

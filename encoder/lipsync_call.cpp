@@ -16,14 +16,6 @@ std::string vlp_path_for(const std::string& wav_path) {
     return dir + strip_extension(name).value_or(name) + ".vlp";
 }
 
-namespace {
-// The directory a path lies in; the working directory for a bare name.
-std::string directory_of(const std::string& path) {
-    const auto dir = dir_part(path);
-    if (!dir) return ".";
-    return dir->empty() ? std::string(1, '/') : *dir;
-}
-} // namespace
 
 bool generate_vlp(const VlpRequest& request, ConsoleOut& out) {
     const std::string tool = join_path(request.program_dir, kLipsyncToolName);

@@ -12,7 +12,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -33,26 +32,6 @@ constexpr int kKeySpace = 0x20;
 
 // A regular file this process can read (a FIFO or device could block or never end).
 bool readable_file(const std::string& path) { return readable_file_size(path).has_value(); }
-
-// The path as stored when only the case of its file name differs; the path itself when it
-// exists as typed or nothing matches. The first match in name order wins.
-std::string stored_name(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) return path;
-    const auto dir = dir_part(path);
-    const std::string base = file_part(path).value_or("");
-    if (base.empty()) return path;
-    DIR* d = ::opendir(dir ? (dir->empty() ? "/" : dir->c_str()) : ".");
-    if (!d) return path;
-    std::optional<std::string> best;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string entry = e->d_name;
-        if (iequals(entry, base) && (!best || entry < *best)) best = entry;
-    }
-    ::closedir(d);
-    if (!best) return path;
-    return dir ? *dir + "/" + *best : *best;
-}
 
 void wait_while_sliding(audio::Handle stream) {
     while (audio::channel_is_sliding(stream)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -146,10 +125,10 @@ std::string name_without_extension(const std::string& name) {
 std::optional<std::string> find_sound_file(const std::string& name) {
     const std::string lower = to_lower_ascii(name);
     for (const char* known : {"wav", "mp1", "mp2", "mp3", "ogg"})
-        if (lower.find(known) != std::string::npos) return stored_name(name);
+        if (lower.find(known) != std::string::npos) return resolve_name_case(name);
     const std::string stem = name_without_extension(name);
     for (const char* ext : {".mp3", ".wav", ".ogg", ".mp2", ".mp1"}) {
-        const std::string candidate = stored_name(stem + ext);
+        const std::string candidate = resolve_name_case(stem + ext);
         if (readable_file(candidate)) return candidate;
     }
     return std::nullopt;

@@ -38,7 +38,6 @@ struct RunFlags {
     bool sample_rate_given = false;
     bool mode_given = false;
     bool bit_rate_given = false;
-    bool jobs_given = false;
 };
 
 struct Context {

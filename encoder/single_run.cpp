@@ -10,22 +10,21 @@
 #include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
-#include "platform/dir_search.hpp"
 #include "platform/system.hpp"
 
 #include <climits>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarvik {
 
 namespace {
 
-const char* const kVlpFailure =
-    "Cannot generate a VLP file for \"%s\"\nMake sure Ritual's Lipsync tool stands in the same "
-    "directory as tarvik";
+std::string vlp_failure(const std::string& mp3_path) {
+    return format_text("Cannot generate a VLP file for \"%s\"\nMake sure Ritual's Lipsync tool stands "
+                       "in the same directory as tarvik",
+                       mp3_path.c_str());
+}
 
 // The output directory step shared by both runs: the quote check, the directories made,
 // and the MP3's full path. nullopt when the run must end.
@@ -49,22 +48,6 @@ void print_start(const Context& ctx, const std::string& mp3_path, long long sile
     make_parent_dir(mp3_path);
 }
 
-EncodeOptions encode_options(const RunSettings& s) {
-    EncodeOptions o;
-    o.show_bar = s.show_bar;
-    o.no_click = s.no_click;
-    return o;
-}
-
-// dir + name, or the entry of dir whose name differs from it only in letter case.
-std::string resolve_case(const std::string& dir, const std::string& name) {
-    const std::string path = dir + name;
-    if (access(path.c_str(), F_OK) == 0) return path;
-    for (const auto& e : platform::find_entries(dir + "*"))
-        if (iequals(e.name, name)) return dir + e.name;
-    return path;
-}
-
 // The input WAV's path from the argument: relative names are taken in the working directory,
 // and a name without ".wav" gets it in place of its extension. When no file has exactly that
 // name, one that differs only in letter case is taken.
@@ -72,11 +55,11 @@ std::string input_wav_path(const Context& ctx, const std::string& arg) {
     std::string path = (!arg.empty() && (arg[0] == '/' || arg[0] == '.')) ? arg : join_path(ctx.current_dir, arg);
     const std::string dir = dir_part(path, true).value_or("");
     const std::string typed = file_part(path).value_or("");
-    if (to_lower_ascii(typed).find(".wav") != std::string::npos) return resolve_case(dir, typed);
+    if (to_lower_ascii(typed).find(".wav") != std::string::npos) return resolve_name_case(dir + typed);
     // "voice.mp3" means voice.wav; a dotted name such as "take.01" may also mean take.01.wav.
-    const std::string replaced = resolve_case(dir, strip_extension(typed).value_or(typed) + ".wav");
+    const std::string replaced = resolve_name_case(dir + strip_extension(typed).value_or(typed) + ".wav");
     if (access(replaced.c_str(), F_OK) == 0) return replaced;
-    const std::string appended = resolve_case(dir, typed + ".wav");
+    const std::string appended = resolve_name_case(dir + typed + ".wav");
     return access(appended.c_str(), F_OK) == 0 ? appended : replaced;
 }
 
@@ -107,12 +90,12 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     if (!wav_path) return kExitFailure;
 
     int status = kExitSuccess;
-    if (!encode_mp3(config, *wav_path, *mp3_path, encode_options(s), out)) {
+    if (!encode_mp3(config, *wav_path, *mp3_path, encode_options_for(s), out)) {
         show_error(kUnit, 788, format_text("There was a problem for encoding \"%s\"", mp3_path->c_str()));
         status = kExitFailure;
     } else if (ctx.flags.lips) {
         const VlpRequest request{ctx.program_dir, *wav_path, *mp3_path, true, static_cast<double>(seconds), false};
-        if (!generate_vlp(request, out)) show_error(kUnit, 761, format_text(kVlpFailure, mp3_path->c_str()));
+        if (!generate_vlp(request, out)) show_error(kUnit, 761, vlp_failure(*mp3_path));
     }
     ::unlink(wav_path->c_str());
     return status;
@@ -137,7 +120,7 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     }
     const std::string name = file_part(wav_path).value_or(wav_path);
     const std::string stem = strip_extension(name).value_or(name);
-    const auto mp3_path = output_path(positionals, dir_part(wav_path).value_or("."), stem + ".mp3");
+    const auto mp3_path = output_path(positionals, directory_of(wav_path), stem + ".mp3");
     if (!mp3_path) return kExitFailure;
     print_start(ctx, *mp3_path, 0);
 
@@ -152,13 +135,13 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
         return kExitFailure;
     }
     ConsoleOut out;
-    if (!encode_mp3(config, wav_path, *mp3_path, encode_options(s), out)) {
+    if (!encode_mp3(config, wav_path, *mp3_path, encode_options_for(s), out)) {
         show_error(kUnit, 788, format_text("There was a problem for encoding \"%s\"", wav_path.c_str()));
         return kExitFailure;
     }
     if (ctx.flags.lips) {
         const VlpRequest request{ctx.program_dir, wav_path, *mp3_path, false, audio_seconds(wav_path), false};
-        if (!generate_vlp(request, out)) show_error(kUnit, 777, format_text(kVlpFailure, mp3_path->c_str()));
+        if (!generate_vlp(request, out)) show_error(kUnit, 777, vlp_failure(*mp3_path));
     }
     if (ctx.flags.delete_wav) {
         // Never the MP3 itself, should both names lead to one file.

@@ -61,25 +61,8 @@ bool get_wav_specs(const std::string& path, BE_CONFIG& config, RunSettings& sett
         l.dwReSampleRate = rate;
         settings.mpeg_version = is_mpeg1_rate(rate) ? 1 : 0;
         l.dwMpegVersion = settings.mpeg_version;
-        const uint16_t b = settings.bit_rate;
-        if (settings.mpeg_version == 1) {
-            const bool legal = b == 32 || b == 40 || b == 48 || b == 56 || b == 64 || b == 80 ||
-                               b == 96 || b == 112 || b == 128 || b == 160 || b == 192 ||
-                               b == 224 || b == 256 || b == 320;
-            if (!legal) {
-                if (b == 8 || b == 16 || b == 24) settings.bit_rate = 32;
-                if (b == 144) settings.bit_rate = 160;
-                set_bit_rate(config, settings, settings.bit_rate);
-            }
-        } else {
-            const bool legal = b == 8 || b == 16 || b == 24 || b == 32 || b == 40 || b == 48 ||
-                               b == 56 || b == 64 || b == 80 || b == 96 || b == 112 || b == 128 ||
-                               b == 144 || b == 160;
-            if (!legal) {
-                if (b == 192 || b == 224 || b == 256 || b == 320) settings.bit_rate = 160;
-                set_bit_rate(config, settings, settings.bit_rate);
-            }
-        }
+        // Only a rate change can make the bit rate illegal for the class.
+        set_bit_rate(config, settings, fit_bit_rate(settings.bit_rate, settings.mpeg_version));
     }
     adjust_config(config, settings);
     return true;

@@ -18,25 +18,6 @@ using namespace tarvik::gui::test;
 
 namespace {
 
-// The encoder reads every argument in lower case, so the test folder has no capitals.
-class LowerCaseDir {
-public:
-    LowerCaseDir() {
-        path_ = tarvik::test::bin_dir() + "/../tests/frontend-e2e-" + std::to_string(::getpid());
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-        path_ = std::filesystem::canonical(path_).string();
-    }
-    ~LowerCaseDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 std::vector<std::string> mp3s_in(const std::string& dir) {
     std::vector<std::string> out;
     for (const auto& name : tarvik::test::list_dir(dir))
@@ -55,8 +36,8 @@ private slots:
         const std::string encoder = tarvik::test::bin("tarvik");
         QVERIFY2(IsEncoderAt(encoder), "build the tarvik target first");
 
-        LowerCaseDir dir;
-        const std::string wavs = dir / "voice lines";
+        tarvik::test::TempDir dir;
+        const std::string wavs = dir / "Voice Lines"; // names reach the encoder as typed
         const std::string mp3s = dir / "mp3 out";
         std::filesystem::create_directories(wavs);
         std::filesystem::create_directories(mp3s); // an empty output folder is remembered
@@ -114,7 +95,7 @@ private slots:
     }
 
     void encoderThatCannotStartIsReported() {
-        LowerCaseDir dir;
+        tarvik::test::TempDir dir;
         const std::string wavs = dir / "wavs";
         std::filesystem::create_directories(wavs);
         tarvik::test::write_file(wavs + "/a.wav", "RIFF");

@@ -25,8 +25,6 @@ if(TARVIK_GUI)
     TARVIK_TEST_BOX_RECORDER="$<TARGET_FILE:frontend_box_recorder>")
   add_dependencies(frontend_e2e_test frontend_box_recorder tarvik lame_enc)
   add_test(NAME frontend_e2e_test COMMAND frontend_e2e_test)
-  # Under the sanitizers dlopen runs from the sanitizer runtime, which does not see the
-  # encoder's own run path; the library path lets it find lame_enc.so there too.
   set_tests_properties(frontend_e2e_test PROPERTIES TIMEOUT 300
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARVIK_BOX_PROGRAM=;LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/bin")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARVIK_BOX_PROGRAM=")
 endif()

@@ -71,8 +71,6 @@ protected:
         const auto r = tmux({"new-session", "-d", "-s", "play", "-x", "110", "-y", "30", "-c",
                              dir_.path(), TARVIK_TEST_BIN_DIR "/playback_tty_harness", result(),
                              "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (dir_ / "out.raw"),
-                             // lame_enc.so beside tarvik, for the sanitizer builds as well
-                             "LD_LIBRARY_PATH=" + test::bin_dir(),
                              "--", test::bin("tarvik"), "-play", "tone.wav"});
         ASSERT_EQ(r.exit_status, 0) << r.err;
     }

@@ -39,6 +39,24 @@ TEST(PathSplitting, TableOfCases) {
     EXPECT_EQ(dir_part("/out/voice.wav", true), "/out/");
 }
 
+TEST(PathSplitting, DirectoryOf) {
+    EXPECT_EQ(directory_of("/voice.wav"), "/"); // not the empty text: that would mean "here"
+    EXPECT_EQ(directory_of("voice.wav"), ".");
+    EXPECT_EQ(directory_of("a/b/voice.wav"), "a/b");
+    EXPECT_EQ(directory_of(""), ".");
+}
+
+TEST(ResolveNameCase, FindsTheStoredNameOnlyWhenTheTypedOneIsMissing) {
+    TempDir t;
+    ASSERT_TRUE(test::write_file(t / "Voice.WAV", "x"));
+    ASSERT_TRUE(test::write_file(t / "VOICE.wav", "x"));
+    ASSERT_TRUE(test::write_file(t / "exact.wav", "x"));
+    EXPECT_EQ(resolve_name_case(t / "exact.wav"), t / "exact.wav");
+    EXPECT_EQ(resolve_name_case(t / "voice.wav"), t / "VOICE.wav"); // first in byte order
+    EXPECT_EQ(resolve_name_case(t / "Voice.WAV"), t / "Voice.WAV");
+    EXPECT_EQ(resolve_name_case(t / "other.wav"), t / "other.wav");
+}
+
 TEST(PathSplitting, LongPathsAreNeverCut) {
     const std::string dir(5000, 'd');
     const std::string path = "/" + dir + "/" + std::string(3000, 'f') + ".wav";
