@@ -1,9 +1,11 @@
 // lipsync: mouth-shape cues for a spoken sound file (see lipsync --help).
+#include "lipsync/interrupt.hpp"
 #include "lipsync/tool.hpp"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
+    tarvik::lipsync::install_stop_handlers();
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const int status = tarvik::lipsync::run_lipsync(args, std::cout, std::cerr);
     // A full disk or a closed pipe must not pass for success.

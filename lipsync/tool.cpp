@@ -4,6 +4,8 @@
 #include "lipsync/sound_file.hpp"
 #include "lipsync/vlp.hpp"
 
+#include "common/files.hpp"
+
 #include <cstdio>
 #include <fstream>
 #include <ostream>
@@ -20,6 +22,7 @@ enum class Action { Write, Tsv, Json, Frames, Dump, Help, Version };
 struct Request {
     Action action = Action::Write;
     std::string path;
+    std::string output; // -o: where the VLP file goes instead of beside the sound
     bool quiet = false;
 };
 
@@ -77,6 +80,8 @@ std::string help_text() {
 
 Usage:
   lipsync [-q] SOUND            analyse SOUND and write its VLP file beside it
+  lipsync [-q] -o FILE.vlp SOUND
+                                analyse SOUND and write the VLP file to FILE.vlp
   lipsync --format tsv SOUND    print the cues as tab-separated text instead
   lipsync --format json SOUND   print the cues as JSON instead
   lipsync --format frames SOUND print the analysis of every 10 ms frame
@@ -87,7 +92,10 @@ SOUND is any file that libsndfile reads: WAV of any sample rate, channel count a
 sample width (also AIFF, FLAC, Ogg and others); several channels are mixed down.
 The VLP file is named like SOUND with the extension after the last '.' of the file
 name replaced by ".vlp" (take.01.wav gives take.01.vlp). It is written whole or not
-at all. With --format, SOUND may also be a VLP file, which is converted.
+at all: it is written under a temporary name in the same directory and renamed into
+place. When lipsync is stopped by SIGTERM, SIGINT or SIGHUP it removes that temporary
+file and exits with 128 + the signal number; the VLP file is then not written (an
+earlier one is left as it was). With --format, SOUND may also be a VLP file, which is converted.
 
 Analysis: 100 frames per second. Each frame is at rest or shows a mouth shape:
   A  closed (M, B, P)
@@ -114,8 +122,9 @@ Text forms (times in seconds):
   --dump  the header values, then start, end, shape and opening of every cue
 
 Options:
-  -q, --quiet   print nothing when the VLP file was written
-  --            end of options (for a file name that begins with '-')
+  -o, --output FILE   write the VLP file to FILE instead of beside SOUND
+  -q, --quiet         print nothing when the VLP file was written
+  --                  end of options (for a file name that begins with '-')
 
 Exit status:
   0  success
@@ -123,6 +132,7 @@ Exit status:
      no audio in it, or (for --dump) not a valid VLP file
   2  wrong command line
   3  the VLP file (or standard output) could not be written
+  128 + N  stopped by signal N (143 for SIGTERM, 130 for SIGINT, 129 for SIGHUP)
 
 The VLP format is described in docs/vlp-format.md of the tarvik sources.
 )";
@@ -153,6 +163,14 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
             if (!set_action(Action::Version)) return usage_error(err, "more than one action");
         } else if (arg == "-q" || arg == "--quiet") {
             request.quiet = true;
+        } else if (arg == "-o" || arg == "--output" || arg.rfind("--output=", 0) == 0) {
+            if (arg.size() > 8) {
+                request.output = arg.substr(9);
+            } else {
+                if (i + 1 >= args.size()) return usage_error(err, arg + " needs a file name");
+                request.output = args[++i];
+            }
+            if (request.output.empty()) return usage_error(err, arg + " needs a file name");
         } else if (arg == "--dump") {
             if (!set_action(Action::Dump)) return usage_error(err, "more than one action");
         } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
@@ -189,6 +207,8 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
     default:
         break;
     }
+    if (!request.output.empty() && request.action != Action::Write)
+        return usage_error(err, "-o only names the VLP file that lipsync writes");
     if (request.path.empty())
         return usage_error(err, request.action == Action::Dump ? "--dump needs a VLP file"
                                                                : "no sound file given");
@@ -225,8 +245,8 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
         break;
     }
 
-    const std::string target = vlp_path_for(request.path);
-    if (target == request.path) {
+    const std::string target = request.output.empty() ? vlp_path_for(request.path) : request.output;
+    if (target == request.path || same_file(target, request.path)) {
         report(err, request.path, "the VLP file would replace the input; rename the input");
         return kExitBadInput;
     }

@@ -1,5 +1,7 @@
 #include "lipsync/vlp.hpp"
 
+#include "lipsync/interrupt.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -125,8 +127,14 @@ Status write_vlp_file(const std::string& path, const LipSyncTrack& track) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     std::string temp = dir + ".lipsync.XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return failure(errno_text(errno));
+    std::optional<TempFileGuard> guard;
+    int fd;
+    {
+        const StopSignalsHeld held;
+        fd = mkstemp(temp.data());
+        if (fd < 0) return failure(errno_text(errno));
+        guard.emplace(temp);
+    }
 
     size_t done = 0;
     int error = 0;
@@ -145,11 +153,11 @@ Status write_vlp_file(const std::string& path, const LipSyncTrack& track) {
     if (!error && fchmod(fd, 0666 & ~mask) != 0) error = errno;
     if (!error && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && !error) error = errno;
+    const StopSignalsHeld held;
     if (!error && rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error) {
-        unlink(temp.c_str());
-        return failure(errno_text(error));
-    }
+    if (error) unlink(temp.c_str());
+    guard.reset();
+    if (error) return failure(errno_text(error));
     return {};
 }
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sndfile.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -117,6 +120,41 @@ TEST_F(LipsyncCli, WritesTheVlpBesideTheSound) {
     EXPECT_EQ(quiet.exit_status, 0);
     EXPECT_EQ(quiet.out, "");
     EXPECT_EQ(read_vlp_file(dir / "line.vlp").track, read.track);
+}
+
+TEST_F(LipsyncCli, OutputOptionNamesTheVlpAndAStopLeavesNoFile) {
+    ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
+    ASSERT_TRUE(write_wav(dir / "line.wav", WavSpec{.seconds = 0.5}));
+    for (const std::string& o : {std::string("-o"), std::string("--output")}) {
+        const RunResult r = run(lipsync(), {"-q", o, dir / "out/fresh.vlp", dir / "line.wav"});
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_TRUE(read_vlp_file(dir / "out/fresh.vlp").track);
+    }
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"line.wav", "out"}));
+
+    // Stopped while the temporary file exists (its fsync never returns): the temporary file
+    // goes, the earlier VLP stays as it was, and the exit status is 128 + the signal.
+    const std::string before = read_file(dir / "out/fresh.vlp");
+    std::string preload = std::string("LD_PRELOAD=") + STALL_FSYNC;
+    char* const envp[] = {preload.data(),
+                          const_cast<char*>("ASAN_OPTIONS=verify_asan_link_order=0"), nullptr};
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        const std::string tool = lipsync(), target = dir / "out/fresh.vlp", wav = dir / "line.wav";
+        char* const argv[] = {const_cast<char*>(tool.c_str()), const_cast<char*>("-o"),
+                              const_cast<char*>(target.c_str()), const_cast<char*>(wav.c_str()),
+                              nullptr};
+        pid_t pid;
+        ASSERT_EQ(posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv, envp), 0);
+        for (int i = 0; i < 1000 && list_dir(dir / "out").size() < 2; ++i)
+            usleep(10000);
+        EXPECT_EQ(list_dir(dir / "out").size(), 2u) << "the temporary file appears";
+        kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + sig) << status;
+        EXPECT_EQ(list_dir(dir / "out"), std::vector<std::string>{"fresh.vlp"});
+        EXPECT_EQ(read_file(dir / "out/fresh.vlp"), before);
+    }
 }
 
 TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundCutAtTheLastDotOfItsName) {
@@ -357,6 +395,7 @@ TEST_F(LipsyncCli, WrongCommandLinesGiveExitTwo) {
         {"-x"},       {"--format", "xml", dir / "a.wav"},
         {"--format"}, {dir / "a.wav", dir / "a.wav"},
         {"--dump"},   {"--dump", "--format", "json", dir / "a.wav"},
+        {"-o"},       {"-o", dir / "x.vlp", "--format", "tsv", dir / "a.wav"},
     };
     for (const auto& args : cases) {
         const RunResult r = run(lipsync(), args);
@@ -372,11 +411,12 @@ TEST_F(LipsyncCli, HelpExplainsFormsShapesAndExitStatus) {
     const RunResult r = run(lipsync(), {"--help"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* text : {"lipsync [-q] SOUND", "--format tsv", "--format json", "--dump",
-                             "take.01.wav gives take.01.vlp", "A  closed (M, B, P)",
-                             "G  upper teeth on lower lip (F, V)", "X  rest", "\"mouthCues\"",
-                             "Exit status:", "  0  success", "  1  the input", "  2  wrong",
-                             "  3  the VLP file (or standard output) could not be written"})
+    for (const char* text :
+         {"lipsync [-q] SOUND", "-o FILE.vlp SOUND", "SIGTERM", "--format tsv", "--format json",
+          "--dump", "take.01.wav gives take.01.vlp", "A  closed (M, B, P)",
+          "G  upper teeth on lower lip (F, V)", "X  rest", "\"mouthCues\"",
+          "Exit status:", "  0  success", "  1  the input", "  2  wrong",
+          "  3  the VLP file (or standard output) could not be written"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     EXPECT_EQ(run(lipsync(), {"-h"}).out, r.out);
     const RunResult version = run(lipsync(), {"--version"});
