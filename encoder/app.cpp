@@ -8,6 +8,7 @@
 #include "encoder/command_line.hpp"
 #include "encoder/modes.hpp"
 #include "platform/console.hpp"
+#include "platform/signals.hpp"
 #include "platform/system.hpp"
 
 #include <cstdio>
@@ -29,8 +30,7 @@ std::string sndfile_block() {
 std::string playback_block() {
     const uint32_t v = audio::get_version();
     return format_text("\n---- BASS ----\n| Version tag:            %d.%d\n| Home page: %s\n",
-                       static_cast<int>(v & 0xFFFF), static_cast<int>(v >> 16),
-                       audio::kHomePage);
+                       static_cast<int>(v & 0xFFFF), static_cast<int>(v >> 16), audio::kHomePage);
 }
 
 } // namespace
@@ -55,12 +55,19 @@ int run_tarvik(int argc, char** argv) {
     const std::string library_info = lame_version_text() + sndfile_block() + playback_block();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const Dispatch d = read_command_line(args, ctx, library_info);
+    // Every mode but playback (which keeps the terminal's keys) stops cleanly on a signal.
+    if (d.mode != RunMode::Play && d.mode != RunMode::Finished) platform::install_stop_handlers();
     switch (d.mode) {
-    case RunMode::Finished: return d.exit_status;
-    case RunMode::Play: return play(ctx, d.positionals.front());
-    case RunMode::Batch: return run_batch_command(ctx, d.positionals);
-    case RunMode::SingleFile: return run_single_file(ctx, d.positionals);
-    case RunMode::Silence: return run_silence(ctx, d.positionals);
+    case RunMode::Finished:
+        return d.exit_status;
+    case RunMode::Play:
+        return play(ctx, d.positionals.front());
+    case RunMode::Batch:
+        return run_batch_command(ctx, d.positionals);
+    case RunMode::SingleFile:
+        return run_single_file(ctx, d.positionals);
+    case RunMode::Silence:
+        return run_silence(ctx, d.positionals);
     }
     return kExitFailure;
 }

@@ -6,12 +6,14 @@
 #include "common/text.hpp"
 #include "encoder/command_line.hpp"
 #include "encoder/encoding.hpp"
+#include "encoder/input_file.hpp"
 #include "encoder/lipsync_call.hpp"
 #include "encoder/modes.hpp"
 #include "encoder/output_dir.hpp"
 #include "encoder/wav_inspect.hpp"
 #include "platform/console.hpp"
 #include "platform/dir_search.hpp"
+#include "platform/signals.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -20,63 +22,47 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace tarvik {
 
 namespace {
 
-std::atomic<bool> interrupted{false};
-
-extern "C" void on_interrupt(int) { interrupted.store(true); }
-
-// Ctrl-C during a batch: the file under way is abandoned cleanly and the batch stops.
-class InterruptGuard {
-public:
-    InterruptGuard() {
-        struct sigaction sa {};
-        sa.sa_handler = on_interrupt;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGINT, &sa, &old_int_);
-        ::sigaction(SIGTERM, &sa, &old_term_);
-    }
-    ~InterruptGuard() {
-        ::sigaction(SIGINT, &old_int_, nullptr);
-        ::sigaction(SIGTERM, &old_term_, nullptr);
-    }
-
-private:
-    struct sigaction old_int_ {}, old_term_ {};
-};
+const std::atomic<bool>& interrupted = platform::stop_flag();
 
 std::string report_header() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
-    return format_text("; this file was generated on %02d/%02d/%02d @ %02d:%02d:%02d by tarvik 1.1b\n"
-                       "\n"
-                       "; here is the list of failed conversions\n"
-                       "\n"
-                       "; possible reasons are:\t- file could not be opened\n"
-                       ";\t\t\t- file size < 10kb\n"
-                       ";\t\t\t- file size is NULL\n"
-                       ";\t\t\t- file could not be scanned (for specs determination)\n"
-                       ";\t\t\t- file could not be encoded\n"
-                       "\n"
-                       "; if a VLP file failed to be created for a WAV file whereas it was successfully\n"
-                       "; encoded in MP3, its name will be prefixed by \"VLP:\"; in this case, make\n"
-                       "; sure Ritual's Lipsync tool stands in the same directory as tarvik. Otherwise,\n"
-                       "; it would simply mean that Lipsync failed to process this particular WAV file\n"
-                       "\n",
-                       local.tm_mon + 1, local.tm_mday, local.tm_year % 100, local.tm_hour, local.tm_min,
-                       local.tm_sec);
+    return format_text(
+        "; this file was generated on %02d/%02d/%02d @ %02d:%02d:%02d by tarvik 1.1b\n"
+        "\n"
+        "; here is the list of failed conversions\n"
+        "\n"
+        "; possible reasons are:\t- file could not be opened\n"
+        ";\t\t\t- file size < 10kb\n"
+        ";\t\t\t- file size is NULL\n"
+        ";\t\t\t- file could not be scanned (for specs determination)\n"
+        ";\t\t\t- file could not be encoded\n"
+        "\n"
+        "; if a VLP file failed to be created for a WAV file whereas it was successfully\n"
+        "; encoded in MP3, its name will be prefixed by \"VLP:\"; in this case, make\n"
+        "; sure the lipsync tool stands in the same directory as tarvik. Otherwise,\n"
+        "; it would simply mean that Lipsync failed to process this particular WAV file\n"
+        "\n",
+        local.tm_mon + 1, local.tm_mday, local.tm_year % 100, local.tm_hour, local.tm_min,
+        local.tm_sec);
 }
 
 std::string summary_text(size_t mp3_count, size_t vlp_count, size_t total, bool lips,
-                         const std::string& report_path, double elapsed) {
+                         const std::string& report_path, bool report_failed, double elapsed) {
     std::string text = "\n---- Final stats ----\n";
-    const int mp3s = static_cast<int>(mp3_count), vlps = static_cast<int>(vlp_count), all = static_cast<int>(total);
+    const int mp3s = static_cast<int>(mp3_count), vlps = static_cast<int>(vlp_count),
+              all = static_cast<int>(total);
     if (mp3_count == 0)
         text += "| No file was encoded\n";
     else if (mp3_count == 1)
@@ -86,10 +72,16 @@ std::string summary_text(size_t mp3_count, size_t vlp_count, size_t total, bool 
     if (lips)
         text += vlp_count == 1 ? format_text("| %d/%d VLP file generated\n", vlps, all)
                                : format_text("| %d/%d VLP files generated\n", vlps, all);
-    if (file_exists(report_path))
-        text += format_text("\nConsult the following file to get aware of the file(s) that didn't pass "
-                            "the process:\n\n%s\n",
-                            report_path.c_str());
+    if (report_failed)
+        text += format_text(
+            "\nThe list of the file(s) that didn't pass the process could not be written "
+            "to:\n\n%s\n",
+            report_path.c_str());
+    else if (file_exists(report_path))
+        text +=
+            format_text("\nConsult the following file to get aware of the file(s) that didn't pass "
+                        "the process:\n\n%s\n",
+                        report_path.c_str());
     text += format_text("\nElapsed time: %s\n", format_duration(elapsed).c_str());
     return text;
 }
@@ -101,36 +93,60 @@ std::optional<std::vector<std::string>> list_wav_files(const std::string& dir, s
     if (entries.empty()) return std::nullopt;
     std::vector<std::string> names;
     names.reserve(entries.size());
-    for (const auto& e : entries) names.push_back(e.name);
+    for (const auto& e : entries)
+        names.push_back(e.name);
     std::sort(names.begin(), names.end()); // byte order: runs are reproducible
     std::vector<std::string> paths;
     paths.reserve(names.size());
-    for (const auto& n : names) paths.push_back(join_path(dir, n));
+    for (const auto& n : names)
+        paths.push_back(join_path(dir, n));
     return paths;
 }
 
-void log_failure(const std::string& report_path, const std::string& line) {
-    static bool report_reset = false;
-    if (!report_reset) {
-        report_reset = true;
-        ::unlink(report_path.c_str());
+std::string report_line_text(std::string_view line) {
+    std::string text;
+    text.reserve(line.size());
+    for (const char c : line) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\\')
+            text += "\\\\";
+        else if (c == '\n')
+            text += "\\n";
+        else if (c == '\r')
+            text += "\\r";
+        else if (c == '\t')
+            text += "\\t";
+        else if (u < 0x20 || u == 0x7f)
+            text += format_text("\\x%02x", u);
+        else
+            text += c;
     }
+    return text;
+}
+
+bool log_failure(const std::string& report_path, const std::string& line) {
     const bool existed = ::access(report_path.c_str(), F_OK) == 0;
     std::FILE* f = std::fopen(report_path.c_str(), existed ? "ab" : "wb");
-    if (!f) return;
+    if (!f) return false;
     std::string text = existed ? std::string() : report_header();
-    text += line;
+    text += report_line_text(line);
     text += '\n';
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f); // closed after every line: a killed batch leaves an accurate report
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    // Closed after every line: a killed batch leaves an accurate report.
+    const bool ok = std::fclose(f) == 0 && written;
+    // A report that could not even take its header is not left behind empty.
+    if (!ok && !existed) ::unlink(report_path.c_str());
+    return ok;
 }
 
 BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string& wav_path, size_t n,
-                                    size_t total, ConsoleOut& out) {
+                                    size_t total, ConsoleOut& out,
+                                    const std::string& clashes_with) {
     BatchFileOutcome outcome;
     RunSettings settings = p.settings;
     BE_CONFIG config = build_config(settings);
-    out.print("\n------------------------------\n| Proceeding with file %d/%d\n------------------------------\n",
+    out.print("\n------------------------------\n| Proceeding with file "
+              "%d/%d\n------------------------------\n",
               static_cast<int>(n), static_cast<int>(total));
     auto skip = [&](const char* fmt) {
         out.print(fmt, wav_path.c_str());
@@ -145,10 +161,33 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     out.print("Input file = \"%s\"\n", wav_path.c_str());
 
     const std::string name = file_part(wav_path).value_or(wav_path);
-    const std::string mp3_path = join_path(p.output_dir, strip_extension(name).value_or(name) + ".mp3");
+    const std::string mp3_path =
+        join_path(p.output_dir, strip_extension(name).value_or(name) + ".mp3");
     out.print("Output file = \"%s\"\n", mp3_path.c_str());
+    if (!clashes_with.empty()) {
+        // Another WAV of the list already makes this MP3 (names equal but for letter case).
+        out.print("WARNING! \"%s\" and \"%s\" would both become \"%s\"\nSkipping it...\n",
+                  clashes_with.c_str(), wav_path.c_str(), mp3_path.c_str());
+        outcome.report_line = wav_path;
+        return outcome;
+    }
 
-    if (!probe_wav(wav_path, config, settings, true)) return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
+    // What -rem may delete later: this very file, as it is before it is read.
+    const auto identity = identity_of(wav_path);
+    switch (inspect_wav_content(wav_path)) {
+    case WavContent::Audio:
+        break;
+    case WavContent::Empty:
+        return skip(
+            "WARNING! No audio in \"%s\" (its header says it holds none)\nSkipping it...\n");
+    case WavContent::Truncated:
+        return skip("WARNING! \"%s\" holds less audio than its header says (still being "
+                    "written?)\nSkipping it...\n");
+    case WavContent::Unreadable:
+        return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
+    }
+    if (!probe_wav(wav_path, config, settings, true))
+        return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
     if (!get_wav_specs(wav_path, config, settings))
         return skip("WARNING! Cannot retrieve WAV specs for \"%s\"\nSkipping it...\n");
     EncodeOptions options = encode_options_for(settings);
@@ -161,52 +200,90 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
         }
         return skip("WARNING! Cannot encode \"%s\"\nSkipping it...\n");
     }
+    outcome.mp3_done = true;
     if (p.lips) {
-        const VlpRequest request{p.program_dir, wav_path, mp3_path, false, audio_seconds(wav_path),
-                                 p.collected, p.cancel};
+        const VlpRequest request{p.program_dir,           wav_path,    mp3_path, false,
+                                 audio_seconds(wav_path), p.collected, p.cancel};
         outcome.vlp_done = generate_vlp(request, out);
         if (!outcome.vlp_done && p.cancel && p.cancel->load()) {
             // Stopped by the interruption, not a fault of the file: keep its WAV for the next run.
-            outcome.mp3_done = true;
             outcome.cancelled = true;
             return outcome;
         }
         if (!outcome.vlp_done) {
-            out.print("WARNING! Cannot generate VLP for \"%s\"\nSkipping it...\n", mp3_path.c_str());
+            out.print("WARNING! Cannot generate VLP for \"%s\"\nSkipping it...\n",
+                      mp3_path.c_str());
             outcome.report_line = "VLP: " + wav_path;
+            return outcome; // the WAV stays, so that its lip-sync can be made again
         }
     }
-    if (p.delete_wav && !same_file(wav_path, mp3_path) && ::unlink(wav_path.c_str()) == 0)
-        out.print("Input file deleted: \"%s\"\n", wav_path.c_str());
-    outcome.mp3_done = true;
+    if (p.delete_wav) {
+        if (identity && !same_file(wav_path, mp3_path) &&
+            delete_if_unchanged(wav_path, *identity)) {
+            out.print("Input file deleted: \"%s\"\n", wav_path.c_str());
+        } else {
+            out.print(
+                "WARNING! \"%s\" was not deleted (it changed since it was encoded, or cannot be "
+                "deleted)\n",
+                wav_path.c_str());
+            outcome.delete_failed = true;
+        }
+    }
     return outcome;
+}
+
+std::vector<std::string> find_name_clashes(const std::vector<std::string>& wav_paths) {
+    std::vector<std::string> clashes(wav_paths.size());
+    std::unordered_map<std::string, size_t> first_of;
+    for (size_t i = 0; i < wav_paths.size(); ++i) {
+        const std::string name = file_part(wav_paths[i]).value_or(wav_paths[i]);
+        const auto [it, inserted] =
+            first_of.emplace(to_lower_ascii(strip_extension(name).value_or(name)), i);
+        if (!inserted) clashes[i] = wav_paths[it->second];
+    }
+    return clashes;
 }
 
 namespace {
 
+// The failure report as the batch writes it: its path, and whether a line failed to reach it.
+struct Report {
+    std::string path;
+    bool failed = false;
+
+    void add(const std::string& line) {
+        if (log_failure(path, line) || failed) return;
+        failed = true;
+        std::printf("WARNING! Cannot write the failure report \"%s\"\n", path.c_str());
+    }
+};
+
 struct BatchTotals {
     size_t mp3_count = 0;
     size_t vlp_count = 0;
-    size_t finished = 0; // files whose outcome is known, in list order
+    size_t finished = 0; // files whose outcome is known
+    bool delete_failed = false;
     bool cancelled = false;
 };
 
-void account(BatchTotals& totals, const BatchFileOutcome& o, const std::string& report_path) {
-    if (o.report_line) log_failure(report_path, *o.report_line);
+void account(BatchTotals& totals, const BatchFileOutcome& o, Report& report) {
+    if (o.report_line) report.add(*o.report_line);
     totals.mp3_count += o.mp3_done;
     totals.vlp_count += o.vlp_done;
+    totals.delete_failed = totals.delete_failed || o.delete_failed;
     totals.cancelled = totals.cancelled || o.cancelled;
     if (!o.cancelled) ++totals.finished;
 }
 
 BatchTotals run_one_at_a_time(const BatchFileParams& params, const std::vector<std::string>& files,
-                              const std::string& report_path) {
+                              const std::vector<std::string>& clashes, Report& report) {
     BatchTotals totals;
     ConsoleOut out;
     for (size_t i = 0; i < files.size() && !totals.cancelled; ++i) {
-        const BatchFileOutcome o = convert_batch_file(params, files[i], i + 1, files.size(), out);
+        const BatchFileOutcome o =
+            convert_batch_file(params, files[i], i + 1, files.size(), out, clashes[i]);
         out.flush();
-        account(totals, o, report_path);
+        account(totals, o, report);
         totals.cancelled = totals.cancelled || interrupted.load();
     }
     return totals;
@@ -214,9 +291,13 @@ BatchTotals run_one_at_a_time(const BatchFileParams& params, const std::vector<s
 
 // Several files at once: workers take the next file of the list, each with its own encoder
 // stream and output buffer; this thread prints the finished blocks in list order, writes the
-// report in that order and shows one overall progress line on a terminal.
-BatchTotals run_in_parallel(BatchFileParams params, const std::vector<std::string>& files,
-                            const std::string& report_path, int jobs, std::time_t start) {
+// report in that order and shows one overall progress line on a terminal. After an
+// interruption every file a worker took is still accounted for, finished or abandoned.
+BatchTotals run_in_parallel(const BatchFileParams& one_at_a_time,
+                            const std::vector<std::string>& files,
+                            const std::vector<std::string>& clashes, Report& report, int jobs,
+                            std::time_t start) {
+    BatchFileParams params = one_at_a_time;
     params.collected = true;
     struct Slot {
         std::string text;
@@ -230,12 +311,13 @@ BatchTotals run_in_parallel(BatchFileParams params, const std::vector<std::strin
 
     auto worker = [&] {
         for (;;) {
-            if (interrupted.load()) return; // every file taken is also finished
+            if (interrupted.load()) return;
             const size_t i = next.fetch_add(1);
             if (i >= files.size()) return;
             std::string text;
             ConsoleOut out(&text);
-            BatchFileOutcome o = convert_batch_file(params, files[i], i + 1, files.size(), out);
+            BatchFileOutcome o =
+                convert_batch_file(params, files[i], i + 1, files.size(), out, clashes[i]);
             {
                 std::lock_guard lock(mutex);
                 slots[i].text = std::move(text);
@@ -247,7 +329,17 @@ BatchTotals run_in_parallel(BatchFileParams params, const std::vector<std::strin
     };
     std::vector<std::thread> workers;
     const size_t count = std::min(files.size(), static_cast<size_t>(jobs));
-    for (size_t w = 0; w < count; ++w) workers.emplace_back(worker);
+    for (size_t w = 0; w < count; ++w) {
+        try {
+            workers.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break; // the process or memory limits allow no more threads
+        }
+    }
+    if (workers.size() < count)
+        std::printf("WARNING! Only %d of %d workers could be started\n",
+                    static_cast<int>(workers.size()), static_cast<int>(count));
+    if (workers.empty()) return run_one_at_a_time(one_at_a_time, files, clashes, report);
 
     const bool show_progress = platform::stdout_is_terminal();
     BatchTotals totals;
@@ -263,30 +355,39 @@ BatchTotals run_in_parallel(BatchFileParams params, const std::vector<std::strin
     auto clear_progress = [&] {
         if (show_progress) std::printf("\r%*s\r", 72, "");
     };
-    std::unique_lock lock(mutex);
-    while (printed < files.size() && !totals.cancelled) {
-        if (!slots[printed].ready) {
-            // Once interrupted, a file that no worker took will never be ready.
-            if (interrupted.load() && next.load() <= printed) break;
+    // Prints and accounts for the finished blocks in list order; returns at the first block
+    // that is not ready, or at the end of the list.
+    auto print_ready = [&](std::unique_lock<std::mutex>& lock) {
+        while (printed < files.size() && slots[printed].ready) {
+            Slot slot = std::move(slots[printed]);
             lock.unlock();
-            progress_line();
+            if (!slot.outcome.cancelled) {
+                clear_progress();
+                std::fwrite(slot.text.data(), 1, slot.text.size(), stdout);
+                std::fflush(stdout);
+            }
+            account(totals, slot.outcome, report);
+            ++printed;
             lock.lock();
-            ready.wait_for(lock, std::chrono::milliseconds(250));
-            continue;
         }
-        Slot slot = std::move(slots[printed]);
+    };
+    std::unique_lock lock(mutex);
+    while (printed < files.size() && !interrupted.load()) {
+        print_ready(lock);
+        if (printed >= files.size()) break;
         lock.unlock();
-        if (!slot.outcome.cancelled) {
-            clear_progress();
-            std::fwrite(slot.text.data(), 1, slot.text.size(), stdout);
-            std::fflush(stdout);
-        }
-        account(totals, slot.outcome, report_path);
-        ++printed;
+        progress_line();
         lock.lock();
+        ready.wait_for(lock, std::chrono::milliseconds(250));
     }
     lock.unlock();
-    for (auto& w : workers) w.join();
+    // Interrupted: the workers abandon what they hold and stop; then every file they took
+    // (a prefix of the list) is ready.
+    for (auto& w : workers)
+        w.join();
+    lock.lock();
+    print_ready(lock);
+    lock.unlock();
     clear_progress();
     if (interrupted.load()) totals.cancelled = true;
     return totals;
@@ -304,15 +405,17 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     }
     if (files->size() > kMaxBatchFiles) {
         std::printf("\n");
-        show_error(kUnit, 1853,
-                   format_text("Too many WAV files detected in \"%s\"!\nI can only handle up to 16384 files.",
-                               input_dir.c_str()));
+        show_error(
+            kUnit, 1853,
+            format_text(
+                "Too many WAV files detected in \"%s\"!\nI can only handle up to 16384 files.",
+                input_dir.c_str()));
         return kExitFailure;
     }
     std::printf("OK (%d WAV files detected)\n", static_cast<int>(files->size()));
     std::printf("Output directory = \"%s\"\n", output_dir.c_str());
-    const std::string report_path = join_path(output_dir, kReportName);
-    ::unlink(report_path.c_str());
+    Report report{join_path(output_dir, kReportName)};
+    ::unlink(report.path.c_str());
 
     BatchFileParams params;
     params.settings = ctx.settings;
@@ -321,23 +424,26 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     params.lips = ctx.flags.lips;
     params.delete_wav = ctx.flags.delete_wav;
     params.cancel = &interrupted;
-    InterruptGuard guard;
+    const std::vector<std::string> clashes = find_name_clashes(*files);
 
     const std::time_t start = std::time(nullptr);
     const int jobs = std::max(1, ctx.settings.jobs);
-    const BatchTotals totals = jobs == 1 ? run_one_at_a_time(params, *files, report_path)
-                                         : run_in_parallel(params, *files, report_path, jobs, start);
+    const BatchTotals totals = jobs == 1
+                                   ? run_one_at_a_time(params, *files, clashes, report)
+                                   : run_in_parallel(params, *files, clashes, report, jobs, start);
     const std::time_t end = std::time(nullptr);
     if (totals.cancelled) {
         std::printf("\nInterrupted: %d of %d files done, %d MP3 files encoded.\n",
                     static_cast<int>(totals.finished), static_cast<int>(files->size()),
                     static_cast<int>(totals.mp3_count));
-        return kExitInterrupted;
+        if (report.failed)
+            std::printf("The failure report could not be written: \"%s\"\n", report.path.c_str());
+        return platform::stop_exit_status();
     }
-    show_info(summary_text(totals.mp3_count, totals.vlp_count, files->size(), params.lips, report_path,
-                           static_cast<double>(end - start)));
-    const bool all_done =
-        totals.mp3_count == files->size() && (!params.lips || totals.vlp_count == files->size());
+    show_info(summary_text(totals.mp3_count, totals.vlp_count, files->size(), params.lips,
+                           report.path, report.failed, static_cast<double>(end - start)));
+    const bool all_done = totals.mp3_count == files->size() && !totals.delete_failed &&
+                          (!params.lips || totals.vlp_count == files->size());
     return all_done ? kExitSuccess : kExitPartial;
 }
 
@@ -349,11 +455,9 @@ int run_batch_command(Context& ctx, const std::vector<std::string>& positionals)
 
     std::string output_dir = input_dir;
     if (positionals.size() > 1) {
-        if (!output_dir_acceptable(positionals[1], 621)) return kExitFailure;
         // Any output directory, relative ones included, is used and created as given.
         output_dir = positionals[1];
-        if (make_dir_path(output_dir, true) > 0)
-            std::printf("\nDirectory created: \"%s\"\n", output_dir.c_str());
+        if (!prepare_output_dir(output_dir, 621)) return kExitFailure;
     }
     return run_batch(ctx, input_dir, output_dir);
 }

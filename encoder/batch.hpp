@@ -7,6 +7,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvik {
@@ -22,9 +23,9 @@ std::optional<std::vector<std::string>> list_wav_files(const std::string& dir,
 
 // Everything the conversion of one file needs, as plain values.
 struct BatchFileParams {
-    RunSettings settings;       // the settings snapshot, restored for every file
+    RunSettings settings; // the settings snapshot, restored for every file
     std::string output_dir;
-    std::string program_dir;    // where the lip-sync tool lies
+    std::string program_dir; // where the lip-sync tool lies
     bool lips = false;
     bool delete_wav = false;
     // The file's output is collected and printed later as one block (files converted in
@@ -37,20 +38,32 @@ struct BatchFileOutcome {
     bool mp3_done = false;
     bool vlp_done = false;
     bool cancelled = false;
+    bool delete_failed = false;             // -rem asked, the WAV stayed
     std::optional<std::string> report_line; // the failure line for the report, if any
 };
 
 // Converts one WAV: checks, fitting, encoding, lip-sync, -rem. Prints its whole block
-// (header, lines, warnings) to out. n is the file's 1-based number of `total`.
+// (header, lines, warnings) to out. n is the file's 1-based number of `total`. A WAV that
+// clashes_with another of the list (both would make one MP3) is skipped. -rem deletes only
+// the file that was encoded, and keeps it when its requested VLP failed.
 BatchFileOutcome convert_batch_file(const BatchFileParams& params, const std::string& wav_path,
-                                    size_t n, size_t total, ConsoleOut& out);
+                                    size_t n, size_t total, ConsoleOut& out,
+                                    const std::string& clashes_with = {});
 
-// Appends one line to the failure report, creating it with its header when missing.
-// The first call of a process replaces any report left by an earlier run.
-void log_failure(const std::string& report_path, const std::string& line);
+// For each WAV of the list, the earlier WAV whose MP3 name equals its own without regard to
+// case (line.wav and line.WAV, Take1.wav and take1.wav), or empty.
+std::vector<std::string> find_name_clashes(const std::vector<std::string>& wav_paths);
 
-// Converts every *.wav of input_dir (without a trailing '/') into output_dir. Returns 0 when every file was
-// converted, 1 when some failed, 255 when nothing could be done, 130 when interrupted.
+// A report line as written: control characters as \n, \r, \t or \xHH and the backslash
+// doubled, so that every name stays on its own line.
+std::string report_line_text(std::string_view line);
+
+// Appends one line to the failure report, creating it with its header when missing. False
+// when it could not be written (a report that could not take its header is removed).
+bool log_failure(const std::string& report_path, const std::string& line);
+
+// Converts every *.wav of input_dir (without a trailing '/') into output_dir. Returns 0 when every
+// file was converted, 1 when some failed, 255 when nothing could be done, 130 when interrupted.
 int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir);
 
 } // namespace tarvik

@@ -3,19 +3,51 @@
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "lipsync/vlp.hpp"
 #include "platform/process.hpp"
 
+#include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace tarvik {
 
-std::string vlp_path_for(const std::string& wav_path) {
-    const std::string dir = dir_part(wav_path, true).value_or("");
-    const std::string name = file_part(wav_path).value_or("");
-    return dir + strip_extension(name).value_or(name) + ".vlp";
+namespace {
+
+// A new, empty, uniquely named file in dir; the tool writes its VLP over it. Short, so that
+// it fits beside any name.
+std::optional<std::string> fresh_vlp_path(const std::string& dir) {
+    std::string templ = join_path(dir, ".vlp-XXXXXX");
+    const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    ::close(fd);
+    return templ;
 }
 
+// True when the file holds a VLP whose length matches the audio's (a VLP of another take
+// does not).
+bool vlp_covers(const std::string& path, double audio_seconds) {
+    const long long size = file_size_of(path);
+    if (size <= 0) return false;
+    const auto read = lipsync::read_vlp_file(path);
+    if (!read.track) return false;
+    const double tolerance = 0.1 + 0.01 * audio_seconds;
+    return audio_seconds <= 0 || std::fabs(read.track->seconds() - audio_seconds) <= tolerance;
+}
+
+} // namespace
+
+std::string vlp_path_for(const std::string& mp3_path) {
+    return strip_extension(mp3_path).value_or(mp3_path) + ".vlp";
+}
+
+std::string line_text_for(const std::string& wav_path) {
+    const std::string dir = dir_part(wav_path, true).value_or("");
+    const std::string name = file_part(wav_path).value_or("");
+    const std::string text = dir + strip_extension(name).value_or(name) + ".txt";
+    return readable_file_size(text) ? text : std::string();
+}
 
 bool generate_vlp(const VlpRequest& request, ConsoleOut& out) {
     const std::string tool = join_path(request.program_dir, kLipsyncToolName);
@@ -23,41 +55,45 @@ bool generate_vlp(const VlpRequest& request, ConsoleOut& out) {
     out.print("Generating VLP file...\n");
     out.flush();
 
+    const std::string destination = vlp_path_for(request.mp3_path);
+    const auto fresh = fresh_vlp_path(directory_of(destination));
+    if (!fresh) {
+        out.print("Cannot create a file in \"%s\"\n", directory_of(destination).c_str());
+        return false;
+    }
+    std::vector<std::string> args;
+    if (!request.silence_mode)
+        if (const std::string text = line_text_for(request.wav_path); !text.empty())
+            args = {"--text", text};
+    args.insert(args.end(), {"-o", *fresh, request.wav_path});
+
     // Generous, but a stuck tool must not hold the run for ever. TARVIK_LIPSYNC_TIME_LIMIT
     // (seconds) replaces the limit, for slow machines or tests.
     double limit = 60.0 + 10.0 * request.audio_seconds;
-    if (const char* env = std::getenv("TARVIK_LIPSYNC_TIME_LIMIT"); env && parse_leading_int(env) > 0)
+    if (const char* env = std::getenv("TARVIK_LIPSYNC_TIME_LIMIT");
+        env && parse_leading_int(env) > 0)
         limit = static_cast<double>(parse_leading_int(env));
     std::string captured;
-    const auto result = platform::run_and_wait(tool, {request.wav_path}, limit,
-                                               request.capture_tool_output ? &captured : nullptr,
-                                               request.cancel);
+    const auto result = platform::run_and_wait(
+        tool, args, limit, request.capture_tool_output ? &captured : nullptr, request.cancel);
     out.write(captured);
-    if (!result.started) return false;
     if (result.timed_out)
         out.print("The lip-sync tool ran longer than %.0f seconds and was stopped.\n", limit);
+    else if (result.started && !result.cancelled && (!result.exited || result.exit_status != 0))
+        out.print("The lip-sync tool failed (%s %d).\n",
+                  result.exited ? "exit status" : "ended by signal",
+                  result.exited ? result.exit_status : -1);
 
-    const std::string vlp = vlp_path_for(request.wav_path);
-    const long long size = file_size_of(vlp);
-    if (size < 0) return false;
-    if (size == 0) {
-        out.print("\n-Failure\n");
-        ::unlink(vlp.c_str());
+    // Only what this run's tool wrote, complete, counts; never a file left from before.
+    const bool ok = result.started && result.exited && result.exit_status == 0 &&
+                    vlp_covers(*fresh, request.audio_seconds) &&
+                    ::rename(fresh->c_str(), destination.c_str()) == 0;
+    if (!ok) {
+        ::unlink(fresh->c_str());
+        if (result.started && !result.cancelled) out.print("\n-Failure\n");
         return false;
     }
     out.print("\n-Success\n");
-
-    if (request.silence_mode) {
-        move_file(vlp, strip_extension(request.mp3_path).value_or(request.mp3_path) + ".vlp");
-        return true;
-    }
-    const std::string wav_dir = directory_of(request.wav_path);
-    const std::string mp3_dir = directory_of(request.mp3_path);
-    // The same directory, whatever path or letter case names it, already holds the VLP
-    // beside the MP3. (Names differing only in case are one directory only where the file
-    // system folds case; here that is asked of the file system, not guessed from the text.)
-    if (wav_dir == mp3_dir || same_file(wav_dir, mp3_dir)) return true;
-    move_file(vlp, join_path(mp3_dir, file_part(vlp).value_or(vlp)));
     return true;
 }
 

@@ -11,21 +11,26 @@ namespace tarvik {
 inline constexpr const char* kLipsyncToolName = "lipsync";
 
 struct VlpRequest {
-    std::string program_dir; // where the tool lies
-    std::string wav_path;    // the WAV just encoded
-    std::string mp3_path;    // the MP3 just written
-    bool silence_mode = false; // the VLP takes the MP3's name (the WAV's is temporary)
-    double audio_seconds = 0;  // sets the tool's time limit
+    std::string program_dir;          // where the tool lies
+    std::string wav_path;             // the WAV just encoded
+    std::string mp3_path;             // the MP3 just written
+    bool silence_mode = false;        // no line text: the WAV is a temporary silence
+    double audio_seconds = 0;         // sets the tool's time limit; the VLP must cover it
     bool capture_tool_output = false; // the tool's output goes into `out` instead of the console
     const std::atomic<bool>* cancel = nullptr; // set: stop the tool at once
 };
 
-// The VLP path the tool writes for a WAV: the name cut at its last '.', then ".vlp".
-std::string vlp_path_for(const std::string& wav_path);
+// Where the VLP of an MP3 goes: beside it, with its name and ".vlp".
+std::string vlp_path_for(const std::string& mp3_path);
 
-// Starts the tool on the WAV, waits (within a time limit proportional to the audio's
-// length), checks that a non-empty VLP was written and moves it beside the MP3.
-// True when a non-empty VLP was produced.
+// The line's text file the tool is given when it stands beside the WAV (NAME.txt for
+// NAME.wav); empty when there is none.
+std::string line_text_for(const std::string& wav_path);
+
+// Starts the tool on the WAV, asking it to write a fresh file in the MP3's folder, waits
+// (within a time limit proportional to the audio's length) and moves the result beside the
+// MP3. True only when the tool exited with 0 and what it wrote reads back as a VLP covering
+// the audio, and that VLP is in place.
 bool generate_vlp(const VlpRequest& request, ConsoleOut& out);
 
 } // namespace tarvik

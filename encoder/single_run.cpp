@@ -1,6 +1,7 @@
 // The single-shot runs: an MP3 of N seconds of silence, or one WAV file to MP3.
 #include "encoder/command_line.hpp"
 #include "encoder/encoding.hpp"
+#include "encoder/input_file.hpp"
 #include "encoder/lipsync_call.hpp"
 #include "encoder/modes.hpp"
 #include "encoder/output_dir.hpp"
@@ -10,6 +11,7 @@
 #include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "platform/signals.hpp"
 #include "platform/system.hpp"
 
 #include <climits>
@@ -21,7 +23,7 @@ namespace tarvik {
 namespace {
 
 std::string vlp_failure(const std::string& mp3_path) {
-    return format_text("Cannot generate a VLP file for \"%s\"\nMake sure Ritual's Lipsync tool stands "
+    return format_text("Cannot generate a VLP file for \"%s\"\nMake sure the lipsync tool stands "
                        "in the same directory as tarvik",
                        mp3_path.c_str());
 }
@@ -31,9 +33,8 @@ std::string vlp_failure(const std::string& mp3_path) {
 std::optional<std::string> output_path(const std::vector<std::string>& positionals,
                                        const std::string& default_dir, const std::string& name) {
     if (positionals.size() < 2) return join_path(default_dir, name);
-    if (!output_dir_acceptable(positionals[1], 693)) return std::nullopt;
     std::string dir = positionals[1];
-    if (make_dir_path(dir, true) > 0) std::printf("\nDirectory created: \"%s\"\n", dir.c_str());
+    if (!prepare_output_dir(dir, 693)) return std::nullopt;
     return join_path(dir, name);
 }
 
@@ -52,15 +53,25 @@ void print_start(const Context& ctx, const std::string& mp3_path, long long sile
 // and a name without ".wav" gets it in place of its extension. When no file has exactly that
 // name, one that differs only in letter case is taken.
 std::string input_wav_path(const Context& ctx, const std::string& arg) {
-    std::string path = (!arg.empty() && (arg[0] == '/' || arg[0] == '.')) ? arg : join_path(ctx.current_dir, arg);
+    std::string path =
+        (!arg.empty() && (arg[0] == '/' || arg[0] == '.')) ? arg : join_path(ctx.current_dir, arg);
     const std::string dir = dir_part(path, true).value_or("");
     const std::string typed = file_part(path).value_or("");
-    if (to_lower_ascii(typed).find(".wav") != std::string::npos) return resolve_name_case(dir + typed);
+    if (to_lower_ascii(typed).find(".wav") != std::string::npos)
+        return resolve_name_case(dir + typed);
     // "voice.mp3" means voice.wav; a dotted name such as "take.01" may also mean take.01.wav.
-    const std::string replaced = resolve_name_case(dir + strip_extension(typed).value_or(typed) + ".wav");
+    const std::string replaced =
+        resolve_name_case(dir + strip_extension(typed).value_or(typed) + ".wav");
     if (access(replaced.c_str(), F_OK) == 0) return replaced;
     const std::string appended = resolve_name_case(dir + typed + ".wav");
     return access(appended.c_str(), F_OK) == 0 ? appended : replaced;
+}
+
+// Encode options for a run that a stop signal ends cleanly.
+EncodeOptions stoppable_options(const RunSettings& s) {
+    EncodeOptions options = encode_options_for(s);
+    options.cancel = &platform::stop_flag();
+    return options;
 }
 
 } // namespace
@@ -72,7 +83,8 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
         return kExitFailure;
     }
     const long long seconds = parsed > INT_MAX ? INT_MAX : parsed;
-    const auto mp3_path = output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));
+    const auto mp3_path =
+        output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));
     if (!mp3_path) return kExitFailure;
     print_start(ctx, *mp3_path, seconds);
 
@@ -83,19 +95,34 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
 
     // The temporary WAV goes beside the program, or to the temporary directory when the
     // program's directory is not writable (an installed program).
-    const std::string temp_dir = platform::directory_writable(ctx.program_dir) ? ctx.program_dir
-                                                                               : platform::temp_directory();
+    const std::string temp_dir = platform::directory_writable(ctx.program_dir)
+                                     ? ctx.program_dir
+                                     : platform::temp_directory();
     ConsoleOut out;
     const auto wav_path = generate_wave(config, seconds, temp_dir, out);
     if (!wav_path) return kExitFailure;
 
     int status = kExitSuccess;
-    if (!encode_mp3(config, *wav_path, *mp3_path, encode_options_for(s), out)) {
-        show_error(kUnit, 788, format_text("There was a problem for encoding \"%s\"", mp3_path->c_str()));
-        status = kExitFailure;
+    if (!encode_mp3(config, *wav_path, *mp3_path, stoppable_options(s), out)) {
+        if (platform::stop_requested()) {
+            status = platform::stop_exit_status();
+        } else {
+            show_error(kUnit, 788,
+                       format_text("There was a problem for encoding \"%s\"", mp3_path->c_str()));
+            status = kExitFailure;
+        }
     } else if (ctx.flags.lips) {
-        const VlpRequest request{ctx.program_dir, *wav_path, *mp3_path, true, static_cast<double>(seconds), false};
-        if (!generate_vlp(request, out)) show_error(kUnit, 761, vlp_failure(*mp3_path));
+        const VlpRequest request{
+            ctx.program_dir,       *wav_path, *mp3_path, true, static_cast<double>(seconds), false,
+            &platform::stop_flag()};
+        if (!generate_vlp(request, out)) {
+            if (platform::stop_requested()) {
+                status = platform::stop_exit_status();
+            } else {
+                show_error(kUnit, 761, vlp_failure(*mp3_path));
+                status = kExitPartial;
+            }
+        }
     }
     ::unlink(wav_path->c_str());
     return status;
@@ -105,7 +132,8 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     const std::string wav_path = input_wav_path(ctx, positionals[0]);
     const auto size = readable_file_size(wav_path);
     if (!size) {
-        show_error(kUnit, 661, format_text("main() failed on fopen(). Cannot open \"%s\".", wav_path.c_str()));
+        show_error(kUnit, 661,
+                   format_text("main() failed on fopen(). Cannot open \"%s\".", wav_path.c_str()));
         return kExitFailure;
     }
     if (*size == 0) {
@@ -113,15 +141,38 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
         return kExitFailure;
     }
     if (*size < 10000) {
-        show_error(kUnit, 680,
-                   "Input file size < 10kb. Increase its sampling frequency if you can, so its size "
-                   "will increase as well.");
+        show_error(
+            kUnit, 680,
+            "Input file size < 10kb. Increase its sampling frequency if you can, so its size "
+            "will increase as well.");
         return kExitFailure;
     }
     const std::string name = file_part(wav_path).value_or(wav_path);
     const std::string stem = strip_extension(name).value_or(name);
     const auto mp3_path = output_path(positionals, directory_of(wav_path), stem + ".mp3");
     if (!mp3_path) return kExitFailure;
+    if (*mp3_path == wav_path || same_file(*mp3_path, wav_path)) {
+        show_error(
+            kUnit, 693,
+            format_text("The output file \"%s\" is the input file itself!\nRename the input file "
+                        "or choose another output directory.",
+                        mp3_path->c_str()));
+        return kExitFailure;
+    }
+    // What -rem may delete later: this very file, as it is before it is read.
+    const auto identity = identity_of(wav_path);
+    if (const WavContent content = inspect_wav_content(wav_path); content == WavContent::Empty) {
+        show_error(
+            kUnit, 675,
+            format_text("No audio in \"%s\": its header says it holds none.", wav_path.c_str()));
+        return kExitFailure;
+    } else if (content == WavContent::Truncated) {
+        show_error(
+            kUnit, 675,
+            format_text("\"%s\" holds less audio than its header says (still being written?)",
+                        wav_path.c_str()));
+        return kExitFailure;
+    }
     print_start(ctx, *mp3_path, 0);
 
     RunSettings& s = ctx.settings;
@@ -131,26 +182,40 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     adjust_config(config, s);
     if (!get_wav_specs(wav_path, config, s)) {
         show_error(kUnit, 790,
-                   format_text("There was a problem for retrieving some specs about \"%s\"", wav_path.c_str()));
+                   format_text("There was a problem for retrieving some specs about \"%s\"",
+                               wav_path.c_str()));
         return kExitFailure;
     }
     ConsoleOut out;
-    if (!encode_mp3(config, wav_path, *mp3_path, encode_options_for(s), out)) {
-        show_error(kUnit, 788, format_text("There was a problem for encoding \"%s\"", wav_path.c_str()));
+    if (!encode_mp3(config, wav_path, *mp3_path, stoppable_options(s), out)) {
+        if (platform::stop_requested()) return platform::stop_exit_status();
+        show_error(kUnit, 788,
+                   format_text("There was a problem for encoding \"%s\"", wav_path.c_str()));
         return kExitFailure;
     }
+    int status = kExitSuccess;
     if (ctx.flags.lips) {
-        const VlpRequest request{ctx.program_dir, wav_path, *mp3_path, false, audio_seconds(wav_path), false};
-        if (!generate_vlp(request, out)) show_error(kUnit, 777, vlp_failure(*mp3_path));
+        const VlpRequest request{
+            ctx.program_dir,       wav_path, *mp3_path, false, audio_seconds(wav_path), false,
+            &platform::stop_flag()};
+        if (!generate_vlp(request, out)) {
+            if (platform::stop_requested()) return platform::stop_exit_status();
+            show_error(kUnit, 777, vlp_failure(*mp3_path));
+            // The WAV stays, so that its lip-sync can be made again.
+            return kExitPartial;
+        }
     }
     if (ctx.flags.delete_wav) {
-        // Never the MP3 itself, should both names lead to one file.
-        if (same_file(wav_path, *mp3_path) || ::unlink(wav_path.c_str()) != 0)
+        // Only the file that was encoded, and never the MP3 itself.
+        if (!identity || same_file(wav_path, *mp3_path) ||
+            !delete_if_unchanged(wav_path, *identity)) {
             show_error(kUnit, 784, format_text("Cannot delete \"%s\"", wav_path.c_str()));
-        else
+            status = kExitPartial;
+        } else {
             std::printf("Input file deleted: \"%s\"\n", wav_path.c_str());
+        }
     }
-    return kExitSuccess;
+    return status;
 }
 
 } // namespace tarvik

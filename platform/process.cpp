@@ -21,9 +21,35 @@ std::vector<char*> make_argv(const std::string& program, const std::vector<std::
     std::vector<char*> argv;
     argv.reserve(args.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     return argv;
+}
+
+// Asks a child's process group to end (SIGTERM, so the tool can remove its temporary
+// files), and kills it when it has not ended after a short grace.
+void stop_group(pid_t pid, int pidfd, int& status) {
+    ::kill(-pid, SIGTERM);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMs);
+    for (;;) {
+        const pid_t w = ::waitpid(pid, &status, WNOHANG);
+        if (w == pid || (w < 0 && errno != EINTR)) {
+            ::kill(-pid, SIGKILL); // whatever the tool itself started
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        if (pidfd >= 0) {
+            pollfd fd{pidfd, POLLIN, 0};
+            ::poll(&fd, 1, 20);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ::kill(-pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 void fill_status(ProcessResult& r, int status) {
@@ -67,6 +93,7 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
     }
     result.started = true;
 
+    bool cut = false; // the captured output lost its beginning
     // Reads what is there without blocking; true at the end of the stream.
     auto drain = [&]() {
         char buf[4096];
@@ -74,6 +101,11 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
             const ssize_t n = ::read(pipe_fds[0], buf, sizeof buf);
             if (n > 0) {
                 captured->append(buf, static_cast<size_t>(n));
+                // Only the tail is kept: a chatty tool must not fill the memory.
+                if (captured->size() > 2 * kCapturedTail) {
+                    captured->erase(0, captured->size() - kCapturedTail);
+                    cut = true;
+                }
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
@@ -100,7 +132,8 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
         if (pipe_open) fds[count++] = {pipe_fds[0], POLLIN, 0};
         if (pidfd >= 0) fds[count++] = {pidfd, POLLIN, 0};
         if (count > 0) {
-            if (::poll(fds, count, pidfd >= 0 ? 50 : 2) > 0 && pipe_open && (fds[0].revents & (POLLIN | POLLHUP)) && drain())
+            if (::poll(fds, count, pidfd >= 0 ? 50 : 2) > 0 && pipe_open &&
+                (fds[0].revents & (POLLIN | POLLHUP)) && drain())
                 pipe_open = false;
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -110,12 +143,11 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
         if (w < 0 && errno != EINTR) break;
         const bool expired =
             timeout_seconds > 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > timeout_seconds;
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >
+                timeout_seconds;
         const bool cancelled = cancel && cancel->load();
         if (expired || cancelled) {
-            ::kill(-pid, SIGKILL);
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            stop_group(pid, pidfd, status);
             result.timed_out = expired;
             result.cancelled = cancelled;
             break;
@@ -127,6 +159,11 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
         // not hold us here.
         drain();
         ::close(pipe_fds[0]);
+        if (cut || captured->size() > kCapturedTail) {
+            if (captured->size() > kCapturedTail)
+                captured->erase(0, captured->size() - kCapturedTail);
+            captured->insert(0, "[...]\n");
+        }
     }
     if (!result.timed_out && !result.cancelled) fill_status(result, status);
     return result;
@@ -155,7 +192,8 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
         if (change.find('=') != std::string::npos) env_store.push_back(change);
     std::vector<char*> envp;
     envp.reserve(env_store.size() + 1);
-    for (auto& e : env_store) envp.push_back(e.data());
+    for (auto& e : env_store)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     // A grandchild started from a short-lived child is re-parented to init, so it is never
     // a zombie of ours and keeps running after we exit. The error pipe reports a failed exec.

@@ -15,10 +15,16 @@ struct ProcessResult {
     bool cancelled = false; // it was killed because *cancel was set
 };
 
+// What a captured child output keeps at most: its last bytes.
+inline constexpr size_t kCapturedTail = 64 * 1024;
+// How long a child that is stopped gets to end after SIGTERM before SIGKILL.
+inline constexpr int kStopGraceMs = 2000;
+
 // Starts `program` with `args` (argv[0] is the program path), sharing this process's
 // standard streams, and waits for it. With timeout_seconds > 0 the child (and whatever it
-// started) is killed when it runs longer; likewise as soon as *cancel is set. Optionally
-// captures its standard output and error into *captured.
+// started) is stopped when it runs longer; likewise as soon as *cancel is set. Stopping sends
+// SIGTERM to its process group and SIGKILL after kStopGraceMs. Optionally captures its
+// standard output and error into *captured, keeping at most the last kCapturedTail bytes.
 ProcessResult run_and_wait(const std::string& program, const std::vector<std::string>& args,
                            double timeout_seconds = 0, std::string* captured = nullptr,
                            const std::atomic<bool>* cancel = nullptr);

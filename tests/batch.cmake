@@ -1,2 +1,2 @@
-# Batch conversion of a folder, end to end.
-tarvik_add_test(batch_test batch_test.cpp DEPENDS tarvik lame_enc)
+# Batch conversion and -lips, end to end; the same results whatever the number of jobs.
+tarvik_add_test(batch_test batch_test.cpp DEPENDS tarvik lame_enc lipsync)

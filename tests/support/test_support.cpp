@@ -23,8 +23,12 @@ extern char** environ;
 
 namespace tarvik::test {
 
-std::string bin_dir() { return TARVIK_BIN_DIR; }
-std::string bin(const std::string& name) { return bin_dir() + "/" + name; }
+std::string bin_dir() {
+    return TARVIK_BIN_DIR;
+}
+std::string bin(const std::string& name) {
+    return bin_dir() + "/" + name;
+}
 
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
@@ -38,13 +42,15 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     for (const auto& [k, v] : options.env)
         if (!v.empty()) env_store.push_back(k + "=" + v);
     std::vector<char*> envp;
-    for (auto& e : env_store) envp.push_back(e.data());
+    for (auto& e : env_store)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
 
     std::vector<std::string> argv_store{program};
     argv_store.insert(argv_store.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : argv_store) argv.push_back(a.data());
+    for (auto& a : argv_store)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     int in_pipe[2], out_pipe[2], err_pipe[2];
@@ -183,9 +189,12 @@ std::optional<Mp3Facts> mp3_facts(const std::string& path) {
     size_t pos = 0;
     if (data.size() >= 10 && data.compare(0, 3, "ID3") == 0)
         pos = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
-    static const int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
-    static const int kBitsV1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-    static const int kBitsV2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    static const int kRates[3][3] = {
+        {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    static const int kBitsV1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                    112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kBitsV2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
+                                    64, 80, 96, 112, 128, 144, 160, 0};
     Mp3Facts facts;
     while (pos + 4 <= data.size()) {
         if (b[pos] != 0xFF || (b[pos + 1] & 0xE0) != 0xE0) break;
@@ -257,6 +266,54 @@ int count_occurrences(const std::string& text, const std::string& needle) {
          pos = text.find(needle, pos + needle.size()))
         ++count;
     return count;
+}
+
+std::string make_program_dir(const std::string& dir, const std::string& tool) {
+    namespace fs = std::filesystem;
+    fs::create_directories(dir);
+    fs::copy_file(bin("tarvik"), dir + "/tarvik", fs::copy_options::overwrite_existing);
+    fs::copy_file(bin("lame_enc.so"), dir + "/lame_enc.so", fs::copy_options::overwrite_existing);
+    if (tool == "real")
+        fs::copy_file(bin("lipsync"), dir + "/lipsync", fs::copy_options::overwrite_existing);
+    else if (!tool.empty() && write_file(dir + "/lipsync", tool))
+        ::chmod((dir + "/lipsync").c_str(), 0755);
+    return dir + "/tarvik";
+}
+
+int start_program(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& out_file) {
+    std::vector<std::string> store{program};
+    store.insert(store.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : store)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+int wait_program(int pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+bool wait_until(const std::function<bool()>& done, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return done();
+        usleep(2000);
+    }
+    return true;
 }
 
 } // namespace tarvik::test

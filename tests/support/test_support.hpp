@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,9 +23,9 @@ struct RunResult {
 };
 
 struct RunOptions {
-    std::string cwd;                                 // working directory ("" = unchanged)
-    std::map<std::string, std::string> env;          // variables set (empty value: unset)
-    std::string stdin_text;                          // fed to standard input
+    std::string cwd;                        // working directory ("" = unchanged)
+    std::map<std::string, std::string> env; // variables set (empty value: unset)
+    std::string stdin_text;                 // fed to standard input
     double timeout_seconds = 120;
 };
 
@@ -34,7 +35,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
 
 // A fresh directory under the system's temporary directory, removed with the object.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -42,7 +43,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -50,7 +51,7 @@ struct WavSpec {
     int sample_rate = 44100;
     int channels = 1;
     double seconds = 1.0;
-    int format = 0;        // libsndfile format; 0 = WAV 16-bit PCM
+    int format = 0;         // libsndfile format; 0 = WAV 16-bit PCM
     double frequency = 440; // sine frequency (0: silence)
     double amplitude = 0.5;
 };
@@ -70,12 +71,12 @@ std::optional<AudioInfo> audio_info(const std::string& path);
 std::vector<float> decode(const std::string& path, AudioInfo* info = nullptr);
 
 struct Mp3Facts {
-    int frames = 0;               // MPEG audio frames
-    int mpeg_version = 0;         // 1, 2 or 25 (for 2.5)
+    int frames = 0;       // MPEG audio frames
+    int mpeg_version = 0; // 1, 2 or 25 (for 2.5)
     int sample_rate = 0;
-    int channel_mode = -1;        // 0 stereo, 1 joint, 2 dual, 3 mono
-    std::vector<int> bit_rates;   // kbps of every frame (the tag frame included)
-    std::string tag;              // "Xing", "Info" or "" from the first frame
+    int channel_mode = -1;      // 0 stereo, 1 joint, 2 dual, 3 mono
+    std::vector<int> bit_rates; // kbps of every frame (the tag frame included)
+    std::string tag;            // "Xing", "Info" or "" from the first frame
 };
 
 // Walks the MPEG frame headers of an MP3 file.
@@ -87,6 +88,20 @@ bool exists(const std::string& path);
 int64_t file_size(const std::string& path);
 // Names in a directory, sorted.
 std::vector<std::string> list_dir(const std::string& path);
+// A private program folder: tarvik and the encoder library, with a lip-sync tool that is
+// the real one (tool "real"), none (""), or a stand-in shell script (any other text).
+// Returns the path of its tarvik.
+std::string make_program_dir(const std::string& dir, const std::string& tool);
+
+// Starts a program in the background with its output sent to out_file (or /dev/null), for
+// tests that signal it. Returns its pid, or -1.
+int start_program(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& out_file = "/dev/null");
+// Waits for it; the raw wait status.
+int wait_program(int pid);
+// Waits until the predicate holds (checked every 2 ms) or the seconds pass; its last value.
+bool wait_until(const std::function<bool()>& done, double seconds);
+
 // Number of lines of text that contain `needle`.
 int count_occurrences(const std::string& text, const std::string& needle);
 
