@@ -50,7 +50,7 @@ std::string summary_box(const std::string& counts, const std::string& consult = 
 }
 
 // Stand-in lip-sync tools, called as: lipsync [--text FILE] -o OUT SOUND.
-const std::string kToolHeader = "#!/bin/sh\nwhile [ \"$1\" != -o ]; do shift; done\nout=$2\n";
+const std::string kToolHeader = "#!/bin/sh\nwhile [ $# -gt 0 ] && [ \"$1\" != -o ]; do shift; done\nout=${2:-$0.out}\n";
 
 } // namespace
 
