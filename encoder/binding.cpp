@@ -19,11 +19,19 @@ template <typename Fn> Fn lookup(const char* name) {
 }
 } // namespace
 
+platform::LibraryHandle load_private_library(const std::string& program_dir, const char* name) {
+    // Beside the executable (the build tree; named explicitly because a sanitizer runtime that
+    // intercepts the loading does not see the executable's run path), then the installed
+    // tree's private folder beside bin/ (where the install rules put it), then the usual search.
+    if (!program_dir.empty()) {
+        for (const char* folder : {"/", "/../lib/tarvik/"})
+            if (auto lib = platform::load_library(program_dir + folder + name)) return lib;
+    }
+    return platform::load_library(name);
+}
+
 bool load_lame(const std::string& program_dir) {
-    // Beside the executable first (what the run path says too, but a sanitizer runtime that
-    // intercepts the loading does not see the executable's run path), then the usual search.
-    if (!program_dir.empty()) library = platform::load_library(program_dir + "/" + kLameLibraryName);
-    if (!library) library = platform::load_library(kLameLibraryName);
+    library = load_private_library(program_dir, kLameLibraryName);
     if (!library) return false;
     api.init_stream = lookup<BEINITSTREAM>("beInitStream");
     api.encode_chunk = lookup<BEENCODECHUNK>("beEncodeChunk");
@@ -43,7 +51,9 @@ void unload_lame() {
         show_error(kUnit, 990, format_text("\nCannot unload \"%s\"", kLameLibraryName));
 }
 
-const LameApi& lame() { return api; }
+const LameApi& lame() {
+    return api;
+}
 
 std::string lame_version_text() {
     BE_VERSION v;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "lame_enc.h"
+#include "platform/dynlib.hpp"
 
 #include <string>
 
@@ -18,8 +19,11 @@ struct LameApi {
     BEWRITEVBRHEADER write_vbr_header = nullptr;
 };
 
-// Loads the library (from program_dir, else by name through the system's search) and looks
-// up all six entry points; true only when all are found.
+// Loads one of the program's own modules: from program_dir, else from program_dir/../lib/tarvik,
+// else by name through the system's search. Null when none loads.
+platform::LibraryHandle load_private_library(const std::string& program_dir, const char* name);
+// Loads the library (load_private_library) and looks up all six entry points; true only when
+// all are found.
 bool load_lame(const std::string& program_dir = {});
 // Releases the library (registered to run at exit).
 void unload_lame();

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QIcon>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
     QApplication app(argc, argv);
+    app.setWindowIcon(QIcon(QStringLiteral(":/tarvik-gui.svg"))); // compiled in from docs/desktop
     if (argc >= 2 && std::strcmp(argv[1], "--message-box") == 0)
         return tarvik::gui::RunMessageBoxOption(argc, argv);
 
