@@ -6,13 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-extern char** environ;
 
 int main(int argc, char** argv) {
     int i = 2;
@@ -26,17 +23,14 @@ int main(int argc, char** argv) {
     const bool tty = tcgetattr(STDIN_FILENO, &before) == 0;
     // Ctrl-C in the terminal reaches the whole foreground group: only the child may die of it.
     signal(SIGINT, SIG_IGN);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[i + 1], nullptr, &attr, argv + i + 1, environ) != 0) return 3;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGINT, SIG_DFL);
+        execv(argv[i + 1], argv + i + 1);
+        _exit(127);
+    }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (pid > 0 && waitpid(pid, &status, 0) < 0) {
     }
     const bool restored = tty && tcgetattr(STDIN_FILENO, &after) == 0 &&
                           before.c_iflag == after.c_iflag && before.c_oflag == after.c_oflag &&
