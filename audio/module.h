@@ -13,7 +13,8 @@
  * Byte positions and lengths count the stream decoded to 16-bit samples in the file's own
  * channel count ("block" = channels * 2 bytes per frame), whatever the device rate.
  * Operations that report success return true; on failure error_code() tells why and
- * error_call() names the SDL2, libsndfile or system call that failed. */
+ * error_call() names the SDL2, libsndfile or system call that failed (or the operation
+ * itself when it refused its arguments or state). */
 #ifndef TARVIK_AUDIO_MODULE_H
 #define TARVIK_AUDIO_MODULE_H
 
