@@ -1,29 +1,34 @@
-#include "audio/audio.hpp"
-
 #include "audio/mix.hpp"
+#include "audio/module.h"
 #include "audio/ring.hpp"
 
 #include <SDL2/SDL.h>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sndfile.h>
-#include <unistd.h>
+#include <string>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tarvik::audio {
 
 namespace {
 
-constexpr Uint16 kDeviceFrames = 1024;  // frames per output block (23 ms at 44100 Hz)
-constexpr size_t kRingFrames = 32768;   // decoded ahead: about 0.74 s at 44100 Hz
+using Handle = TarvikAudioHandle;
+constexpr int kDefaultDevice = TARVIK_AUDIO_DEFAULT_DEVICE;
+constexpr uint64_t kBadPosition = TARVIK_AUDIO_BAD_POSITION;
+constexpr uint32_t kBadLevel = TARVIK_AUDIO_BAD_LEVEL;
+
+constexpr Uint16 kDeviceFrames = 1024; // frames per output block (23 ms at 44100 Hz)
+constexpr size_t kRingFrames = 32768;  // decoded ahead: about 0.74 s at 44100 Hz
 constexpr sf_count_t kDecodeFrames = 4096;
 constexpr size_t kConvertFrames = 8192; // output frames taken from the rate converter at once
 constexpr auto kDecoderWait = std::chrono::milliseconds(10);
@@ -65,24 +70,41 @@ std::atomic<int> g_volume{100};
 std::unique_ptr<Device> g_device;
 std::unique_ptr<Stream> g_stream;
 Handle g_next_handle = 1;
-int g_error = kOk;
+int g_error = TARVIK_AUDIO_OK;
+const char* g_error_call = "";
+std::string g_error_reason;
 
-bool fail(int code) {
+// Records a failure: the error code, the call that failed and the library's reason.
+bool fail(int code, const char* call, std::string reason = {}) {
     g_error = code;
+    g_error_call = call;
+    g_error_reason = std::move(reason);
     return false;
+}
+
+bool fail_sdl(int code, const char* call) {
+    return fail(code, call, SDL_GetError());
+}
+
+bool succeed() {
+    g_error = TARVIK_AUDIO_OK;
+    g_error_call = "";
+    g_error_reason.clear();
+    return true;
 }
 
 double now_ms(const Device& d) {
     return std::chrono::duration<double, std::milli>(Clock::now() - d.epoch).count();
 }
 
-Stream* find(Handle h) {
+// The stream of a handle; `call` names the operation for the error report.
+Stream* find(Handle h, const char* call) {
     if (!g_device) {
-        g_error = kErrorInit;
+        fail(TARVIK_AUDIO_ERROR_INIT, call);
         return nullptr;
     }
     if (h == 0 || !g_stream || g_stream->handle != h) {
-        g_error = kErrorHandle;
+        fail(TARVIK_AUDIO_ERROR_HANDLE, call);
         return nullptr;
     }
     return g_stream.get();
@@ -115,8 +137,7 @@ void SDLCALL render(void* user, Uint8* out, int bytes) {
     const bool all_decoded = s->decoded_all.load(std::memory_order_acquire);
     const size_t got = s->ring.read(frames, count);
     if (got < count) std::memset(frames + got, 0, (count - got) * sizeof(StereoFrame));
-    s->consumed.store(s->consumed.load(std::memory_order_relaxed) + got,
-                      std::memory_order_release);
+    s->consumed.store(s->consumed.load(std::memory_order_relaxed) + got, std::memory_order_release);
     if (got < count && all_decoded && s->ring.size() == 0)
         s->finished.store(true, std::memory_order_release);
 
@@ -152,7 +173,8 @@ void drain_converter(Stream& s, std::vector<StereoFrame>& out, uint64_t& pushed,
 
 void decode(Stream* s) {
     const auto channels = static_cast<size_t>(s->channels);
-    std::vector<int16_t> in(static_cast<size_t>(kDecodeFrames) * channels);
+    std::vector<float> samples(static_cast<size_t>(kDecodeFrames) * channels);
+    std::vector<int16_t> in(samples.size());
     std::vector<StereoFrame> stereo(static_cast<size_t>(kDecodeFrames));
     std::vector<StereoFrame> converted(kConvertFrames);
     constexpr uint64_t kNoLimit = ~uint64_t{0};
@@ -167,10 +189,13 @@ void decode(Stream* s) {
             SDL_AudioStreamPut(s->converter, in.data(), static_cast<int>(frames * channels * 2));
     };
     while (!s->quit.load(std::memory_order_relaxed)) {
-        const sf_count_t n = sf_readf_short(s->file, in.data(), kDecodeFrames);
+        // Read as floats (full scale 1.0, whatever the file's sample format) so that
+        // floating-point WAVs come out at their level too.
+        const sf_count_t n = sf_readf_float(s->file, samples.data(), kDecodeFrames);
         if (n <= 0) break;
         s->decoded_frames.fetch_add(n, std::memory_order_release);
         const auto frames = static_cast<size_t>(n);
+        to_pcm16(samples.data(), frames * channels, in.data());
         if (channels <= 2) {
             for (size_t i = 0; i < frames; ++i)
                 stereo[i] = channels == 1 ? StereoFrame{in[i], in[i]}
@@ -186,13 +211,14 @@ void decode(Stream* s) {
     if (s->converter) {
         // The resampler holds back the last few hundred frames until more input follows, and
         // a flush drops them: push silence through and keep only the file's own share.
-        const auto decoded = static_cast<uint64_t>(s->decoded_frames.load(std::memory_order_relaxed));
+        const auto decoded =
+            static_cast<uint64_t>(s->decoded_frames.load(std::memory_order_relaxed));
         const uint64_t expected = static_cast<uint64_t>(
             std::llround(static_cast<double>(decoded) * s->device_rate / s->rate));
         std::fill(in.begin(), in.end(), int16_t{0});
         std::fill(stereo.begin(), stereo.end(), StereoFrame{0, 0});
-        for (int round = 0; round < 16 && pushed < expected && !s->quit.load(std::memory_order_relaxed);
-             ++round) {
+        for (int round = 0;
+             round < 16 && pushed < expected && !s->quit.load(std::memory_order_relaxed); ++round) {
             put(static_cast<size_t>(kDecodeFrames), channels <= 2);
             drain_converter(*s, converted, pushed, expected);
         }
@@ -216,7 +242,7 @@ void destroy(std::unique_ptr<Stream>& s) {
     s.reset();
 }
 
-} // namespace
+// The operations of the module's table.
 
 uint32_t get_version() {
     SDL_version v;
@@ -230,25 +256,38 @@ bool version_compatible() {
     return v.major == SDL_MAJOR_VERSION && v.minor >= SDL_MINOR_VERSION;
 }
 
-int error_code() { return g_error; }
+int error_code() {
+    return g_error;
+}
+const char* error_call() {
+    return g_error_call;
+}
+const char* error_reason() {
+    return g_error_reason.c_str();
+}
 
 bool init(int device, uint32_t rate) {
-    if (g_device) return fail(kErrorAlready);
-    if (rate == 0 || rate > 384000) return fail(kErrorIllParam);
-    if (device < kDefaultDevice) return fail(kErrorDevice);
+    constexpr const char* kCall = "SDL_OpenAudioDevice";
+    if (g_device) return fail(TARVIK_AUDIO_ERROR_ALREADY, kCall);
+    if (rate == 0 || rate > 384000) return fail(TARVIK_AUDIO_ERROR_ILLPARAM, kCall);
+    if (device < kDefaultDevice) return fail(TARVIK_AUDIO_ERROR_DEVICE, kCall);
     // The program handles its own signals; SDL must not turn Ctrl-C into an event.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return fail(kErrorDriver);
-    const auto give_up = [](int code) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        return fail_sdl(TARVIK_AUDIO_ERROR_DRIVER, "SDL_InitSubSystem");
+    const auto give_up = [](int code, const char* call, std::string reason) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return fail(code);
+        return fail(code, call, std::move(reason));
     };
     // The dummy driver only swallows the sound: for a player that is no output at all.
     const char* driver = SDL_GetCurrentAudioDriver();
-    if (!driver || std::strcmp(driver, "dummy") == 0) return give_up(kErrorDriver);
+    if (!driver || std::strcmp(driver, "dummy") == 0)
+        return give_up(TARVIK_AUDIO_ERROR_DRIVER, "SDL_InitSubSystem",
+                       "no audio output: only SDL's silent dummy driver started");
     const char* name = nullptr;
     if (device != kDefaultDevice) {
-        if (device >= SDL_GetNumAudioDevices(0)) return give_up(kErrorDevice);
+        if (device >= SDL_GetNumAudioDevices(0))
+            return give_up(TARVIK_AUDIO_ERROR_DEVICE, "SDL_GetNumAudioDevices", "");
         name = SDL_GetAudioDeviceName(device, 0);
     }
 
@@ -264,68 +303,69 @@ bool init(int device, uint32_t rate) {
     SDL_AudioSpec have{};
     // No changes allowed: SDL converts to whatever the hardware wants behind the scenes.
     d->id = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
-    if (d->id == 0) return give_up(kErrorDriver);
+    if (d->id == 0) return give_up(TARVIK_AUDIO_ERROR_DRIVER, kCall, SDL_GetError());
     g_device = std::move(d);
-    g_error = kOk;
-    return true;
+    return succeed();
 }
 
-bool free() {
-    if (!g_device) return fail(kErrorInit);
+bool free_device() {
+    if (!g_device) return fail(TARVIK_AUDIO_ERROR_INIT, "SDL_CloseAudioDevice");
     destroy(g_stream);
     SDL_CloseAudioDevice(g_device->id);
     g_device.reset();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    g_error = kOk;
-    return true;
+    return succeed();
 }
 
-int get_volume() { return g_volume.load(std::memory_order_relaxed); }
+int get_volume() {
+    return g_volume.load(std::memory_order_relaxed);
+}
 
 bool set_volume(int volume) {
-    if (volume < 0 || volume > 100) return fail(kErrorIllParam);
+    if (volume < 0 || volume > 100) return fail(TARVIK_AUDIO_ERROR_ILLPARAM, "set_volume");
     g_volume.store(volume, std::memory_order_relaxed);
-    g_error = kOk;
-    return true;
+    return succeed();
+}
+
+// Holds (1) or resumes (0) the device's output.
+bool pause_device(int on) {
+    if (!g_device) return fail(TARVIK_AUDIO_ERROR_INIT, "SDL_PauseAudioDevice");
+    SDL_PauseAudioDevice(g_device->id, on);
+    return succeed();
 }
 
 bool start() {
-    if (!g_device) return fail(kErrorInit);
-    SDL_PauseAudioDevice(g_device->id, 0);
-    g_error = kOk;
-    return true;
+    return pause_device(0);
 }
-
 bool pause() {
-    if (!g_device) return fail(kErrorInit);
-    SDL_PauseAudioDevice(g_device->id, 1);
-    g_error = kOk;
-    return true;
+    return pause_device(1);
 }
 
-Handle stream_create_file(const std::string& path) {
-    if (!g_device) return fail(kErrorInit), 0;
-    if (g_stream) return fail(kErrorAlready), 0;
+Handle stream_create_file(const char* path) {
+    if (!g_device) return fail(TARVIK_AUDIO_ERROR_INIT, "sf_open"), 0;
+    if (g_stream) return fail(TARVIK_AUDIO_ERROR_ALREADY, "sf_open"), 0;
     // Tell "cannot open" from "cannot read this format". Only a regular file is taken: a
     // FIFO or device could block the open or never end (non-blocking, so a FIFO does not wait).
     {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int open_errno = errno;
         struct stat st {};
         const bool regular = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         if (fd >= 0) ::close(fd);
-        if (!regular) return fail(kErrorFileOpen), 0;
+        if (!regular)
+            return fail(TARVIK_AUDIO_ERROR_FILEOPEN, "open",
+                        fd < 0 ? std::strerror(open_errno) : "not a regular file"),
+                   0;
     }
 
     auto s = std::make_unique<Stream>();
     SF_INFO info{};
-    s->file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!s->file) return fail(kErrorFileForm), 0;
+    s->file = sf_open(path, SFM_READ, &info);
+    if (!s->file) return fail(TARVIK_AUDIO_ERROR_FILEFORM, "sf_open", sf_strerror(nullptr)), 0;
     if (info.channels < 1 || info.samplerate < 1) {
         sf_close(s->file);
-        return fail(kErrorFileForm), 0;
+        return fail(TARVIK_AUDIO_ERROR_FILEFORM, "sf_open", "no channels or no sample rate"), 0;
     }
-    // Floating-point sources (MP3, Ogg) may overshoot full scale: clip instead of wrapping.
-    sf_command(s->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     s->channels = info.channels;
     s->rate = info.samplerate;
     s->device_rate = g_device->rate;
@@ -334,12 +374,12 @@ Handle stream_create_file(const std::string& path) {
         // Mono and stereo reach the converter as stereo (see decode()).
         const int in_channels = s->channels > 2 ? s->channels : 2;
         if (in_channels <= 255)
-            s->converter = SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(in_channels),
-                                              s->rate, AUDIO_S16SYS, 2,
-                                              static_cast<int>(s->device_rate));
+            s->converter =
+                SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(in_channels), s->rate,
+                                   AUDIO_S16SYS, 2, static_cast<int>(s->device_rate));
         if (!s->converter) {
             sf_close(s->file);
-            return fail(kErrorFormat), 0;
+            return fail_sdl(TARVIK_AUDIO_ERROR_FORMAT, "SDL_NewAudioStream"), 0;
         }
     }
     s->handle = g_next_handle++;
@@ -349,31 +389,29 @@ Handle stream_create_file(const std::string& path) {
     } catch (...) {
         if (s->converter) SDL_FreeAudioStream(s->converter);
         sf_close(s->file);
-        return fail(kErrorMemory), 0;
+        return fail(TARVIK_AUDIO_ERROR_MEMORY, "pthread_create"), 0;
     }
     g_stream = std::move(s);
-    g_error = kOk;
+    succeed();
     return g_stream->handle;
 }
 
 bool stream_play(Handle h) {
-    Stream* s = find(h);
+    Stream* s = find(h, "stream_play");
     if (!s) return false;
     s->playing.store(true, std::memory_order_release);
     g_device->stream.store(s, std::memory_order_release);
-    g_error = kOk;
-    return true;
+    return succeed();
 }
 
 bool stream_free(Handle h) {
-    if (!find(h)) return false;
+    if (!find(h, "stream_free")) return false;
     destroy(g_stream);
-    g_error = kOk;
-    return true;
+    return succeed();
 }
 
 uint64_t stream_get_length(Handle h) {
-    const Stream* s = find(h);
+    const Stream* s = find(h, "stream_get_length");
     if (!s) return kBadPosition;
     const int64_t decoded = s->decoded_frames.load(std::memory_order_acquire);
     const bool all = s->decoded_all.load(std::memory_order_acquire);
@@ -385,7 +423,7 @@ uint64_t stream_get_length(Handle h) {
 }
 
 uint64_t channel_get_position(Handle h) {
-    const Stream* s = find(h);
+    const Stream* s = find(h, "channel_get_position");
     if (!s) return kBadPosition;
     if (s->finished.load(std::memory_order_acquire))
         return static_cast<uint64_t>(s->decoded_frames.load(std::memory_order_acquire)) *
@@ -399,25 +437,26 @@ uint64_t channel_get_position(Handle h) {
 }
 
 double channel_bytes_to_seconds(Handle h, uint64_t bytes) {
-    const Stream* s = find(h);
+    const Stream* s = find(h, "channel_bytes_to_seconds");
     if (!s) return -1.0;
     return static_cast<double>(bytes / s->block()) / s->rate;
 }
 
 uint32_t channel_get_level(Handle h) {
-    const Stream* s = find(h);
+    const Stream* s = find(h, "channel_get_level");
     if (!s) return kBadLevel;
     return s->level.load(std::memory_order_relaxed);
 }
 
 bool channel_slide_attributes(Handle h, int rate, int volume, int pan, uint32_t time_ms) {
-    Stream* s = find(h);
+    constexpr const char* kCall = "channel_slide_attributes";
+    Stream* s = find(h, kCall);
     if (!s) return false;
     if ((rate != -1 && rate != 0) || pan != -101 || volume < -2 || volume > 100)
-        return fail(kErrorIllParam);
+        return fail(TARVIK_AUDIO_ERROR_ILLPARAM, kCall);
     const double now = now_ms(*g_device);
     const Slide current = unpack_slide(s->slide.load(std::memory_order_relaxed));
-    if (slide_stopped_at(current, now)) return fail(kErrorNotPlaying);
+    if (slide_stopped_at(current, now)) return fail(TARVIK_AUDIO_ERROR_NOTPLAYING, kCall);
     if (volume != -1) {
         Slide next;
         next.start_ms = static_cast<uint32_t>(now);
@@ -427,15 +466,44 @@ bool channel_slide_attributes(Handle h, int rate, int volume, int pan, uint32_t 
         next.stop_at_end = volume == -2;
         s->slide.store(pack_slide(next), std::memory_order_release);
     }
-    g_error = kOk;
-    return true;
+    return succeed();
 }
 
 bool channel_is_sliding(Handle h) {
-    const Stream* s = find(h);
+    const Stream* s = find(h, "channel_is_sliding");
     if (!s) return false;
     return slide_running_at(unpack_slide(s->slide.load(std::memory_order_relaxed)),
                             now_ms(*g_device));
 }
 
+constexpr TarvikAudio kTable{
+    .get_version = get_version,
+    .version_compatible = version_compatible,
+    .init = init,
+    .free = free_device,
+    .error_code = error_code,
+    .error_call = error_call,
+    .error_reason = error_reason,
+    .get_volume = get_volume,
+    .set_volume = set_volume,
+    .start = start,
+    .pause = pause,
+    .stream_create_file = stream_create_file,
+    .stream_play = stream_play,
+    .stream_free = stream_free,
+    .stream_get_length = stream_get_length,
+    .channel_get_position = channel_get_position,
+    .channel_bytes_to_seconds = channel_bytes_to_seconds,
+    .channel_get_level = channel_get_level,
+    .channel_slide_attributes = channel_slide_attributes,
+    .channel_is_sliding = channel_is_sliding,
+};
+
+} // namespace
+
 } // namespace tarvik::audio
+
+extern "C" __attribute__((visibility("default"))) const TarvikAudio*
+tarvik_audio_entry(uint32_t interface_version) {
+    return interface_version == TARVIK_AUDIO_INTERFACE ? &tarvik::audio::kTable : nullptr;
+}

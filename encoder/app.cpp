@@ -1,6 +1,5 @@
 #include "encoder/app.hpp"
 
-#include "audio/audio.hpp"
 #include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
@@ -27,12 +26,6 @@ std::string sndfile_block() {
                        version, "https://libsndfile.github.io/libsndfile/");
 }
 
-std::string playback_block() {
-    const uint32_t v = audio::get_version();
-    return format_text("\n---- BASS ----\n| Version tag:            %d.%d\n| Home page: %s\n",
-                       static_cast<int>(v & 0xFFFF), static_cast<int>(v >> 16), audio::kHomePage);
-}
-
 } // namespace
 
 int run_tarvik(int argc, char** argv) {
@@ -52,7 +45,8 @@ int run_tarvik(int argc, char** argv) {
     }
     std::atexit(unload_lame);
 
-    const std::string library_info = lame_version_text() + sndfile_block() + playback_block();
+    // The audio facility's block is added by -ver itself: it loads the audio module.
+    const std::string library_info = lame_version_text() + sndfile_block();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const Dispatch d = read_command_line(args, ctx, library_info);
     // Every mode but playback (which keeps the terminal's keys) stops cleanly on a signal.

@@ -3,6 +3,7 @@
 #include "common/messages.hpp"
 #include "common/text.hpp"
 #include "encoder/encoding.hpp"
+#include "encoder/playback.hpp"
 
 #include <algorithm>
 #include <array>
@@ -100,7 +101,7 @@ const std::string& help_text() {
         "\n"
         "NB: - You don't need to provide any file extension\n"
         "       - If input_file/output_dir have spaces in their label, enclose it/them between double quotes (\")\n"
-        "       - \"-lips\" requires Ritual's Lipsync tool in the same directory as tarvik\n"
+        "       - \"-lips\" requires the lipsync tool in the same directory as tarvik\n"
         "       - tarvik will refuse (skip actually) to encode WAV files whose size is below 10kb\n"
         "       - The batch mode can encode up to 16384 WAVs at a time (that should be enough ;))\n";
     return text;
@@ -167,7 +168,7 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         }
         if (arg == "-ver") {
             std::printf("Display info about 3rd-party libraries\n");
-            show_info(library_info);
+            show_info(library_info + audio_version_block(ctx.program_dir));
             return finish(kExitSuccess);
         }
         if (arg == "-wav") {

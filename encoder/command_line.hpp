@@ -17,8 +17,8 @@ struct Dispatch {
     std::vector<std::string> positionals;  // one or two: the run's parameters
 };
 
-// Reads the arguments (without the program name) into ctx. library_info is the text the
-// -ver box shows.
+// Reads the arguments (without the program name) into ctx. library_info is the start of the
+// text the -ver box shows; -ver adds the audio facility's block (loading its module).
 Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                            const std::string& library_info);
 

@@ -1,12 +1,13 @@
 #include "encoder/playback.hpp"
 
-#include "audio/audio.hpp"
 #include "common/files.hpp"
 #include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "encoder/binding.hpp"
 #include "encoder/modes.hpp"
 #include "platform/console.hpp"
+#include "platform/dynlib.hpp"
 
 #include <algorithm>
 #include <array>
@@ -31,10 +32,13 @@ constexpr std::array<uint32_t, 11> kRightThresholds{1, 2, 3, 5, 8, 12, 18, 27, 4
 constexpr int kKeySpace = 0x20;
 
 // A regular file this process can read (a FIFO or device could block or never end).
-bool readable_file(const std::string& path) { return readable_file_size(path).has_value(); }
+bool readable_file(const std::string& path) {
+    return readable_file_size(path).has_value();
+}
 
-void wait_while_sliding(audio::Handle stream) {
-    while (audio::channel_is_sliding(stream)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+void wait_while_sliding(const TarvikAudio& audio, TarvikAudioHandle stream) {
+    while (audio.channel_is_sliding(stream))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // What the status line shows; it is printed again only when this changes.
@@ -47,7 +51,7 @@ struct Shown {
     bool operator==(const Shown&) const = default;
 };
 
-void run_loop(audio::Handle stream, int initial_volume) {
+void run_loop(const TarvikAudio& audio, TarvikAudioHandle stream, int initial_volume) {
     platform::KeyReader keys;
     int volume = initial_volume;
     bool paused = false;
@@ -55,24 +59,24 @@ void run_loop(audio::Handle stream, int initial_volume) {
     for (;;) {
         int key = 0;
         if (keys.key_pending()) key = keys.read_key();
-        if (key == platform::kKeyDown && volume != 0) audio::set_volume(--volume);
-        if (key == platform::kKeyUp && volume < 100) audio::set_volume(++volume);
+        if (key == platform::kKeyDown && volume != 0) audio.set_volume(--volume);
+        if (key == platform::kKeyUp && volume < 100) audio.set_volume(++volume);
         if (key == kKeySpace) {
             if (paused) {
                 paused = false;
-                audio::channel_slide_attributes(stream, -1, 100, -101, 1);
-                wait_while_sliding(stream);
-                audio::start();
+                audio.channel_slide_attributes(stream, -1, 100, -101, 1);
+                wait_while_sliding(audio, stream);
+                audio.start();
             } else {
                 paused = true;
-                audio::channel_slide_attributes(stream, -1, 0, -101, 1);
-                wait_while_sliding(stream);
-                audio::pause();
+                audio.channel_slide_attributes(stream, -1, 0, -101, 1);
+                wait_while_sliding(audio, stream);
+                audio.pause();
             }
         }
-        const uint64_t position = audio::channel_get_position(stream);
-        const auto seconds = static_cast<float>(audio::channel_bytes_to_seconds(stream, position));
-        const uint32_t level = audio::channel_get_level(stream);
+        const uint64_t position = audio.channel_get_position(stream);
+        const auto seconds = static_cast<float>(audio.channel_bytes_to_seconds(stream, position));
+        const uint32_t level = audio.channel_get_level(stream);
 
         const Shown now{seconds == 0.0f ? -1 : static_cast<long long>(seconds), volume, paused,
                         paused ? 0 : meter_cells(level & 0xFFFF),
@@ -84,9 +88,18 @@ void run_loop(audio::Handle stream, int initial_volume) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (key == platform::kKeyEscape ||
-            audio::channel_get_position(stream) == audio::stream_get_length(stream))
+            audio.channel_get_position(stream) == audio.stream_get_length(stream))
             break;
     }
+}
+
+// "play() failed on <call>(). Error code: <code>", and the library's reason on a line of
+// its own when it gave one.
+std::string audio_failure(const TarvikAudio& audio) {
+    std::string text = format_text("play() failed on %s(). Error code: %d", audio.error_call(),
+                                   audio.error_code());
+    if (*audio.error_reason()) text += std::string("\n") + audio.error_reason();
+    return text;
 }
 
 } // namespace
@@ -99,9 +112,11 @@ int meter_cells(uint32_t channel_level) {
 std::string level_meter(uint32_t level) {
     const uint32_t left = level & 0xFFFF, right = level >> 16;
     std::string meter = "[";
-    for (const uint32_t t : kLeftThresholds) meter += left >= t ? '|' : '.';
+    for (const uint32_t t : kLeftThresholds)
+        meter += left >= t ? '|' : '.';
     meter += ' ';
-    for (const uint32_t t : kRightThresholds) meter += right >= t ? '|' : '.';
+    for (const uint32_t t : kRightThresholds)
+        meter += right >= t ? '|' : '.';
     meter += ']';
     return meter;
 }
@@ -123,10 +138,10 @@ std::string name_without_extension(const std::string& name) {
 }
 
 std::optional<std::string> find_sound_file(const std::string& name) {
-    const std::string lower = to_lower_ascii(name);
-    for (const char* known : {"wav", "mp1", "mp2", "mp3", "ogg"})
-        if (lower.find(known) != std::string::npos) return resolve_name_case(name);
     const std::string stem = name_without_extension(name);
+    const std::string extension = to_lower_ascii(name.substr(stem.size()));
+    for (const char* known : {".wav", ".mp1", ".mp2", ".mp3", ".ogg"})
+        if (extension == known) return resolve_name_case(name);
     for (const char* ext : {".mp3", ".wav", ".ogg", ".mp2", ".mp1"}) {
         const std::string candidate = resolve_name_case(stem + ext);
         if (readable_file(candidate)) return candidate;
@@ -134,7 +149,43 @@ std::optional<std::string> find_sound_file(const std::string& name) {
     return std::nullopt;
 }
 
-int play(Context&, const std::string& file) {
+const TarvikAudio* audio_module(const std::string& program_dir, std::string* problem) {
+    // Loaded once and kept to the end of the process (SDL's threads live in it).
+    static const auto loaded = [&program_dir] {
+        std::pair<const TarvikAudio*, std::string> result{nullptr, {}};
+        // Beside the executable, then in the private library folder of an installed tree,
+        // then the system's search.
+        const platform::LibraryHandle lib = load_private_library(program_dir, TARVIK_AUDIO_MODULE_NAME);
+        if (!lib) {
+            result.second = platform::library_error();
+            return result;
+        }
+        const auto entry =
+            reinterpret_cast<TarvikAudioEntry>(platform::find_symbol(lib, TARVIK_AUDIO_ENTRY));
+        result.first = entry ? entry(TARVIK_AUDIO_INTERFACE) : nullptr;
+        if (!result.first)
+            result.second = format_text("%s: no %s for interface %u", TARVIK_AUDIO_MODULE_NAME,
+                                        TARVIK_AUDIO_ENTRY, TARVIK_AUDIO_INTERFACE);
+        return result;
+    }();
+    if (problem) *problem = loaded.second;
+    return loaded.first;
+}
+
+std::string audio_version_block(const std::string& program_dir) {
+    std::string problem;
+    const TarvikAudio* audio = audio_module(program_dir, &problem);
+    if (!audio)
+        return format_text(
+            "\n---- SDL2 ----\n| Version tag:            n/a (%s)\n| Home page: %s\n",
+            problem.c_str(), TARVIK_AUDIO_HOME_PAGE);
+    const uint32_t v = audio->get_version();
+    return format_text("\n---- SDL2 ----\n| Version tag:            %d.%d\n| Home page: %s\n",
+                       static_cast<int>(v & 0xFFFF), static_cast<int>(v >> 16),
+                       TARVIK_AUDIO_HOME_PAGE);
+}
+
+int play(Context& ctx, const std::string& file) {
     std::printf("\n[---> playing <---]\n");
 
     const std::optional<std::string> found = find_sound_file(file);
@@ -146,45 +197,49 @@ int play(Context&, const std::string& file) {
     }
     const std::string& name = *found;
     if (::access(name.c_str(), F_OK) != 0) {
-        show_error(kUnit, 1685,
-                   format_text("play() failed on access(). This file is missing: \"%s\".",
-                               name.c_str()));
+        show_error(
+            kUnit, 1685,
+            format_text("play() failed on access(). This file is missing: \"%s\".", name.c_str()));
         return kExitFailure;
     }
-    if (!audio::version_compatible())
-        std::printf("WARNING! BASS version 1.8 was not loaded. play() is not guaranteed to work.\n");
+    std::string problem;
+    const TarvikAudio* module = audio_module(ctx.program_dir, &problem);
+    if (!module) {
+        show_error(kUnit, 1694,
+                   format_text("play() cannot start: its audio module \"%s\" (SDL2 playback) "
+                               "did not load.\n%s",
+                               TARVIK_AUDIO_MODULE_NAME, problem.c_str()));
+        return kExitFailure;
+    }
+    const TarvikAudio& audio = *module;
+    if (!audio.version_compatible())
+        std::printf("WARNING! The SDL2 loaded is older than the one tarvik was built with. "
+                    "play() is not guaranteed to work.\n");
 
-    if (!audio::init(audio::kDefaultDevice, 44100)) {
-        show_error(kUnit, 1702,
-                   format_text("play() failed on BASS_Init(). Error code: %d", audio::error_code()));
+    if (!audio.init(TARVIK_AUDIO_DEFAULT_DEVICE, 44100)) {
+        show_error(kUnit, 1702, audio_failure(audio));
         return kExitFailure;
     }
-    const audio::Handle stream = audio::stream_create_file(name);
+    const TarvikAudioHandle stream = audio.stream_create_file(name.c_str());
     if (!stream) {
-        show_error(kUnit, 1709,
-                   format_text("play() failed on BASS_StreamCreateFile(). Error code: %d",
-                               audio::error_code()));
-        audio::free();
+        show_error(kUnit, 1709, audio_failure(audio));
+        audio.free();
         return kExitFailure;
     }
-    const double duration =
-        audio::channel_bytes_to_seconds(stream, audio::stream_get_length(stream));
+    const double duration = audio.channel_bytes_to_seconds(stream, audio.stream_get_length(stream));
     std::printf("Streaming file \"%s\" [duration: %s]\n", file_part(name).value_or("").c_str(),
                 format_duration(duration).c_str());
 
-    if (!audio::start()) {
-        show_error(kUnit, 1722,
-                   format_text("play() failed on BASS_Start(). Error code: %d", audio::error_code()));
-        audio::stream_free(stream);
-        audio::free();
+    if (!audio.start()) {
+        show_error(kUnit, 1722, audio_failure(audio));
+        audio.stream_free(stream);
+        audio.free();
         return kExitFailure;
     }
-    if (!audio::stream_play(stream)) {
-        show_error(kUnit, 1730,
-                   format_text("play() failed on BASS_StreamPlay(). Error code: %d",
-                               audio::error_code()));
-        audio::stream_free(stream);
-        audio::free();
+    if (!audio.stream_play(stream)) {
+        show_error(kUnit, 1730, audio_failure(audio));
+        audio.stream_free(stream);
+        audio.free();
         return kExitFailure;
     }
     std::printf("\n---- Interactive keys ----\n"
@@ -193,20 +248,20 @@ int play(Context&, const std::string& file) {
                 "| UP ARROW/DOWN ARROW: adjust the \"WAVE\" volume\n\n");
     std::fflush(stdout);
 
-    const int initial_volume = audio::get_volume();
-    run_loop(stream, initial_volume);
+    const int initial_volume = audio.get_volume();
+    run_loop(audio, stream, initial_volume);
 
     std::printf("Stopped.                                                                   \r\n");
     std::fflush(stdout);
     // Fade out: back to the stream's own rate, then the volume down to silence and stop.
-    audio::channel_slide_attributes(stream, 0, -1, -101, 700);
+    audio.channel_slide_attributes(stream, 0, -1, -101, 700);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    audio::channel_slide_attributes(stream, -1, -2, -101, 500);
-    wait_while_sliding(stream);
+    audio.channel_slide_attributes(stream, -1, -2, -101, 500);
+    wait_while_sliding(audio, stream);
 
-    audio::set_volume(initial_volume);
-    audio::stream_free(stream);
-    audio::free();
+    audio.set_volume(initial_volume);
+    audio.stream_free(stream);
+    audio.free();
     return kExitSuccess;
 }
 

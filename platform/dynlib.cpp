@@ -4,10 +4,21 @@
 
 namespace tarvik::platform {
 
-LibraryHandle load_library(const std::string& name) { return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL); }
+LibraryHandle load_library(const std::string& name) {
+    return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
 
-void* find_symbol(LibraryHandle lib, const char* name) { return lib ? ::dlsym(lib, name) : nullptr; }
+std::string library_error() {
+    const char* why = ::dlerror();
+    return why ? why : "";
+}
 
-bool free_library(LibraryHandle lib) { return lib && ::dlclose(lib) == 0; }
+void* find_symbol(LibraryHandle lib, const char* name) {
+    return lib ? ::dlsym(lib, name) : nullptr;
+}
+
+bool free_library(LibraryHandle lib) {
+    return lib && ::dlclose(lib) == 0;
+}
 
 } // namespace tarvik::platform

@@ -162,7 +162,7 @@ TEST(CommandLine, InformationBoxes) {
               std::string::npos)
         << ver.out;
     EXPECT_NE(ver.out.find("\n---- Libsndfile ----\n| Version tag:            libsndfile-1."), std::string::npos);
-    EXPECT_NE(ver.out.find("\n---- BASS ----\n| Version tag:            "), std::string::npos);
+    EXPECT_NE(ver.out.find("\n---- SDL2 ----\n| Version tag:            "), std::string::npos);
     EXPECT_TRUE(ver.err.empty());
 }
 

@@ -6,24 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-extern char** environ;
-
-namespace {
-bool same(const termios& a, const termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
-} // namespace
-
 int main(int argc, char** argv) {
-    if (argc < 4) return 2;
-    const std::string result_file = argv[1];
     int i = 2;
     for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         const char* eq = std::strchr(argv[i], '=');
@@ -31,36 +19,30 @@ int main(int argc, char** argv) {
         setenv(std::string(argv[i], static_cast<size_t>(eq - argv[i])).c_str(), eq + 1, 1);
     }
     if (i + 1 >= argc) return 2;
-    char** child_argv = argv + i + 1;
-
     termios before{}, after{};
     const bool tty = tcgetattr(STDIN_FILENO, &before) == 0;
     // Ctrl-C in the terminal reaches the whole foreground group: only the child may die of it.
     signal(SIGINT, SIG_IGN);
-    signal(SIGQUIT, SIG_IGN);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, child_argv[0], nullptr, &attr, child_argv, environ) != 0) return 3;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGINT, SIG_DFL);
+        execv(argv[i + 1], argv + i + 1);
+        _exit(127);
     }
-    const bool restored = tty && tcgetattr(STDIN_FILENO, &after) == 0 && same(before, after);
-
-    const std::string text = "exit=" + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
-                             "\nsignal=" + std::to_string(WIFSIGNALED(status) ? WTERMSIG(status) : 0) +
-                             "\nrestored=" + std::to_string(restored ? 1 : 0) + "\n";
-    const std::string temp = result_file + ".part";
+    int status = 0;
+    while (pid > 0 && waitpid(pid, &status, 0) < 0) {
+    }
+    const bool restored = tty && tcgetattr(STDIN_FILENO, &after) == 0 &&
+                          before.c_iflag == after.c_iflag && before.c_oflag == after.c_oflag &&
+                          before.c_lflag == after.c_lflag &&
+                          std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc) == 0;
+    const std::string text =
+        "exit=" + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) +
+        "\nsignal=" + std::to_string(WIFSIGNALED(status) ? WTERMSIG(status) : 0) +
+        "\nrestored=" + std::to_string(restored ? 1 : 0) + "\n";
+    const std::string temp = std::string(argv[1]) + ".part";
     std::FILE* f = std::fopen(temp.c_str(), "w");
     if (!f) return 4;
     const bool written = std::fputs(text.c_str(), f) >= 0;
-    if (std::fclose(f) != 0 || !written || std::rename(temp.c_str(), result_file.c_str()) != 0)
-        return 4;
-    return 0;
+    return std::fclose(f) == 0 && written && std::rename(temp.c_str(), argv[1]) == 0 ? 0 : 4;
 }
