@@ -21,8 +21,7 @@ std::vector<char*> make_argv(const std::string& program, const std::vector<std::
     std::vector<char*> argv;
     argv.reserve(args.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     return argv;
 }
@@ -33,32 +32,6 @@ void fill_status(ProcessResult& r, int status) {
         r.exit_status = WEXITSTATUS(status);
     }
 }
-
-// This process's environment with changes ("NAME=VALUE" sets a variable, "NAME" removes
-// it), as the null-terminated array that exec takes.
-class ChangedEnvironment {
-  public:
-    explicit ChangedEnvironment(const std::vector<std::string>& env_changes) {
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            const std::string name = entry.substr(0, entry.find('='));
-            bool replaced = false;
-            for (const auto& change : env_changes)
-                replaced = replaced || change.substr(0, change.find('=')) == name;
-            if (!replaced) store_.push_back(entry);
-        }
-        for (const auto& change : env_changes)
-            if (change.find('=') != std::string::npos) store_.push_back(change);
-        for (auto& e : store_)
-            pointers_.push_back(e.data());
-        pointers_.push_back(nullptr);
-    }
-    char** envp() { return pointers_.data(); }
-
-  private:
-    std::vector<std::string> store_;
-    std::vector<char*> pointers_;
-};
 } // namespace
 
 ProcessResult run_and_wait(const std::string& program, const std::vector<std::string>& args,
@@ -127,8 +100,7 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
         if (pipe_open) fds[count++] = {pipe_fds[0], POLLIN, 0};
         if (pidfd >= 0) fds[count++] = {pidfd, POLLIN, 0};
         if (count > 0) {
-            if (::poll(fds, count, pidfd >= 0 ? 50 : 2) > 0 && pipe_open &&
-                (fds[0].revents & (POLLIN | POLLHUP)) && drain())
+            if (::poll(fds, count, pidfd >= 0 ? 50 : 2) > 0 && pipe_open && (fds[0].revents & (POLLIN | POLLHUP)) && drain())
                 pipe_open = false;
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -138,8 +110,7 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
         if (w < 0 && errno != EINTR) break;
         const bool expired =
             timeout_seconds > 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >
-                timeout_seconds;
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > timeout_seconds;
         const bool cancelled = cancel && cancel->load();
         if (expired || cancelled) {
             ::kill(-pid, SIGKILL);
@@ -171,7 +142,21 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
     if (::access(program.c_str(), X_OK) != 0) return false;
     // The child's environment is built here, before fork, so the child only calls
     // async-signal-safe functions.
-    ChangedEnvironment env(env_changes);
+    std::vector<std::string> env_store;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const auto& change : env_changes)
+            replaced = replaced || change.substr(0, change.find('=')) == name;
+        if (!replaced) env_store.push_back(entry);
+    }
+    for (const auto& change : env_changes)
+        if (change.find('=') != std::string::npos) env_store.push_back(change);
+    std::vector<char*> envp;
+    envp.reserve(env_store.size() + 1);
+    for (auto& e : env_store) envp.push_back(e.data());
+    envp.push_back(nullptr);
     // A grandchild started from a short-lived child is re-parented to init, so it is never
     // a zombie of ours and keeps running after we exit. The error pipe reports a failed exec.
     int err_pipe[2];
@@ -191,7 +176,7 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
             (void)!::write(err_pipe[1], &e, sizeof e);
             ::_exit(127);
         }
-        ::execve(program.c_str(), argv.data(), env.envp());
+        ::execve(program.c_str(), argv.data(), envp.data());
         const int e = errno;
         (void)!::write(err_pipe[1], &e, sizeof e);
         ::_exit(127);
@@ -204,6 +189,34 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
     ::close(err_pipe[0]);
     return n <= 0;
 }
+
+namespace {
+// This process's environment with changes ("NAME=VALUE" sets a variable, "NAME" removes
+// it), as the null-terminated array that exec takes.
+class ChangedEnvironment {
+  public:
+    explicit ChangedEnvironment(const std::vector<std::string>& env_changes) {
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            bool replaced = false;
+            for (const auto& change : env_changes)
+                replaced = replaced || change.substr(0, change.find('=')) == name;
+            if (!replaced) store_.push_back(entry);
+        }
+        for (const auto& change : env_changes)
+            if (change.find('=') != std::string::npos) store_.push_back(change);
+        for (auto& e : store_)
+            pointers_.push_back(e.data());
+        pointers_.push_back(nullptr);
+    }
+    char** envp() { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> store_;
+    std::vector<char*> pointers_;
+};
+} // namespace
 
 int spawn_watched(const std::string& program, const std::vector<std::string>& args,
                   const std::string& working_dir, const std::vector<std::string>& env_changes,
