@@ -205,6 +205,8 @@ LaunchResult ProcessLauncher::Start(const LaunchRequest& request) {
     const auto terminal =
         request.silent ? std::nullopt : FindTerminal(std::getenv("TERMINAL"), std::getenv("PATH"));
     const Plan plan = MakePlan(request, terminal);
+    if (runOutput_ >= 0) ::close(runOutput_);
+    runPid_ = runOutput_ = -1;
     if (plan.inTerminal)
         return platform::spawn_detached(plan.program, plan.arguments, request.workingDir,
                                         plan.envChanges)
@@ -212,15 +214,18 @@ LaunchResult ProcessLauncher::Start(const LaunchRequest& request) {
                    : LaunchResult::Failed;
 
     // Without a window the output goes to an unnamed file, read when the run has ended.
-    const int output =
-        ::open(platform::temp_directory().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    int output = ::open(platform::temp_directory().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (output < 0) {
+        std::string name = platform::temp_directory() + "/tarvik-gui-run-XXXXXX";
+        output = ::mkostemp(name.data(), O_CLOEXEC);
+        if (output >= 0) ::unlink(name.c_str());
+    }
     const int pid = platform::spawn_watched(plan.program, plan.arguments, request.workingDir,
                                             plan.envChanges, output);
     if (pid < 0) {
         if (output >= 0) ::close(output);
         return LaunchResult::Failed;
     }
-    if (runOutput_ >= 0) ::close(runOutput_);
     runPid_ = pid;
     runOutput_ = output;
     return LaunchResult::Started;

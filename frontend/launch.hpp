@@ -69,8 +69,10 @@ class Launcher {
     virtual ~Launcher() = default;
     // Starts the encoder without waiting for it.
     virtual LaunchResult Start(const LaunchRequest& request) = 0;
-    // For the silent run started last: nothing while it runs, its end once when it has
-    // ended. The run itself is never stopped or waited for.
+    // Whether the run started last runs without a window and is watched.
+    virtual bool Watching() const = 0;
+    // For that run: nothing while it runs, its end once when it has ended. The run itself is
+    // never stopped or waited for.
     virtual std::optional<BatchEnd> PollSilentRun() = 0;
 };
 
@@ -96,6 +98,7 @@ class ProcessLauncher final : public Launcher {
     explicit ProcessLauncher(std::string frontEnd);
     ~ProcessLauncher() override;
     LaunchResult Start(const LaunchRequest& request) override;
+    bool Watching() const override { return runPid_ >= 0; }
     std::optional<BatchEnd> PollSilentRun() override;
 
     // What Start would run: program and arguments, and the environment changes.

@@ -329,7 +329,7 @@ void CMainDlg::OnGo() {
     lastCommandText_ = CommandText(request.program, request.arguments);
     switch (launcher_.Start(request)) {
     case LaunchResult::Started:
-        if (request.silent) {
+        if (launcher_.Watching()) {
             // Watched until it ends; closing the dialog leaves it running.
             runTimer_.start();
             ui_->goButton->setText(QStringLiteral("Running..."));

@@ -49,6 +49,7 @@ struct Runs final : Launcher {
     LaunchResult result = LaunchResult::Started;
     std::optional<BatchEnd> end; // what the running silent batch reports
     LaunchResult Start(const LaunchRequest& r) override { return started.push_back(r), result; }
+    bool Watching() const override { return started.back().silent; }
     std::optional<BatchEnd> PollSilentRun() override { return std::exchange(end, std::nullopt); }
 };
 
@@ -124,7 +125,6 @@ class DialogTest : public QObject {
         press(*d, ControlId::Go);
         QVERIFY(env.boxes.says(1, "is not there any more") &&
                 env.boxes.says(2, "is not an executable"));
-        QCOMPARE(env.runs.started.at(2).arguments, env.runs.started[0].arguments);
     }
 
     void enterNeverClosesTheDialog() {
