@@ -137,59 +137,6 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
     return spawn_detached(program, args, working_dir, {});
 }
 
-bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& working_dir, const std::vector<std::string>& env_changes) {
-    if (::access(program.c_str(), X_OK) != 0) return false;
-    // The child's environment is built here, before fork, so the child only calls
-    // async-signal-safe functions.
-    std::vector<std::string> env_store;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const auto& change : env_changes)
-            replaced = replaced || change.substr(0, change.find('=')) == name;
-        if (!replaced) env_store.push_back(entry);
-    }
-    for (const auto& change : env_changes)
-        if (change.find('=') != std::string::npos) env_store.push_back(change);
-    std::vector<char*> envp;
-    envp.reserve(env_store.size() + 1);
-    for (auto& e : env_store) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    // A grandchild started from a short-lived child is re-parented to init, so it is never
-    // a zombie of ours and keeps running after we exit. The error pipe reports a failed exec.
-    int err_pipe[2];
-    if (::pipe2(err_pipe, O_CLOEXEC) != 0) return false;
-    auto argv = make_argv(program, args);
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(err_pipe[0]);
-        ::close(err_pipe[1]);
-        return false;
-    }
-    if (child == 0) {
-        ::setsid();
-        if (::fork() != 0) ::_exit(0);
-        if (!working_dir.empty() && ::chdir(working_dir.c_str()) != 0) {
-            const int e = errno;
-            (void)!::write(err_pipe[1], &e, sizeof e);
-            ::_exit(127);
-        }
-        ::execve(program.c_str(), argv.data(), envp.data());
-        const int e = errno;
-        (void)!::write(err_pipe[1], &e, sizeof e);
-        ::_exit(127);
-    }
-    ::close(err_pipe[1]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    int child_errno = 0;
-    const ssize_t n = ::read(err_pipe[0], &child_errno, sizeof child_errno);
-    ::close(err_pipe[0]);
-    return n <= 0;
-}
-
 namespace {
 // This process's environment with changes ("NAME=VALUE" sets a variable, "NAME" removes
 // it), as the null-terminated array that exec takes.
@@ -217,6 +164,45 @@ class ChangedEnvironment {
     std::vector<char*> pointers_;
 };
 } // namespace
+
+bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& working_dir, const std::vector<std::string>& env_changes) {
+    if (::access(program.c_str(), X_OK) != 0) return false;
+    // The child's environment is built here, before fork, so the child only calls
+    // async-signal-safe functions.
+    ChangedEnvironment env(env_changes);
+    // A grandchild started from a short-lived child is re-parented to init, so it is never
+    // a zombie of ours and keeps running after we exit. The error pipe reports a failed exec.
+    int err_pipe[2];
+    if (::pipe2(err_pipe, O_CLOEXEC) != 0) return false;
+    auto argv = make_argv(program, args);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(err_pipe[0]);
+        ::close(err_pipe[1]);
+        return false;
+    }
+    if (child == 0) {
+        ::setsid();
+        if (::fork() != 0) ::_exit(0);
+        if (!working_dir.empty() && ::chdir(working_dir.c_str()) != 0) {
+            const int e = errno;
+            (void)!::write(err_pipe[1], &e, sizeof e);
+            ::_exit(127);
+        }
+        ::execve(program.c_str(), argv.data(), env.envp());
+        const int e = errno;
+        (void)!::write(err_pipe[1], &e, sizeof e);
+        ::_exit(127);
+    }
+    ::close(err_pipe[1]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    int child_errno = 0;
+    const ssize_t n = ::read(err_pipe[0], &child_errno, sizeof child_errno);
+    ::close(err_pipe[0]);
+    return n <= 0;
+}
 
 int spawn_watched(const std::string& program, const std::vector<std::string>& args,
                   const std::string& working_dir, const std::vector<std::string>& env_changes,
