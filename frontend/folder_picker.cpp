@@ -5,7 +5,8 @@
 
 namespace tarvik::gui {
 
-CFolderPicker::CFolderPicker(QWidget* owner, const std::string& title, const std::string& initialFolder)
+CFolderPicker::CFolderPicker(QWidget* owner, const std::string& title,
+                             const std::string& initialFolder)
     : owner_(owner), title_(QString::fromStdString(title)), initialFolder_(initialFolder) {}
 
 bool CFolderPicker::Show() {

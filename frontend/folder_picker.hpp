@@ -14,14 +14,14 @@ namespace tarvik::gui {
 // A directory box over QFileDialog: only existing directories can be confirmed, and it
 // opens at the initial folder when one is given.
 class CFolderPicker {
-public:
+  public:
     CFolderPicker(QWidget* owner, const std::string& title, const std::string& initialFolder = {});
     // Runs the box modally; true when a folder was chosen.
     bool Show();
     // The chosen folder, or nothing when the box was cancelled.
     std::optional<std::string> Result() const;
 
-private:
+  private:
     QWidget* owner_;
     QString title_;
     std::string initialFolder_;
@@ -29,14 +29,14 @@ private:
 };
 
 class FolderChooser {
-public:
+  public:
     virtual ~FolderChooser() = default;
     virtual std::optional<std::string> Choose(QWidget* owner, const std::string& title,
                                               const std::string& initialFolder) = 0;
 };
 
 class DesktopFolderChooser final : public FolderChooser {
-public:
+  public:
     std::optional<std::string> Choose(QWidget* owner, const std::string& title,
                                       const std::string& initialFolder) override;
 };

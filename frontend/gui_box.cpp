@@ -10,7 +10,7 @@ namespace tarvik::gui {
 namespace {
 // The console stand-in: the platform box has no buttons, so a question is taken as Yes.
 class ConsoleBoxes final : public MessageBoxes {
-public:
+  public:
     BoxAnswer Show(const BoxRequest& r) override {
         platform::show_box(r.icon, r.caption, r.text);
         return r.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
@@ -21,18 +21,22 @@ ConsoleBoxes console_boxes;
 MessageBoxes* current = nullptr;
 } // namespace
 
-void SetMessageBoxes(MessageBoxes* boxes) { current = boxes; }
+void SetMessageBoxes(MessageBoxes* boxes) {
+    current = boxes;
+}
 
-MessageBoxes& CurrentMessageBoxes() { return current ? *current : console_boxes; }
+MessageBoxes& CurrentMessageBoxes() {
+    return current ? *current : console_boxes;
+}
 
 void show_gui_error(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
     const std::string message = vformat_text(fmt, args);
     va_end(args);
-    CurrentMessageBoxes().Show(
-        {BoxIcon::Error, kGuiCaption, "************ ERROR ************\n" + message + "\n",
-         BoxButtons::Ok, false});
+    CurrentMessageBoxes().Show({BoxIcon::Error, kGuiCaption,
+                                "************ ERROR ************\n" + message + "\n",
+                                BoxButtons::Ok, false});
 }
 
 } // namespace tarvik::gui

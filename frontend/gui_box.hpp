@@ -25,7 +25,7 @@ struct BoxRequest {
 };
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     // Shows the box modally and returns the button the user chose.
     virtual BoxAnswer Show(const BoxRequest& request) = 0;

@@ -4,10 +4,18 @@
 #include "common/text.hpp"
 #include "platform/box.hpp"
 #include "platform/process.hpp"
+#include "platform/system.hpp"
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace tarvik::gui {
 
@@ -42,7 +50,8 @@ std::string ShellQuote(const std::string& word) {
                c == '=' || c == '@';
     };
     bool bare = !word.empty();
-    for (const char c : word) bare = bare && safe(c);
+    for (const char c : word)
+        bare = bare && safe(c);
     if (bare) return word;
     std::string out = "'";
     for (const char c : word) {
@@ -64,38 +73,77 @@ std::string CommandText(const std::string& program, const std::vector<std::strin
     return out;
 }
 
-namespace {
-bool is_executable_file(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+std::string BatchTitle(const std::string& inputFolder) {
+    std::string name = inputFolder;
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back();
+    name = file_part(name).value_or("");
+    return name.empty() ? std::string("tarvik") : "tarvik: " + name;
 }
 
-std::optional<std::string> find_program(const std::string& name, const char* searchPath) {
-    if (name.empty()) return std::nullopt;
-    if (name.find('/') != std::string::npos)
-        return is_executable_file(name) ? std::optional(name) : std::nullopt;
-    const std::string path = searchPath ? searchPath : "";
-    size_t start = 0;
-    while (start <= path.size()) {
-        const size_t end = std::min(path.find(':', start), path.size());
-        const std::string dir = path.substr(start, end - start);
-        if (!dir.empty()) {
-            const std::string candidate = join_path(dir, name);
-            if (is_executable_file(candidate)) return candidate;
-        }
-        start = end + 1;
+void BatchOutputReader::Feed(std::string_view text) {
+    for (const char c : text) {
+        if (c == '\n')
+            EndLine();
+        else if (c == '\r')
+            line_.clear(); // a progress line: only its last state counts
+        else if (line_.size() < 1024)
+            line_ += c;
     }
-    return std::nullopt;
 }
 
-// The words that make each terminal run the command that follows them. Terminals not
-// listed take "-e program args...", the convention of x-terminal-emulator.
-std::vector<std::string> words_before_command(const std::string& path) {
+void BatchOutputReader::EndLine() {
+    static constexpr size_t kLastLines = 6;
+    if (line_.rfind("WARNING! ", 0) == 0) {
+        if (end_.warnings.size() < BatchEnd::kMaxWarnings) end_.warnings.push_back(line_);
+        ++end_.warningCount;
+    }
+    if (line_.find_first_not_of(" \t") != std::string::npos) {
+        end_.lastLines.push_back(line_);
+        if (end_.lastLines.size() > kLastLines) end_.lastLines.erase(end_.lastLines.begin());
+    }
+    line_.clear();
+}
+
+BatchEnd BatchOutputReader::Finish(int exitStatus) {
+    if (!line_.empty()) EndLine();
+    end_.exitStatus = exitStatus;
+    return end_;
+}
+
+std::string BatchEndText(const BatchEnd& end) {
+    if (end.exitStatus == 0 && end.warningCount == 0) return {};
+    std::string text = end.exitStatus == 0 ? std::string("tarvik has finished.")
+                       : end.exitStatus < 0
+                           ? std::string("tarvik was stopped before it finished.")
+                           : format_text("tarvik ended with exit status %d.", end.exitStatus);
+    if (end.warningCount > 0) {
+        text += format_text("\n\n%zu warning(s):\n", end.warningCount);
+        for (const auto& w : end.warnings)
+            text += w + "\n";
+        if (end.warningCount > end.warnings.size())
+            text += format_text("... and %zu more.\n", end.warningCount - end.warnings.size());
+    } else if (!end.lastLines.empty()) {
+        text += "\n\nWhat it printed last:\n";
+        for (const auto& l : end.lastLines)
+            text += l + "\n";
+    }
+    return text;
+}
+
+namespace {
+// The words that make each terminal run the command that follows them, and its title
+// option. Terminals not listed take "-T title -e program args...", the convention of
+// x-terminal-emulator.
+TerminalCommand terminal_for(const std::string& path) {
     const std::string name = file_part(path).value_or("");
-    if (name == "gnome-terminal") return {"--"};
-    if (name == "xfce4-terminal" || name == "mate-terminal" || name == "terminator") return {"-x"};
-    if (name == "kitty" || name == "foot") return {};
-    return {"-e"};
+    if (name == "gnome-terminal") return {path, {"--"}, "--title"};
+    if (name == "xfce4-terminal" || name == "mate-terminal" || name == "terminator")
+        return {path, {"-x"}, "--title"};
+    if (name == "kitty" || name == "foot") return {path, {}, "--title"};
+    if (name == "alacritty") return {path, {"-e"}, "--title"};
+    if (name == "konsole") return {path, {"-e"}, ""};
+    return {path, {"-e"}, "-T"};
 }
 } // namespace
 
@@ -106,45 +154,145 @@ std::optional<TerminalCommand> FindTerminal(const char* terminalEnv, const char*
                           "mate-terminal", "terminator", "alacritty", "kitty", "foot", "xterm"})
         names.emplace_back(n);
     for (const auto& name : names) {
-        if (auto found = find_program(name, searchPath))
-            return TerminalCommand{*found, words_before_command(*found)};
+        if (auto found = FindProgram(name, searchPath)) return terminal_for(*found);
     }
     return std::nullopt;
 }
 
-ProcessLauncher::ProcessLauncher(std::string boxProgram) : boxProgram_(std::move(boxProgram)) {}
+ProcessLauncher::ProcessLauncher(std::string frontEnd) : frontEnd_(std::move(frontEnd)) {}
 
-ProcessLauncher::Plan ProcessLauncher::MakePlan(const LaunchRequest& request,
-                                                const std::optional<TerminalCommand>& terminal) const {
+ProcessLauncher::~ProcessLauncher() {
+    // A run still going is left to itself.
+    if (runOutput_ >= 0) ::close(runOutput_);
+}
+
+ProcessLauncher::Plan
+ProcessLauncher::MakePlan(const LaunchRequest& request,
+                          const std::optional<TerminalCommand>& terminal) const {
     Plan plan;
-    if (!request.silent && terminal) {
-        // The variables go through env(1) inside the window: some terminals start their
-        // command from a server process that does not see the environment we pass them.
+    plan.envChanges = {platform::kBoxWaitEnv};
+    if (!request.silent && terminal && !frontEnd_.empty()) {
         plan.inTerminal = true;
         plan.program = terminal->path;
-        plan.arguments = terminal->beforeCommand;
-        for (const char* w : {"/usr/bin/env", "-u", platform::kBoxProgramEnv})
-            plan.arguments.emplace_back(w);
-        plan.arguments.push_back(format_text("%s=1", platform::kBoxWaitEnv));
+        if (!terminal->titleOption.empty()) plan.arguments = {terminal->titleOption, request.title};
+        plan.arguments.insert(plan.arguments.end(), terminal->beforeCommand.begin(),
+                              terminal->beforeCommand.end());
+        plan.arguments.push_back(frontEnd_);
+        plan.arguments.push_back("--run-in-terminal");
         plan.arguments.push_back(request.program);
-        plan.arguments.insert(plan.arguments.end(), request.arguments.begin(), request.arguments.end());
+        plan.arguments.insert(plan.arguments.end(), request.arguments.begin(),
+                              request.arguments.end());
         return plan;
     }
     plan.program = request.program;
     plan.arguments = request.arguments;
-    plan.envChanges = {platform::kBoxWaitEnv};
-    if (!boxProgram_.empty())
-        plan.envChanges.push_back(format_text("%s=%s", platform::kBoxProgramEnv, boxProgram_.c_str()));
+    if (!frontEnd_.empty())
+        plan.envChanges.push_back(
+            format_text("%s=%s", platform::kBoxProgramEnv, frontEnd_.c_str()));
     return plan;
 }
 
-bool ProcessLauncher::Start(const LaunchRequest& request) {
+LaunchResult ProcessLauncher::Start(const LaunchRequest& request) {
     // Checked here as well, since in a terminal a missing encoder would only show there.
-    if (!IsEncoderAt(request.program)) return false;
-    const auto terminal = request.silent ? std::nullopt
-                                         : FindTerminal(std::getenv("TERMINAL"), std::getenv("PATH"));
+    switch (CheckEncoder(request.program)) {
+    case EncoderCheck::Missing:
+        return LaunchResult::Missing;
+    case EncoderCheck::NotExecutable:
+        return LaunchResult::NotExecutable;
+    case EncoderCheck::Found:
+        break;
+    }
+    const auto terminal =
+        request.silent ? std::nullopt : FindTerminal(std::getenv("TERMINAL"), std::getenv("PATH"));
     const Plan plan = MakePlan(request, terminal);
-    return platform::spawn_detached(plan.program, plan.arguments, request.workingDir, plan.envChanges);
+    if (runOutput_ >= 0) ::close(runOutput_);
+    runPid_ = runOutput_ = -1;
+    if (plan.inTerminal)
+        return platform::spawn_detached(plan.program, plan.arguments, request.workingDir,
+                                        plan.envChanges)
+                   ? LaunchResult::Started
+                   : LaunchResult::Failed;
+
+    // Without a window the output goes to an unnamed file, read when the run has ended.
+    int output = ::open(platform::temp_directory().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (output < 0) {
+        std::string name = platform::temp_directory() + "/tarvik-gui-run-XXXXXX";
+        output = ::mkostemp(name.data(), O_CLOEXEC);
+        if (output >= 0) ::unlink(name.c_str());
+    }
+    const int pid = platform::spawn_watched(plan.program, plan.arguments, request.workingDir,
+                                            plan.envChanges, output);
+    if (pid < 0) {
+        if (output >= 0) ::close(output);
+        return LaunchResult::Failed;
+    }
+    runPid_ = pid;
+    runOutput_ = output;
+    return LaunchResult::Started;
+}
+
+std::optional<BatchEnd> ProcessLauncher::PollSilentRun() {
+    if (runPid_ < 0) return std::nullopt;
+    const auto status = platform::child_exit_status(runPid_);
+    if (!status) return std::nullopt;
+    BatchOutputReader reader;
+    if (runOutput_ >= 0) {
+        std::string chunk(65536, '\0');
+        off_t at = 0;
+        ssize_t n;
+        while ((n = ::pread(runOutput_, chunk.data(), chunk.size(), at)) > 0) {
+            reader.Feed(std::string_view(chunk.data(), static_cast<size_t>(n)));
+            at += n;
+        }
+        ::close(runOutput_);
+    }
+    runPid_ = -1;
+    runOutput_ = -1;
+    return reader.Finish(*status);
+}
+
+int RunInTerminal(const std::string& program, const std::vector<std::string>& args) {
+    // The encoder's boxes print here; the one wait at the end keeps the window open.
+    ::unsetenv(platform::kBoxProgramEnv);
+    ::unsetenv(platform::kBoxWaitEnv);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // Ctrl-C in the window reaches the encoder (same process group) and stops its batch; this
+    // process ignores it, so the window still waits for Enter afterwards.
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGINT, &ignore, &previous);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    int status = -1;
+    if (::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ) == 0) {
+        int raw = 0;
+        while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+        }
+        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        if (status < 0)
+            std::printf("\ntarvik was stopped before it finished.\n");
+        else
+            std::printf("\ntarvik ended with exit status %d.\n", status);
+    } else {
+        std::printf("Cannot start \"%s\".\n", program.c_str());
+    }
+    posix_spawnattr_destroy(&attr);
+    std::printf("Press Enter to close this window...");
+    std::fflush(stdout);
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+    }
+    ::sigaction(SIGINT, &previous, nullptr);
+    return status < 0 ? 255 : status;
 }
 
 } // namespace tarvik::gui

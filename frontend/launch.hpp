@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvik::gui {
@@ -29,34 +30,76 @@ struct LaunchRequest {
     std::vector<std::string> arguments; // after the program name
     std::string workingDir;             // the encoder's folder
     bool silent = false;                // no window
+    std::string title;                  // the terminal window's title
 };
+
+// The title of a batch's terminal window: "tarvik: " and the input folder's name.
+std::string BatchTitle(const std::string& inputFolder);
+
+enum class LaunchResult { Started, Missing, NotExecutable, Failed };
+
+// How a silent run ended: its exit status (-1: ended by a signal) and what it printed.
+struct BatchEnd {
+    int exitStatus = 0;
+    std::vector<std::string> warnings;  // the "WARNING! ..." lines, at most kMaxWarnings
+    size_t warningCount = 0;            // all of them
+    std::vector<std::string> lastLines; // the last few lines printed
+    static constexpr size_t kMaxWarnings = 20;
+};
+
+// Collects a BatchEnd from the encoder's output, fed in pieces of any size. A progress line
+// ended by carriage returns counts by its last state only.
+class BatchOutputReader {
+  public:
+    void Feed(std::string_view text);
+    BatchEnd Finish(int exitStatus);
+
+  private:
+    void EndLine();
+    std::string line_;
+    BatchEnd end_;
+};
+
+// The text of the box that closes a silent run; empty when all went well (the encoder's own
+// summary box then says everything).
+std::string BatchEndText(const BatchEnd& end);
 
 class Launcher {
-public:
+  public:
     virtual ~Launcher() = default;
-    // Starts the encoder without waiting for it; false when it could not be started.
-    virtual bool Start(const LaunchRequest& request) = 0;
+    // Starts the encoder without waiting for it.
+    virtual LaunchResult Start(const LaunchRequest& request) = 0;
+    // Whether the run started last runs without a window and is watched.
+    virtual bool Watching() const = 0;
+    // For that run: nothing while it runs, its end once when it has ended. The run itself is
+    // never stopped or waited for.
+    virtual std::optional<BatchEnd> PollSilentRun() = 0;
 };
 
-// How to start a program inside a terminal emulator: its path and the words that go
-// between it and the program's own command.
+// How to start a program inside a terminal emulator: its path, the words that set the
+// window's title (before `title`), and the words that go between it and the command.
 struct TerminalCommand {
     std::string path;
     std::vector<std::string> beforeCommand;
+    std::string titleOption;
 };
 
 // The terminal emulator to use: $TERMINAL, then x-terminal-emulator, then the first of a
 // short list of common ones found on `searchPath` (a PATH-style list).
 std::optional<TerminalCommand> FindTerminal(const char* terminalEnv, const char* searchPath);
 
-// The real launcher. Without silent mode the encoder runs in a terminal window and its
-// boxes wait for Enter, so the window stays open on the batch summary. Silent, or with no
-// terminal found, it runs without a window and its boxes are shown as desktop dialogs by
-// `boxProgram` (started as "<boxProgram> --message-box <icon> <caption> <text>").
+// The real launcher. Without silent mode the encoder runs in a terminal window through
+// "<frontEnd> --run-in-terminal", which keeps the window open until Enter after every run.
+// Silent, or with no terminal found, it runs without a window, its boxes shown as desktop
+// dialogs by "<frontEnd> --message-box <icon> <caption> <text>", its output kept for the box
+// that closes the run.
 class ProcessLauncher final : public Launcher {
-public:
-    explicit ProcessLauncher(std::string boxProgram);
-    bool Start(const LaunchRequest& request) override;
+  public:
+    explicit ProcessLauncher(std::string frontEnd);
+    ~ProcessLauncher() override;
+    LaunchResult Start(const LaunchRequest& request) override;
+    bool Watching() const override { return runPid_ >= 0; }
+    std::optional<BatchEnd> PollSilentRun() override;
 
     // What Start would run: program and arguments, and the environment changes.
     struct Plan {
@@ -65,10 +108,17 @@ public:
         std::vector<std::string> envChanges;
         bool inTerminal = false;
     };
-    Plan MakePlan(const LaunchRequest& request, const std::optional<TerminalCommand>& terminal) const;
+    Plan MakePlan(const LaunchRequest& request,
+                  const std::optional<TerminalCommand>& terminal) const;
 
-private:
-    std::string boxProgram_;
+  private:
+    std::string frontEnd_;
+    int runPid_ = -1;    // the silent run being watched
+    int runOutput_ = -1; // its output file (unlinked)
 };
+
+// "tarvik-gui --run-in-terminal <program> <args...>": runs the encoder in the terminal it was
+// started in, then says how it ended and waits for Enter; returns the encoder's exit status.
+int RunInTerminal(const std::string& program, const std::vector<std::string>& args);
 
 } // namespace tarvik::gui

@@ -1,6 +1,7 @@
 // tarvik-gui: the front end of the tarvik encoder. Started with
 // "--message-box <icon> <caption> <text>" it only shows that box (the console encoder asks
-// for it when it has no window of its own).
+// for it when it has no window of its own); with "--run-in-terminal <program> <args...>" it
+// runs the encoder in the terminal window it was started in and keeps that window open.
 #include "frontend/folder_picker.hpp"
 #include "frontend/front_end_app.hpp"
 #include "frontend/launch.hpp"
@@ -17,8 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "--run-in-terminal") == 0)
+        return tarvik::gui::RunInTerminal(argv[2], std::vector<std::string>(argv + 3, argv + argc));
     QElapsedTimer sinceStart;
     sinceStart.start();
     QApplication app(argc, argv);
@@ -36,6 +41,7 @@ int main(int argc, char** argv) {
     services.folders = &folders;
     services.launcher = &launcher;
     services.exeDir = tarvik::dir_part(self).value_or(".");
+    if (const char* path = std::getenv("PATH")) services.searchPath = path;
     // Diagnostic: report how long the start-up took and close the dialog at once.
     if (const char* timing = std::getenv("TARVIK_GUI_STARTUP_TIME"); timing && *timing == '1') {
         services.whenShown = [&sinceStart](tarvik::gui::CMainDlg& dlg) {
@@ -47,5 +53,5 @@ int main(int argc, char** argv) {
     tarvik::gui::CFrontEndApp frontEnd(services);
     frontEnd.InitInstance();
     tarvik::gui::SetMessageBoxes(nullptr);
-    return 0;
+    return frontEnd.ExitStatus();
 }

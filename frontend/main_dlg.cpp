@@ -50,30 +50,28 @@ BoxAnswer dialog_box(BoxIcon icon, const std::string& text, BoxButtons buttons =
     return CurrentMessageBoxes().Show({icon, kGuiCaption, text, buttons, true});
 }
 
-QString from_path(const std::string& path) { return QFile::decodeName(path.c_str()); }
+QString from_path(const std::string& path) {
+    return QFile::decodeName(path.c_str());
+}
 } // namespace
 
 CMainDlg::CMainDlg(GuiSettings& settings, AppPaths& paths, FolderChooser& folders,
                    Launcher& launcher, QWidget* parent)
-    : QDialog(parent),
-      ui_(std::make_unique<Ui::CMainDlgForm>()),
-      settings_(settings),
-      paths_(paths),
-      folders_(folders),
-      launcher_(launcher),
+    : QDialog(parent), ui_(std::make_unique<Ui::CMainDlgForm>()), settings_(settings),
+      paths_(paths), folders_(folders), launcher_(launcher),
       parser_(std::make_unique<TokenParser>()) {
     ui_->setupUi(this);
     // A fixed-size window with a minimise box and no maximise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setWindowIcon(style()->standardIcon(QStyle::SP_MediaVolume));
     ui_->customBitrateEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]{0,3}"), ui_->customBitrateEdit));
 
     connect(ui_->closeButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui_->selectInputButton, &QPushButton::clicked, this, [this] { OnSelectFolder(true); });
-    connect(ui_->selectOutputButton, &QPushButton::clicked, this, [this] { OnSelectFolder(false); });
+    connect(ui_->selectOutputButton, &QPushButton::clicked, this,
+            [this] { OnSelectFolder(false); });
     connect(ui_->resetInputButton, &QPushButton::clicked, this, [this] { OnResetFolder(true); });
     connect(ui_->resetOutputButton, &QPushButton::clicked, this, [this] { OnResetFolder(false); });
     for (const int id : {ControlId::Low, ControlId::Default, ControlId::High, ControlId::Custom})
@@ -83,10 +81,13 @@ CMainDlg::CMainDlg(GuiSettings& settings, AppPaths& paths, FolderChooser& folder
                          ControlId::NoClick})
         connect(static_cast<QAbstractButton*>(Control(id)), &QAbstractButton::clicked, this,
                 [this, id] { OnOption(id); });
-    connect(ui_->customBitrateEdit, &QLineEdit::textChanged, this, [this] { OnCustomBitrateChanged(); });
+    connect(ui_->customBitrateEdit, &QLineEdit::textChanged, this,
+            [this] { OnCustomBitrateChanged(); });
     connect(ui_->vbrSlider, &QSlider::valueChanged, this, [this](int pos) { OnTrackbar(pos); });
     connect(ui_->goButton, &QPushButton::clicked, this, [this] { OnGo(); });
     connect(ui_->deleteConfigButton, &QPushButton::clicked, this, [this] { OnDeleteConfig(); });
+    runTimer_.setInterval(250);
+    connect(&runTimer_, &QTimer::timeout, this, [this] { OnRunPoll(); });
 
     OnInitDialog();
 }
@@ -102,7 +103,8 @@ QWidget* CMainDlg::Control(int id) const {
 }
 
 void CMainDlg::OnInitDialog() {
-    ui_->buildDateText->setText(QString::fromStdString(format_text("Build date: %s %s", __DATE__, __TIME__)));
+    ui_->buildDateText->setText(
+        QString::fromStdString(format_text("Build date: %s %s", __DATE__, __TIME__)));
     parser_->Load(paths_.settingsPath);
 
     ReadFolderSettings(*parser_, settings_);
@@ -110,14 +112,19 @@ void CMainDlg::OnInitDialog() {
     ShowFolder(ControlId::OutputFolder, settings_.outputFolder);
 
     ReadQualitySettings(*parser_, settings_);
-    ui_->lowRadio->setText(QString::fromStdString(format_text("&Low (%d kbps)", settings_.lowBitrate)));
+    ui_->lowRadio->setText(
+        QString::fromStdString(format_text("&Low (%d kbps)", settings_.lowBitrate)));
     ui_->defaultRadio->setText(
         QString::fromStdString(format_text("&Default (%d kbps)", settings_.defaultBitrate)));
-    ui_->highRadio->setText(QString::fromStdString(format_text("&High (%d kbps)", settings_.highBitrate)));
+    ui_->highRadio->setText(
+        QString::fromStdString(format_text("&High (%d kbps)", settings_.highBitrate)));
     ui_->customBitrateEdit->setMaxLength(3);
+    const int32_t savedCustom = settings_.customBitrate;
     ShowQuality();
+    if (savedCustom != -1) ui_->customBitrateEdit->setText(QString::number(savedCustom));
 
     ReadOptionSettings(*parser_, settings_);
+    if (settings_.vbrValue >= 0) lastVbrValue_ = settings_.vbrValue;
     {
         const QSignalBlocker quiet(ui_->vbrSlider);
         ui_->vbrSlider->setRange(0, 9);
@@ -132,13 +139,12 @@ void CMainDlg::OnInitDialog() {
 
     settings_.resetOnExit = false;
     UpdateGoButton();
-    ui_->closeButton->setFocus();
+    ui_->selectInputButton->setFocus();
 }
 
 void CMainDlg::ShowFolder(int editId, const std::string& folder) {
-    // The field shows the name in lower case; the record keeps it as chosen.
     auto* edit = static_cast<QLineEdit*>(Control(editId));
-    edit->setText(folder.empty() ? QStringLiteral("n/a") : from_path(folder).toLower());
+    edit->setText(folder.empty() ? QStringLiteral("n/a") : from_path(folder));
 }
 
 void CMainDlg::ShowQuality() {
@@ -146,9 +152,8 @@ void CMainDlg::ShowQuality() {
     ui_->defaultRadio->setChecked(settings_.qualityDefault);
     ui_->highRadio->setChecked(settings_.qualityHigh);
     ui_->customRadio->setChecked(settings_.qualityCustom);
+    // The typed value stays in the field (and in customBitrate) whichever quality is chosen.
     ui_->customBitrateEdit->setEnabled(settings_.qualityCustom);
-    ui_->customBitrateEdit->clear();
-    settings_.customBitrate = -1;
     if (focusCustomEdit_) ui_->customBitrateEdit->setFocus();
 }
 
@@ -161,7 +166,7 @@ void CMainDlg::ShowOptions() {
         ui_->vbrSlider->setEnabled(true);
         if (focusTrackbar_) ui_->vbrSlider->setFocus();
         ui_->vbrValueText->setEnabled(true);
-        if (settings_.vbrValue == -1) settings_.vbrValue = 0;
+        if (settings_.vbrValue == -1) settings_.vbrValue = lastVbrValue_;
     } else {
         ui_->vbrSlider->setEnabled(false);
         ui_->vbrValueText->setEnabled(false);
@@ -172,36 +177,46 @@ void CMainDlg::ShowOptions() {
     ui_->vbrValueText->setText(QString::number(settings_.vbrValue));
 }
 
-void CMainDlg::ShowSilentMode() { ui_->silentCheck->setChecked(settings_.silentMode); }
+void CMainDlg::ShowSilentMode() {
+    ui_->silentCheck->setChecked(settings_.silentMode);
+}
 
-void CMainDlg::ShowNoClick() { ui_->noClickCheck->setChecked(settings_.noClick); }
+void CMainDlg::ShowNoClick() {
+    ui_->noClickCheck->setChecked(settings_.noClick);
+}
 
-void CMainDlg::UpdateGoButton() { ui_->goButton->setEnabled(FolderHasWavs(settings_.inputFolder)); }
+void CMainDlg::UpdateGoButton() {
+    ui_->goButton->setEnabled(!RunUnderWay() && FolderHasWavs(settings_.inputFolder));
+}
 
 void CMainDlg::keyPressEvent(QKeyEvent* event) {
-    // Enter on a push button presses it; anywhere else it closes the dialog as "&Close" does.
+    // Enter presses the push button that has the focus, except "&Close": it never closes the
+    // dialog (a custom bit rate is typed and confirmed with Enter).
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-            if (button->isEnabled()) button->click();
-        } else {
-            accept();
-        }
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        if (button && button != ui_->closeButton && button->isEnabled()) button->click();
         return;
     }
     QDialog::keyPressEvent(event);
 }
 
+void CMainDlg::changeEvent(QEvent* event) {
+    // Back from elsewhere (a file manager, a finished run): the input folder may have changed.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) UpdateGoButton();
+    QDialog::changeEvent(event);
+}
+
 void CMainDlg::OnSelectFolder(bool input) {
-    const std::string title = input ? "Select the directory containing WAV files you wish to encode:"
-                                    : "Select the destination directory for produced MP3 files:";
+    const std::string title = input
+                                  ? "Select the directory containing WAV files you wish to encode:"
+                                  : "Select the destination directory for produced MP3 files:";
     std::string& folder = input ? settings_.inputFolder : settings_.outputFolder;
     const auto chosen = folders_.Choose(this, title, folder);
     if (!chosen) return;
     if (!FolderStorable(*chosen)) {
         show_gui_error("This folder cannot be kept in \"%s\":\n\"%s\"\n\nFolder names holding ';', "
-                       "a line break, the byte 0x80 or \"#eof\", beginning or ending with a blank, "
-                       "or longer than 256 characters cannot be read back from it. Please choose "
-                       "another folder.",
+                       "a line break or \"#eof\", beginning or ending with a blank, or longer than "
+                       "256 bytes cannot be read back from it. Please choose another folder.",
                        kSettingsFileName, chosen->c_str());
         return;
     }
@@ -261,12 +276,14 @@ void CMainDlg::OnOption(int id) {
         settings_.noClick = !settings_.noClick;
         ShowNoClick();
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
 void CMainDlg::OnTrackbar(int position) {
     settings_.vbrValue = position;
+    lastVbrValue_ = position;
     ui_->vbrValueText->setText(QString::number(settings_.vbrValue));
 }
 
@@ -277,6 +294,11 @@ void CMainDlg::OnDeleteConfig() {
 }
 
 void CMainDlg::OnGo() {
+    UpdateGoButton();
+    if (!FolderHasWavs(settings_.inputFolder)) {
+        show_gui_error("There is no WAV file in \"%s\" any more.", settings_.inputFolder.c_str());
+        return;
+    }
     const auto bitrate = SelectedBitrate(settings_);
     if (!bitrate) {
         dialog_box(BoxIcon::Error, kInvalidCustomBitrate);
@@ -289,7 +311,11 @@ void CMainDlg::OnGo() {
             noClick = true;
         } else {
             noClickAsked = 1;
-            noClick = dialog_box(BoxIcon::Question, kNoClickQuestion, BoxButtons::YesNo) != BoxAnswer::No;
+            noClick =
+                dialog_box(BoxIcon::Question, kNoClickQuestion, BoxButtons::YesNo) != BoxAnswer::No;
+            // A No unticks the option, so what is shown is what runs.
+            settings_.noClick = noClick;
+            ShowNoClick();
         }
     }
     LaunchRequest request;
@@ -298,8 +324,40 @@ void CMainDlg::OnGo() {
     request.workingDir = dir_part(paths_.encoderPath).value_or("");
     if (request.workingDir.empty()) request.workingDir = "/";
     request.silent = settings_.silentMode;
+    request.title = BatchTitle(settings_.inputFolder);
     lastCommandText_ = CommandText(request.program, request.arguments);
-    if (!launcher_.Start(request)) show_gui_error("Cannot start tarvik! Make sure it is not being used.");
+    switch (launcher_.Start(request)) {
+    case LaunchResult::Started:
+        if (launcher_.Watching()) {
+            // Watched until it ends; closing the dialog leaves it running.
+            runTimer_.start();
+            ui_->goButton->setText(QStringLiteral("Running..."));
+            UpdateGoButton();
+        }
+        break;
+    case LaunchResult::Missing:
+        show_gui_error("Cannot start tarvik: \"%s\" is not there any more.\nIf it was moved, "
+                       "restart tarvik-gui to choose its new folder.",
+                       request.program.c_str());
+        break;
+    case LaunchResult::NotExecutable:
+        show_gui_error("Cannot start tarvik: \"%s\" is not an executable program.",
+                       request.program.c_str());
+        break;
+    case LaunchResult::Failed:
+        show_gui_error("Cannot start tarvik! Make sure it is not being used.");
+        break;
+    }
+}
+
+void CMainDlg::OnRunPoll() {
+    const auto end = launcher_.PollSilentRun();
+    if (!end) return;
+    runTimer_.stop();
+    ui_->goButton->setText(QStringLiteral("&Go!"));
+    UpdateGoButton();
+    if (const std::string text = BatchEndText(*end); !text.empty())
+        dialog_box(end->exitStatus == 0 ? BoxIcon::Warning : BoxIcon::Error, text);
 }
 
 } // namespace tarvik::gui

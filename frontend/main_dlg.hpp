@@ -7,6 +7,7 @@
 #include "frontend/token_parser.hpp"
 
 #include <QDialog>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -56,7 +57,7 @@ inline constexpr int kDialogTemplateId = 102;
 
 class CMainDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     // Builds the dialog and initialises it from the settings file at paths.settingsPath.
     CMainDlg(GuiSettings& settings, AppPaths& paths, FolderChooser& folders, Launcher& launcher,
              QWidget* parent = nullptr);
@@ -75,11 +76,14 @@ public:
     void ShowSilentMode();
     void ShowNoClick();
     void UpdateGoButton();
+    // Whether a silent run started from this dialog is still going.
+    bool RunUnderWay() const { return runTimer_.isActive(); }
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void OnInitDialog();
     void ShowFolder(int editId, const std::string& folder);
     void OnSelectFolder(bool input);
@@ -90,6 +94,7 @@ private:
     void OnTrackbar(int position);
     void OnDeleteConfig();
     void OnGo();
+    void OnRunPoll();
 
     std::unique_ptr<Ui::CMainDlgForm> ui_;
     GuiSettings& settings_;
@@ -99,6 +104,8 @@ private:
     std::unique_ptr<TokenParser> parser_;
     bool focusTrackbar_ = false;
     bool focusCustomEdit_ = false;
+    int32_t lastVbrValue_ = 0; // restored when VBR is switched on again
+    QTimer runTimer_;          // watches a silent run while it goes
     std::string lastCommandText_;
 };
 

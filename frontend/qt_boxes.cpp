@@ -10,10 +10,14 @@ namespace tarvik::gui {
 namespace {
 QMessageBox::Icon qt_icon(BoxIcon icon) {
     switch (icon) {
-    case BoxIcon::Error: return QMessageBox::Critical;
-    case BoxIcon::Warning: return QMessageBox::Warning;
-    case BoxIcon::Question: return QMessageBox::Question;
-    case BoxIcon::Information: break;
+    case BoxIcon::Error:
+        return QMessageBox::Critical;
+    case BoxIcon::Warning:
+        return QMessageBox::Warning;
+    case BoxIcon::Question:
+        return QMessageBox::Question;
+    case BoxIcon::Information:
+        break;
     }
     return QMessageBox::Information;
 }
@@ -31,8 +35,9 @@ int exec_box(QMessageBox& box) {
 BoxAnswer QtMessageBoxes::Show(const BoxRequest& r) {
     QWidget* owner = nullptr;
     if (r.ownedByDialog) owner = QApplication::activeModalWidget();
-    const auto buttons = r.buttons == BoxButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No)
-                                                        : QMessageBox::StandardButtons(QMessageBox::Ok);
+    const auto buttons = r.buttons == BoxButtons::YesNo
+                             ? (QMessageBox::Yes | QMessageBox::No)
+                             : QMessageBox::StandardButtons(QMessageBox::Ok);
     QMessageBox box(qt_icon(r.icon), QString::fromStdString(r.caption),
                     QString::fromStdString(r.text), buttons, owner);
     const int answer = exec_box(box);

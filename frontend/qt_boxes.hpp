@@ -7,7 +7,7 @@
 namespace tarvik::gui {
 
 class QtMessageBoxes final : public MessageBoxes {
-public:
+  public:
     BoxAnswer Show(const BoxRequest& request) override;
 };
 

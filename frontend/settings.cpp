@@ -5,10 +5,12 @@
 #include "platform/dir_search.hpp"
 #include "platform/system.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +18,9 @@
 namespace tarvik::gui {
 
 namespace {
-const char* yes_no(bool b) { return b ? "yes" : "no"; }
+const char* yes_no(bool b) {
+    return b ? "yes" : "no";
+}
 
 const char* quality_word(const GuiSettings& s) {
     if (s.qualityLow) return "low";
@@ -29,6 +33,21 @@ const char* quality_word(const GuiSettings& s) {
 // A folder that cannot be read back as written is stored as "none".
 std::string storable_or_empty(const std::string& folder) {
     return FolderStorable(folder) ? folder : std::string();
+}
+
+// The final target of a chain of symbolic links (the path itself when it is none); a
+// dangling link gives the file it names, which the write then creates.
+std::string link_target(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size()) break;
+        target.resize(static_cast<size_t>(n));
+        path = target.front() == '/' ? target : join_path(directory_of(path), target);
+    }
+    return path;
 }
 
 bool write_all(int fd, const std::string& text) {
@@ -45,11 +64,13 @@ bool write_all(int fd, const std::string& text) {
 }
 } // namespace
 
-void SetDefaultSettings(GuiSettings& s) { s = GuiSettings{}; }
+void SetDefaultSettings(GuiSettings& s) {
+    s = GuiSettings{};
+}
 
 bool IsValidBitrate(int32_t kbps) {
-    static constexpr std::array<int32_t, 18> valid = {8,   16,  24,  32,  40,  48,  56,  64,  80,
-                                                      96,  112, 128, 144, 160, 192, 224, 256, 320};
+    static constexpr std::array<int32_t, 18> valid = {8,  16,  24,  32,  40,  48,  56,  64,  80,
+                                                      96, 112, 128, 144, 160, 192, 224, 256, 320};
     for (const int32_t v : valid)
         if (v == kbps) return true;
     return false;
@@ -82,10 +103,35 @@ std::string EncoderPathIn(const std::string& folder) {
     return folder + "/" + kEncoderFileName;
 }
 
-bool IsEncoderAt(const std::string& path) {
+EncoderCheck CheckEncoder(const std::string& path) {
     struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return EncoderCheck::Missing;
+    if (S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0) return EncoderCheck::Found;
+    return EncoderCheck::NotExecutable;
+}
+
+bool IsEncoderAt(const std::string& path) {
+    return CheckEncoder(path) == EncoderCheck::Found;
+}
+
+std::optional<std::string> FindProgram(const std::string& name, const char* searchPath) {
+    if (name.empty()) return std::nullopt;
+    if (name.find('/') != std::string::npos)
+        return IsEncoderAt(name) ? std::optional(name) : std::nullopt;
+    const std::string path = searchPath ? searchPath : "";
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t end = std::min(path.find(':', start), path.size());
+        const std::string dir = path.substr(start, end - start);
+        if (!dir.empty() && IsEncoderAt(join_path(dir, name))) return join_path(dir, name);
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> FindEncoderNear(const std::string& exeDir, const char* searchPath) {
+    if (!exeDir.empty() && IsEncoderAt(EncoderPathIn(exeDir))) return EncoderPathIn(exeDir);
+    return FindProgram(kEncoderFileName, searchPath);
 }
 
 bool LocateEncoder(AppPaths& paths) {
@@ -114,7 +160,6 @@ bool FolderExists(const std::string& folder) {
 bool FolderStorable(const std::string& folder) {
     if (folder.size() > TokenParser::kMaxValue) return false;
     if (folder.find_first_of(std::string(";\n\r\0", 4)) != std::string::npos) return false;
-    if (folder.find(TokenParser::kEndMarker) != std::string::npos) return false;
     if (folder.find("#eof") != std::string::npos || folder.find("#Eof") != std::string::npos)
         return false;
     if (!folder.empty()) {
@@ -144,6 +189,11 @@ void ReadQualitySettings(TokenParser& p, GuiSettings& s) {
     s.qualityLow = s.qualityHigh = s.qualityCustom = false;
     s.qualityDefault = true;
     s.customBitrate = -1;
+    p.Rewind();
+    if (p.FindToken("$custom bitrate:")) {
+        p.ReadInteger(s.customBitrate);
+        if (!IsValidBitrate(s.customBitrate)) s.customBitrate = -1;
+    }
     p.Rewind();
     if (p.FindToken("$last quality:")) {
         std::string word;
@@ -233,7 +283,7 @@ std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std:
     line("");
     line("; specifies the location of tarvik's executable file");
     line(format_text("$tarvik folder: %s", encoderFolder.c_str()));
-    line("; specifies whether tarvik should be allowed to show up its DOS box");
+    line("; specifies whether tarvik should be allowed to show up its terminal window");
     line(format_text("$silent mode:\t\t%s", yes_no(s.silentMode)));
     line("");
     line(separator);
@@ -248,7 +298,8 @@ std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std:
     line("; - For MPEG-1 (sampling frequencies of 32, 44.1 and 48 kHz):");
     line("; |-> 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320");
     line("");
-    line("; - For MPEG-2 and MPEG-2.5 (sampling frequencies of 8, 11.025, 12, 16, 22.05 and 24 kHz):");
+    line("; - For MPEG-2 and MPEG-2.5 (sampling frequencies of 8, 11.025, 12, 16, 22.05 and 24 "
+         "kHz):");
     line("; |-> 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160");
     line("");
     line("; tarvik will reprocess your value if necessary, so don't get stunned by those");
@@ -265,6 +316,8 @@ std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std:
     line("; defines the acoustic quality of produced MP3s (low, default, high or");
     line("; custom). The latter lets you specify the encoding bit rate to reach");
     line(format_text("$last quality:\t\t%s", quality_word(s)));
+    line("; specifies the bit rate typed for the \"Custom\" quality setting (-1: none)");
+    line(format_text("$custom bitrate:\t%d", s.customBitrate));
     line("; specifies whether to generate VLPs files or not (yes or no)");
     line(format_text("$last option vlp:\t%s", yes_no(s.generateVlp)));
     line("; specifies whether to delete WAVs files after process or not (yes or no)");
@@ -284,9 +337,13 @@ std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std:
     return t;
 }
 
-bool WriteSettings(const GuiSettings& s, const AppPaths& paths) {
-    const std::string& target = paths.settingsPath;
-    if (target.empty()) return false;
+bool WriteSettings(const GuiSettings& s, const AppPaths& paths, std::string* why) {
+    auto fail = [why](int error) {
+        if (why) *why = std::strerror(error);
+        return false;
+    };
+    if (paths.settingsPath.empty()) return fail(ENOENT);
+    const std::string target = link_target(paths.settingsPath);
     if (std::string dir = dir_part(target).value_or(""); !dir.empty()) make_dir_path(dir, true);
 
     const std::time_t t = std::time(nullptr);
@@ -299,17 +356,19 @@ bool WriteSettings(const GuiSettings& s, const AppPaths& paths) {
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = format_text("%s.tmp-%ld-%u", target.c_str(), static_cast<long>(::getpid()),
-                           counter++);
+        temp =
+            format_text("%s.tmp-%ld-%u", target.c_str(), static_cast<long>(::getpid()), counter++);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
+        if (fd < 0 && errno != EEXIST) return fail(errno);
     }
-    if (fd < 0) return false;
+    if (fd < 0) return fail(EEXIST);
     bool ok = write_all(fd, text) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    if (ok) return true;
+    const int error = errno;
+    ::unlink(temp.c_str());
+    return fail(error);
 }
 
 } // namespace tarvik::gui

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace tarvik::gui {
@@ -13,8 +14,8 @@ namespace tarvik::gui {
 inline constexpr const char* kSettingsFileName = "tarvik-gui.ini";
 inline constexpr const char* kEncoderFileName = "tarvik";
 
-// The user's choices. Exactly one quality flag is set at any time; customBitrate and
-// resetOnExit are never stored in the file.
+// The user's choices. Exactly one quality flag is set at any time; resetOnExit is never
+// stored in the file.
 struct GuiSettings {
     int32_t lowBitrate = 56;
     int32_t defaultBitrate = 128;
@@ -59,22 +60,30 @@ bool MakeSettingsPath(AppPaths& paths, const std::string& exeDir);
 
 // `folder` + '/' (unless it ends in one) + "tarvik".
 std::string EncoderPathIn(const std::string& folder);
-// True when `path` is an executable regular file.
+enum class EncoderCheck { Found, Missing, NotExecutable };
+// Found when `path` is an executable regular file.
+EncoderCheck CheckEncoder(const std::string& path);
 bool IsEncoderAt(const std::string& path);
 // Reads "$tarvik folder:" from the settings file into paths.encoderPath (left as it was
 // when the key is missing); true when the encoder is there.
 bool LocateEncoder(AppPaths& paths);
+// The encoder found without asking: beside the front end's own executable, then in the
+// folders of `searchPath` (a PATH-style list).
+std::optional<std::string> FindEncoderNear(const std::string& exeDir, const char* searchPath);
+// The first executable regular file called `name` in the folders of a PATH-style list (or
+// `name` itself when it holds a '/').
+std::optional<std::string> FindProgram(const std::string& name, const char* searchPath);
 
 // Input folder test: at least one entry of the folder matches "*.wav" (any letter case).
 bool FolderHasWavs(const std::string& folder);
 // Output folder test: the folder still exists.
 bool FolderExists(const std::string& folder);
 
-// Whether a folder name survives a write and a read of the settings file unchanged. Names
-// holding ';' (a comment), a line break, the byte 0x80 (the end marker), "#eof" or "#Eof"
-// (the end of the text), blanks at either end (trimmed when read) or more than 256
-// characters (the longest value read) cannot: such a folder is refused when chosen and
-// written as "none" should one reach the record.
+// Whether a folder name survives a write and a read of the settings file unchanged. Any
+// UTF-8 name does, except those holding ';' (a comment), a line break or "#eof"/"#Eof" (the
+// end of the text), with blanks at either end (trimmed when read), or longer than 256 bytes
+// (the longest value read): such a folder is refused when chosen and written as "none"
+// should one reach the record.
 bool FolderStorable(const std::string& folder);
 
 // The read groups: each puts its fields to their start values, then reads its keys (each
@@ -87,11 +96,12 @@ void ReadNoClick(TokenParser& p, GuiSettings& s);
 // All five groups in the dialog's order, then resetOnExit = false.
 void ReadAllSettings(TokenParser& p, GuiSettings& s);
 
-// The file's whole text: the header line with `now`, then the 55-line template.
+// The file's whole text: the header line with `now`, then the template.
 std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std::tm& now);
 // Writes the file at paths.settingsPath through a temporary file renamed into place, so
-// the previous file survives a failed write. False when it could not be written; the
-// front end reports nothing.
-bool WriteSettings(const GuiSettings& s, const AppPaths& paths);
+// the previous file survives a failed write. A settings path that is a symbolic link is
+// written through to the link's final target (the temporary file beside that target), so
+// the link stays. False when it could not be written, with the reason in *why.
+bool WriteSettings(const GuiSettings& s, const AppPaths& paths, std::string* why = nullptr);
 
 } // namespace tarvik::gui

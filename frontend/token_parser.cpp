@@ -3,19 +3,31 @@
 #include "common/text.hpp"
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvik::gui {
 
 namespace {
-bool is_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_number_char(char c) { return is_digit(c) || c == '+' || c == '-'; }
+bool is_whitespace(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_number_char(char c) {
+    return is_digit(c) || c == '+' || c == '-';
+}
 
 std::string trim_trailing(std::string s) {
-    while (!s.empty() && is_whitespace(s.back())) s.pop_back();
+    while (!s.empty() && is_whitespace(s.back()))
+        s.pop_back();
     return s;
 }
 
@@ -25,20 +37,36 @@ int32_t atoi_like(std::string_view s) {
     return static_cast<int32_t>(std::clamp<long long>(v, std::numeric_limits<int32_t>::min(),
                                                       std::numeric_limits<int32_t>::max()));
 }
+
+// Up to `limit` bytes of a regular file; empty for anything else. The file is opened without
+// blocking, so a FIFO (or a link to one) is refused at once instead of waiting for a writer.
+std::string read_regular_file(const std::string& path, size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::string raw;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        raw.resize(limit);
+        size_t got = 0;
+        while (got < limit) {
+            const ssize_t n = ::read(fd, raw.data() + got, limit - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        raw.resize(got);
+    }
+    ::close(fd);
+    return raw;
+}
 } // namespace
 
-TokenParser::TokenParser() : prepared_(1, kEndMarker) {}
+TokenParser::TokenParser() = default;
 
 bool TokenParser::Load(const std::string& path) {
     fileName_ = path;
-    std::ifstream in(path, std::ios::binary);
-    std::string raw;
-    if (in) {
-        // Read one byte past the capacity to tell a file that fits from one that does not.
-        raw.resize(kCapacity + 1);
-        in.read(raw.data(), static_cast<std::streamsize>(raw.size()));
-        raw.resize(static_cast<size_t>(in.gcount()));
-    }
+    // One byte past the capacity tells a file that fits from one that does not.
+    std::string raw = read_regular_file(path, kCapacity + 1);
     if (raw.size() > kCapacity) raw.clear();
     return Prepare(raw);
 }
@@ -55,15 +83,12 @@ bool TokenParser::Prepare(std::string_view raw) {
 
     // The file is a C text: a zero byte ends it.
     if (const size_t nul = raw.find('\0'); nul != std::string_view::npos) raw = raw.substr(0, nul);
-    if (raw.empty()) {
-        prepared_.push_back(kEndMarker);
-        return false;
-    }
+    if (raw.empty()) return false;
     size_t eof = raw.find("#Eof");
     if (eof == std::string_view::npos) eof = raw.find("#eof");
     if (eof != std::string_view::npos) raw = raw.substr(0, eof);
 
-    prepared_.reserve(raw.size() + 1);
+    prepared_.reserve(raw.size());
     std::string piece;
     piece.reserve(kLinePiece);
     auto flush_piece = [&] {
@@ -80,29 +105,29 @@ bool TokenParser::Prepare(std::string_view raw) {
         if (c == '\n' || piece.size() == kLinePiece) flush_piece();
     }
     flush_piece();
-
-    // A 0x80 byte from the file ends the text just as the marker does.
-    if (const size_t m = prepared_.find(kEndMarker); m != std::string::npos) prepared_.resize(m);
-    prepared_.push_back(kEndMarker);
     return true;
 }
 
 void TokenParser::SkipWhitespace() {
-    while (!AtEnd() && is_whitespace(prepared_[cursor_])) ++cursor_;
+    while (!AtEnd() && is_whitespace(prepared_[cursor_]))
+        ++cursor_;
 }
 
 void TokenParser::SkipBlanks() {
-    while (!AtEnd() && is_blank(prepared_[cursor_])) ++cursor_;
+    while (!AtEnd() && is_blank(prepared_[cursor_]))
+        ++cursor_;
 }
 
 void TokenParser::GoToEndOfLine() {
-    while (!AtEnd() && prepared_[cursor_] != '\n') ++cursor_;
+    while (!AtEnd() && prepared_[cursor_] != '\n')
+        ++cursor_;
 }
 
 std::string TokenParser::TakeRestOfLine() {
     const size_t start = cursor_;
     size_t end = start;
-    while (end - start < kMaxValue && prepared_[end] != '\n' && prepared_[end] != kEndMarker) ++end;
+    while (end - start < kMaxValue && end < prepared_.size() && prepared_[end] != '\n')
+        ++end;
     std::string value = trim_trailing(prepared_.substr(start, end - start));
     cursor_ = end;
     GoToEndOfLine();
@@ -111,9 +136,9 @@ std::string TokenParser::TakeRestOfLine() {
 
 bool TokenParser::FindToken(std::string_view key) {
     auto key_here = [&] {
-        // The end marker is the last byte, so a match never reaches past it.
-        const size_t room = prepared_.size() - 1 - cursor_;
-        return key.size() <= room && iequals(std::string_view(prepared_).substr(cursor_, key.size()), key);
+        const size_t room = prepared_.size() - cursor_;
+        return key.size() <= room &&
+               iequals(std::string_view(prepared_).substr(cursor_, key.size()), key);
     };
     SkipWhitespace();
     while (!AtEnd() && !key_here()) {
@@ -134,17 +159,19 @@ void TokenParser::ReadInteger(int32_t& dest) {
     conversionFailed_ = false;
     SkipWhitespace();
     int32_t value = -1;
-    if (!AtEnd() && is_number_char(prepared_[cursor_])) {
+    if (is_number_char(At(cursor_))) {
         size_t end = cursor_;
-        while (is_number_char(prepared_[end])) ++end;
+        while (is_number_char(At(end)))
+            ++end;
         value = atoi_like(std::string_view(prepared_).substr(cursor_, end - cursor_));
         cursor_ = end;
     } else {
         conversionFailed_ = true;
         SkipWhitespace();
-        while (!AtEnd() && !is_whitespace(prepared_[cursor_])) ++cursor_;
+        while (!AtEnd() && !is_whitespace(prepared_[cursor_]))
+            ++cursor_;
     }
-    if (prepared_[cursor_] == ',') ++cursor_;
+    if (At(cursor_) == ',') ++cursor_;
     dest = value;
 }
 

@@ -1,11 +1,11 @@
 // TokenParser: reads the front end's "key value" text files (the settings file).
 //
 // The whole file is loaded once and prepared: carriage returns dropped, everything from the
-// first "#Eof" (or, when there is none, the first "#eof") on cut off, each line piece of at
-// most 2047 characters cut at its first ';' (comment), and the text closed by the end
-// marker, the byte 0x80 (a 0x80 in the file ends the text there). A cursor then moves forward
-// through the prepared text: FindToken looks for a key at the start of a line, the Read
-// operations take the value after it. Keys match without regard to ASCII letter case.
+// first "#Eof" (or, when there is none, the first "#eof") on cut off, and each line piece of
+// at most 2047 characters cut at its first ';' (comment). Every other byte is kept as it is,
+// so values may hold any UTF-8 text. A cursor then moves forward through the prepared text:
+// FindToken looks for a key at the start of a line, the Read operations take the value after
+// it. Keys match without regard to ASCII letter case.
 //
 // Nothing is reported: a failed load leaves an empty text in which every key is missing.
 #pragma once
@@ -18,25 +18,25 @@
 namespace tarvik::gui {
 
 class TokenParser {
-public:
-    static constexpr size_t kCapacity = 512000;   // largest file that is loaded, in bytes
-    static constexpr size_t kLinePiece = 2047;    // long lines are prepared in such pieces
-    static constexpr size_t kMaxValue = 256;      // longest value a read returns
+  public:
+    static constexpr size_t kCapacity = 512000; // largest file that is loaded, in bytes
+    static constexpr size_t kLinePiece = 2047;  // long lines are prepared in such pieces
+    static constexpr size_t kMaxValue = 256;    // longest value a read returns
     static constexpr char kCommentChar = ';';
-    static constexpr char kEndMarker = static_cast<char>(0x80);
 
     TokenParser();
 
     // Loads and prepares a file, replacing what the parser held; the cursor goes to the
-    // start. False (and an empty text) when the file is missing, unreadable, empty or
-    // larger than kCapacity: a larger file is refused whole rather than cut mid-line.
+    // start. False (and an empty text) when the file is missing, unreadable, empty, not a
+    // regular file (a FIFO or a device is never waited on) or larger than kCapacity: a
+    // larger file is refused whole rather than cut mid-line.
     bool Load(const std::string& path);
     // The same preparation for text already in memory (no size limit is applied).
     bool LoadText(std::string_view raw);
 
     // Looks for `key` at the first non-blank character of each line from the cursor on
     // (and at the cursor itself). True: the cursor stands right after the key. False: the
-    // cursor stays on the end marker, so every later search fails until Rewind.
+    // cursor stays at the end of the text, so every later search fails until Rewind.
     bool FindToken(std::string_view key);
     void Rewind() { cursor_ = 0; }
 
@@ -54,13 +54,15 @@ public:
 
     bool ConversionFailed() const { return conversionFailed_; }
     const std::string& FileName() const { return fileName_; }
-    // The prepared text, the end marker included (for tests).
+    // The prepared text (for tests).
     const std::string& PreparedText() const { return prepared_; }
     size_t Cursor() const { return cursor_; }
 
-private:
+  private:
     bool Prepare(std::string_view raw);
-    bool AtEnd() const { return prepared_[cursor_] == kEndMarker; }
+    bool AtEnd() const { return cursor_ >= prepared_.size(); }
+    // The byte at `pos`, or 0 past the end of the text (no byte of the text is 0).
+    char At(size_t pos) const { return pos < prepared_.size() ? prepared_[pos] : '\0'; }
     void SkipWhitespace();
     void SkipBlanks();
     void GoToEndOfLine();
@@ -69,7 +71,7 @@ private:
     std::string fileName_;
     size_t cursor_ = 0;
     bool conversionFailed_ = false;
-    std::string prepared_; // always ends with kEndMarker; no other 0x80 byte in it
+    std::string prepared_; // holds no zero byte and no carriage return
 };
 
 } // namespace tarvik::gui

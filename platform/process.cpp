@@ -174,27 +174,40 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
     return spawn_detached(program, args, working_dir, {});
 }
 
+namespace {
+// This process's environment with changes ("NAME=VALUE" sets a variable, "NAME" removes
+// it), as the null-terminated array that exec takes.
+class ChangedEnvironment {
+  public:
+    explicit ChangedEnvironment(const std::vector<std::string>& env_changes) {
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            bool replaced = false;
+            for (const auto& change : env_changes)
+                replaced = replaced || change.substr(0, change.find('=')) == name;
+            if (!replaced) store_.push_back(entry);
+        }
+        for (const auto& change : env_changes)
+            if (change.find('=') != std::string::npos) store_.push_back(change);
+        for (auto& e : store_)
+            pointers_.push_back(e.data());
+        pointers_.push_back(nullptr);
+    }
+    char** envp() { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> store_;
+    std::vector<char*> pointers_;
+};
+} // namespace
+
 bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
                     const std::string& working_dir, const std::vector<std::string>& env_changes) {
     if (::access(program.c_str(), X_OK) != 0) return false;
     // The child's environment is built here, before fork, so the child only calls
     // async-signal-safe functions.
-    std::vector<std::string> env_store;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const auto& change : env_changes)
-            replaced = replaced || change.substr(0, change.find('=')) == name;
-        if (!replaced) env_store.push_back(entry);
-    }
-    for (const auto& change : env_changes)
-        if (change.find('=') != std::string::npos) env_store.push_back(change);
-    std::vector<char*> envp;
-    envp.reserve(env_store.size() + 1);
-    for (auto& e : env_store)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    ChangedEnvironment env(env_changes);
     // A grandchild started from a short-lived child is re-parented to init, so it is never
     // a zombie of ours and keeps running after we exit. The error pipe reports a failed exec.
     int err_pipe[2];
@@ -214,7 +227,7 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
             (void)!::write(err_pipe[1], &e, sizeof e);
             ::_exit(127);
         }
-        ::execve(program.c_str(), argv.data(), envp.data());
+        ::execve(program.c_str(), argv.data(), env.envp());
         const int e = errno;
         (void)!::write(err_pipe[1], &e, sizeof e);
         ::_exit(127);
@@ -226,6 +239,42 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
     const ssize_t n = ::read(err_pipe[0], &child_errno, sizeof child_errno);
     ::close(err_pipe[0]);
     return n <= 0;
+}
+
+int spawn_watched(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& working_dir, const std::vector<std::string>& env_changes,
+                  int output_fd) {
+    ChangedEnvironment env(env_changes);
+    auto argv = make_argv(program, args);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (output_fd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, output_fd, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output_fd, STDERR_FILENO);
+    }
+    if (!working_dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str());
+    // A session of its own: no signal aimed at our terminal or process group reaches it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env.envp());
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? static_cast<int>(pid) : -1;
+}
+
+std::optional<int> child_exit_status(int pid) {
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(pid, &status, WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0) return std::nullopt;
+    if (r < 0) return -1; // not our child (any more): nothing left to watch
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace tarvik::platform

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,16 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
 // a bare "NAME" removes it.
 bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
                     const std::string& working_dir, const std::vector<std::string>& env_changes);
+
+// Starts `program` in `working_dir` in a session of its own, like spawn_detached, but as a
+// child of this process, so that its end can be watched with child_exit_status; it keeps
+// running when this process ends. Standard input is /dev/null; standard output and error go
+// to output_fd (-1: inherited). Returns the process id, or -1 when it could not be started.
+int spawn_watched(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& working_dir, const std::vector<std::string>& env_changes,
+                  int output_fd);
+// The exit status of a child started by spawn_watched once it has ended (-1 when a signal
+// ended it), which also reaps it; nullopt while it runs.
+std::optional<int> child_exit_status(int pid);
 
 } // namespace tarvik::platform

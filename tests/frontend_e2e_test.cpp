@@ -1,124 +1,96 @@
-// End to end: the dialog starts the real encoder (build/bin/tarvik) in batch mode on a
-// folder of generated WAVs, and the MP3s appear. Needs the encoder's batch mode.
-#include "frontend/launch.hpp"
-#include "frontend/main_dlg.hpp"
-#include "tests/frontend_qt_support.hpp"
+// End to end under a real X server (Xvfb): tarvik-gui, set to Silent Mode with an input
+// folder of generated WAVs whose name is not ASCII, gets Alt+G (xdotool) and the real
+// encoder writes the MP3s; its summary box is closed, then the dialog with Escape.
 #include "tests/support/test_support.hpp"
 
-#include <QAbstractButton>
-#include <QtTest>
+#include <gtest/gtest.h>
 
-#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
-using namespace tarvik::gui;
-using namespace tarvik::gui::test;
+extern char** environ;
+using namespace tarvik::test;
+using std::chrono::milliseconds;
 
 namespace {
-
-std::vector<std::string> mp3s_in(const std::string& dir) {
-    std::vector<std::string> out;
-    for (const auto& name : tarvik::test::list_dir(dir))
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".mp3") out.push_back(name);
-    return out;
-}
-
-QAbstractButton* button(CMainDlg& d, int id) { return qobject_cast<QAbstractButton*>(d.Control(id)); }
-
-} // namespace
-
-class EndToEndTest : public QObject {
-    Q_OBJECT
-private slots:
-    void batchFromTheDialogProducesMp3s() {
-        const std::string encoder = tarvik::test::bin("tarvik");
-        QVERIFY2(IsEncoderAt(encoder), "build the tarvik target first");
-
-        tarvik::test::TempDir dir;
-        const std::string wavs = dir / "Voice Lines"; // names reach the encoder as typed
-        const std::string mp3s = dir / "mp3 out";
-        std::filesystem::create_directories(wavs);
-        std::filesystem::create_directories(mp3s); // an empty output folder is remembered
-        const std::vector<std::string> names = {"greeting", "farewell", "question"};
-        for (size_t i = 0; i < names.size(); ++i) {
-            tarvik::test::WavSpec tone;
-            tone.seconds = 1.0 + 0.5 * static_cast<double>(i);
-            tone.frequency = 330.0 + 110.0 * static_cast<double>(i);
-            QVERIFY(tarvik::test::write_wav(wavs + "/" + names[i] + ".wav", tone));
-        }
-        const std::string boxLog = dir / "boxes.log";
-        qputenv("TARVIK_TEST_BOX_LOG", QByteArray::fromStdString(boxLog));
-
-        GuiSettings settings;
-        AppPaths paths{dir / "tarvik-gui.ini", encoder};
-        tarvik::test::write_file(paths.settingsPath,
-                                 "$tarvik folder: " + tarvik::test::bin_dir() + "\n$last input folder: " + wavs +
-                                     "\n$last output folder: " + mp3s + "\n$silent mode: yes\n");
-        ScriptedFolders folders;
-        ScriptedBoxes boxes;
-        SetMessageBoxes(&boxes);
-        ProcessLauncher launcher(TARVIK_TEST_BOX_RECORDER);
-        CMainDlg dlg(settings, paths, folders, launcher);
-        QVERIFY(dlg.Control(ControlId::Go)->isEnabled());
-        button(dlg, ControlId::Go)->click();
-        SetMessageBoxes(nullptr);
-        QVERIFY(boxes.shown.empty());
-
-        // The encoder runs on its own; wait for its summary box, which comes after the last
-        // file.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (std::chrono::steady_clock::now() < deadline &&
-               tarvik::test::read_file(boxLog).find("--end--") == std::string::npos)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const std::string box = tarvik::test::read_file(boxLog);
-        QVERIFY2(!box.empty(), "no summary box from the encoder within 120 s");
-        QVERIFY2(box.rfind("--message-box\ninformation\n", 0) == 0, box.c_str());
-
-        const auto produced = mp3s_in(mp3s);
-        QCOMPARE(produced, (std::vector<std::string>{"farewell.mp3", "greeting.mp3", "question.mp3"}));
-        for (size_t i = 0; i < names.size(); ++i) {
-            const auto info = tarvik::test::audio_info(mp3s + "/" + names[i] + ".mp3");
-            QVERIFY(info);
-            QCOMPARE(info->sample_rate, 44100);
-            QCOMPARE(info->channels, 1);
-            const double seconds = static_cast<double>(info->frames) / info->sample_rate;
-            QVERIFY2(std::abs(seconds - (1.0 + 0.5 * static_cast<double>(i))) < 0.1, names[i].c_str());
-            const auto facts = tarvik::test::mp3_facts(mp3s + "/" + names[i] + ".mp3");
-            QVERIFY(facts);
-            QVERIFY(!facts->bit_rates.empty());
-            QCOMPARE(facts->bit_rates.back(), 128); // the Default preset
-        }
-        // The WAVs stay: -rem was not asked for.
-        QCOMPARE(tarvik::test::list_dir(wavs).size(), names.size());
+struct Spawned { // a program running in the background, stopped at the end of the test
+    pid_t pid = -1;
+    explicit Spawned(std::vector<std::string> argv) {
+        std::vector<char*> a;
+        for (auto& s : argv)
+            a.push_back(s.data());
+        a.push_back(nullptr);
+        if (posix_spawn(&pid, a[0], nullptr, nullptr, a.data(), environ) != 0) pid = -1;
     }
-
-    void encoderThatCannotStartIsReported() {
-        tarvik::test::TempDir dir;
-        const std::string wavs = dir / "wavs";
-        std::filesystem::create_directories(wavs);
-        tarvik::test::write_file(wavs + "/a.wav", "RIFF");
-        tarvik::test::write_file(dir / "tarvik", "not a program"); // no execute permission
-
-        GuiSettings settings;
-        AppPaths paths{dir / "tarvik-gui.ini", dir / "tarvik"};
-        tarvik::test::write_file(paths.settingsPath, "$last input folder: " + wavs + "\n$silent mode: yes\n");
-        ScriptedFolders folders;
-        ScriptedBoxes boxes;
-        SetMessageBoxes(&boxes);
-        ProcessLauncher launcher(TARVIK_TEST_BOX_RECORDER);
-        CMainDlg dlg(settings, paths, folders, launcher);
-        button(dlg, ControlId::Go)->click();
-        std::filesystem::remove(dir / "tarvik");
-        button(dlg, ControlId::Go)->click();
-        SetMessageBoxes(nullptr);
-        QCOMPARE(boxes.shown.size(), size_t(2));
-        for (const auto& b : boxes.shown)
-            QCOMPARE(b.text, std::string("************ ERROR ************\nCannot start tarvik! Make sure it "
-                                         "is not being used.\n"));
+    int wait_exit() { // its exit status, or -1 when it did not end within 30 s
+        int status = 0;
+        for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(milliseconds(100)))
+            if (waitpid(pid, &status, WNOHANG) == pid)
+                return pid = -1, WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return -1;
+    }
+    ~Spawned() {
+        if (pid > 0 && kill(pid, SIGTERM) == 0) waitpid(pid, nullptr, 0);
     }
 };
+} // namespace
 
-QTEST_MAIN(EndToEndTest)
-#include "frontend_e2e_test.moc"
+TEST(FrontEndUnderX, SilentBatchFromAUtf8FolderWritesTheMp3s) {
+    if (run("/usr/bin/which", {"Xvfb", "xdotool"}).exit_status != 0)
+        GTEST_SKIP() << "needs Xvfb and xdotool (scripts/deps.sh)";
+    TempDir dir;
+    const std::string gui = dir / "gui", wavs = dir / "À faire — Голоса героя",
+                      out = dir / "MP3 Ausgabe";
+    for (const auto& d : {gui, wavs, out})
+        std::filesystem::create_directories(d);
+    // A copy, so that its settings file is written beside it in the test's folder.
+    std::filesystem::copy(bin("tarvik-gui"), gui + "/tarvik-gui");
+    write_file(gui + "/tarvik-gui.ini",
+               "$tarvik folder: " + bin_dir() + "\n$last input folder: " + wavs +
+                   "\n$last output folder: " + out + "\n$silent mode: yes\n");
+    for (const int tenths : {10, 15}) {
+        WavSpec tone;
+        tone.seconds = tenths / 10.0;
+        ASSERT_TRUE(write_wav(wavs + "/line " + std::to_string(tenths) + ".wav", tone));
+    }
+    const std::string display = ":" + std::to_string(100 + getpid() % 800);
+    Spawned xvfb({"/usr/bin/Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    for (int i = 0; i < 100 && !exists("/tmp/.X11-unix/X" + display.substr(1)); ++i)
+        std::this_thread::sleep_for(milliseconds(100));
+    setenv("DISPLAY", display.c_str(), 1), setenv("QT_QPA_PLATFORM", "xcb", 1);
+    write_file(dir / "lsan", "leak:libdbus-1.so\n"); // a sanitizer build: the bus library's own
+    setenv("LSAN_OPTIONS", ("suppressions=" + dir / "lsan").c_str(), 1);
+    auto keys_to = [&](const std::string& name, const std::string& keys) { // focus a window, type
+        const std::string id = run("/usr/bin/xdotool", {"search", "--sync", "--name", name}).out;
+        ASSERT_FALSE(id.empty()) << "no window " << name;
+        run("/usr/bin/xdotool", {"windowfocus", "--sync", id.substr(0, id.find('\n'))});
+        run("/usr/bin/xdotool", {"key", "--clearmodifiers", keys});
+    };
+    Spawned frontEnd({gui + "/tarvik-gui"});
+    keys_to("^tarvik's gui 1.0b$", "alt+g");
+    std::vector<std::string> mp3s;
+    for (int i = 0; i < 1200 && mp3s.size() < 2;
+         ++i, std::this_thread::sleep_for(milliseconds(100))) {
+        mp3s.clear();
+        for (const auto& name : list_dir(out))
+            if (name.front() != '.' && name.ends_with(".mp3")) mp3s.push_back(name);
+    }
+    ASSERT_EQ(mp3s, (std::vector<std::string>{"line 10.mp3", "line 15.mp3"}));
+    for (const auto& [name, seconds] :
+         {std::pair{"line 10.mp3", 1.0}, std::pair{"line 15.mp3", 1.5}}) {
+        const auto info = audio_info(out + "/" + name);
+        ASSERT_TRUE(info && mp3_facts(out + "/" + name)) << name;
+        EXPECT_EQ(info->sample_rate * 10 + info->channels, 441001);
+        EXPECT_NEAR(double(info->frames) / info->sample_rate, seconds, 0.1) << name;
+        EXPECT_EQ(mp3_facts(out + "/" + name)->bit_rates.back(), 128); // the Default preset
+    }
+    keys_to("^tarvik 1.1b$", "Return"); // the encoder's summary box
+    std::this_thread::sleep_for(milliseconds(500));
+    keys_to("^tarvik's gui 1.0b$", "Escape");
+    EXPECT_EQ(frontEnd.wait_exit(), 0);
+    EXPECT_NE(read_file(gui + "/tarvik-gui.ini").find("$last input folder: " + wavs + "\n"),
+              std::string::npos);
+}

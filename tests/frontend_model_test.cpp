@@ -1,0 +1,204 @@
+// The front end without its window: the settings parser, the settings file, the command
+// line, the launch and what a silent run reports.
+#include "frontend/launch.hpp"
+#include "frontend/settings.hpp"
+#include "tests/support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tarvik::gui;
+using tarvik::test::read_file;
+using tarvik::test::TempDir;
+using tarvik::test::write_file;
+using Args = std::vector<std::string>;
+
+namespace {
+void make_executable(const std::string& path, const std::string& text) {
+    write_file(path, text);
+    ::chmod(path.c_str(), 0755);
+}
+// The value after `key` read as a string ("s"), integer ("i") or boolean ("b", from false).
+std::string value_of(const std::string& text, const char* key, char kind) {
+    TokenParser p;
+    p.LoadText(text);
+    if (!p.FindToken(key)) return "<none>";
+    std::string s;
+    int32_t n = 0;
+    bool b = false;
+    if (kind == 's') p.ReadString(s);
+    if (kind == 'i') p.ReadInteger(n), s = std::to_string(n) + (p.ConversionFailed() ? "!" : "");
+    if (kind == 'b') p.ReadBoolean(b), s = b ? "true" : "false";
+    return s;
+}
+} // namespace
+
+TEST(FrontEndParser, FindsKeysAtLineStartsAndReadsValues) {
+    struct Case {
+        std::string text;
+        const char* key;
+        char kind;
+        std::string value;
+    };
+    const std::vector<Case> cases = {
+        {"  \t$SILENT Mode:   YES    ; note\n", "$silent mode:", 'b', "true"},
+        {"; $k: 1\nx $k: 2\n", "$k:", 's', "<none>"},       // comments, middle of a line
+        {"a: 1\n#eof\nb: 2\n#Eof\nc: 3\n", "b:", 'i', "2"}, // "#Eof" wins over "#eof"
+        {"a: 1\n#eof\nb: 2\n#Eof\nc: 3\n", "c:", 'i', "<none>"},
+        {"$f: /my wavs/take one  \t \nnext\n", "$f:", 's', "/my wavs/take one"},
+        {"$f: /a;b\r\n", "$f:", 's', "/a"},
+        {"$f: /À faire/Голоса — \xe2\x80\x94\n$g: 1\n", "$f:", 's',
+         "/À faire/Голоса — \xe2\x80\x94"},
+        {"$f: \x80\n$g: 7\n", "$g:", 'i', "7"}, // a 0x80 byte is text like any other
+        {"$f: " + std::string(300, 'v'), "$f:", 's', std::string(256, 'v')},
+        {"$n: 12abc\n", "$n:", 'i', "12"},
+        {"$n: abc\n", "$n:", 'i', "-1!"},
+        {"$n:\n\n +9, 4\n", "$n:", 'i', "9"},
+        {"$b: 7up\n", "$b:", 'b', "true"},
+        {"x;" + std::string(2045, 'x') + "$k: 5", "$k:", 'i', "5"}, // pieces of 2047
+        {"x;" + std::string(2046, 'x') + "$k: 5", "$k:", 'i', "<none>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(value_of(c.text, c.key, c.kind), c.value) << c.text;
+    for (const char* other : {"maybe", "", "-1", "yes please"}) // the destination is kept
+        EXPECT_EQ(value_of(std::string("$b: ") + other + "\n", "$b:", 'b'), "false") << other;
+}
+
+TEST(FrontEndParser, LoadsOnlyRegularFiles) {
+    TempDir dir;
+    // A FIFO, or a link to one, is refused at once instead of waiting for a writer.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("fifo", (dir / "link").c_str()), 0);
+    TokenParser p;
+    EXPECT_FALSE(p.Load(dir / "fifo") || p.Load(dir / "link"));
+}
+
+TEST(FrontEndSettings, RoundTripKeepsUtf8FoldersAndTheCustomBitRate) {
+    TempDir dir;
+    const std::string wavs = dir / "À faire — Голоса героя";
+    const std::string out = dir / "Sortie \xe2\x80\x94 MP3";
+    ASSERT_EQ(::mkdir(wavs.c_str(), 0755) + ::mkdir(out.c_str(), 0755), 0);
+    write_file(wavs + "/Line01.WAV", "x");
+    GuiSettings s;
+    s.inputFolder = wavs;
+    s.outputFolder = out;
+    s.generateVlp = s.silentMode = s.noClick = s.useVbr = true;
+    s.vbrValue = 0;
+    s.qualityDefault = false;
+    s.qualityCustom = true;
+    s.customBitrate = 144;
+    const AppPaths paths{dir / "tarvik-gui.ini", dir / "tarvik"};
+    ASSERT_TRUE(WriteSettings(s, paths));
+    TokenParser p;
+    ASSERT_TRUE(p.Load(paths.settingsPath));
+    GuiSettings back;
+    ReadAllSettings(p, back);
+    EXPECT_EQ(back, s);
+
+    EXPECT_NE(read_file(paths.settingsPath).find("show up its terminal window\n"),
+              std::string::npos);
+}
+
+TEST(FrontEndSettings, DefaultsAndChecksOfTheKeys) {
+    const std::vector<std::pair<std::string, std::function<void(GuiSettings&)>>> cases = {
+        {"$last quality: HIGH\n$custom bitrate: 176\n",
+         [](GuiSettings& s) { s.qualityDefault = false, s.qualityHigh = true; }},
+        {"$low bitrate: 176\n$default bitrate: 0\n$high bitrate: loud\n$last quality: best\n",
+         [](GuiSettings&) {}},
+        {"$last option vbr: yes\n$last vbr value: 12\n", [](GuiSettings&) {}},
+        {"$last option vbr: no\n$last vbr value: 5\n$No Click: 1\n#eof\n$silent mode: yes\n",
+         [](GuiSettings& s) { s.noClick = true; }},
+        {"$last input folder: /nowhere\n$last output folder: /nowhere\n$custom bitrate: 8\n",
+         [](GuiSettings& s) { s.customBitrate = 8; }},
+    };
+    for (const auto& [text, expect] : cases) {
+        GuiSettings expected, s;
+        expect(expected);
+        TokenParser p;
+        p.LoadText(text);
+        ReadAllSettings(p, s);
+        EXPECT_EQ(s, expected) << text;
+    }
+    for (const char* bad : {"/a;b", "/two\nlines", "/x#eofy", " /lead", "/trail\t"})
+        EXPECT_FALSE(FolderStorable(bad)) << bad;
+}
+
+TEST(FrontEndSettings, WritesThroughALinkAndSaysWhyAWriteFailed) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
+    write_file(dir / "real/tarvik-gui.ini", "old\n");
+    ASSERT_EQ(::symlink("real/tarvik-gui.ini", (dir / "tarvik-gui.ini").c_str()), 0);
+    const AppPaths paths{dir / "tarvik-gui.ini", dir / "tarvik"};
+    ASSERT_TRUE(WriteSettings(GuiSettings{}, paths));
+    struct stat st {};
+    ASSERT_EQ(::lstat(paths.settingsPath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(read_file(dir / "real/tarvik-gui.ini").find("#eof"), std::string::npos);
+
+    std::string why;
+    EXPECT_FALSE(WriteSettings(GuiSettings{}, AppPaths{dir / "real", ""}, &why)); // a directory
+    EXPECT_EQ(why, "Is a directory");
+}
+
+TEST(FrontEndEncoder, FoundBesideTheFrontEndThenOnThePath) {
+    TempDir dir;
+    for (const char* d : {"gui", "bin1", "bin2"})
+        ::mkdir((dir / d).c_str(), 0755);
+    write_file(dir / "bin1/tarvik", "not executable");
+    make_executable(dir / "bin2/tarvik", "");
+    const std::string path = dir / "bin1" + ":" + dir / "bin2";
+    EXPECT_EQ(CheckEncoder(dir / "bin1/tarvik"), EncoderCheck::NotExecutable);
+    EXPECT_EQ(FindEncoderNear(dir / "gui", path.c_str()), dir / "bin2/tarvik");
+    make_executable(dir / "gui/tarvik", "");
+    EXPECT_EQ(FindEncoderNear(dir / "gui", path.c_str()), dir / "gui/tarvik");
+    EXPECT_EQ(FindEncoderNear(dir / "bin1", ""), std::nullopt);
+}
+
+TEST(FrontEndLaunch, TerminalPlan) {
+    EXPECT_EQ(BatchTitle("/data/Голоса/"), "tarvik: Голоса");
+
+    // The window gets the batch's name and stays open through the front end's wrapper.
+    const ProcessLauncher launcher("/opt/gui/tarvik-gui");
+    const LaunchRequest request{"/opt/t/tarvik", {"-batch", "/in"}, "/opt/t", false, "tarvik: in"};
+    auto plan = launcher.MakePlan(request, TerminalCommand{"/usr/bin/xterm", {"-e"}, "-T"});
+    EXPECT_EQ(plan.arguments, (Args{"-T", "tarvik: in", "-e", "/opt/gui/tarvik-gui",
+                                    "--run-in-terminal", "/opt/t/tarvik", "-batch", "/in"}));
+    plan = launcher.MakePlan(request, std::nullopt);
+    EXPECT_EQ(plan.program, "/opt/t/tarvik");
+    EXPECT_EQ(plan.envChanges, (Args{"TARVIK_BOX_WAIT", "TARVIK_BOX_PROGRAM=/opt/gui/tarvik-gui"}));
+}
+
+TEST(FrontEndLaunch, SilentRunIsWatchedAndItsWarningsCollected) {
+    TempDir dir;
+    make_executable(dir / "tarvik",
+                    "#!/bin/sh\nprintf '10%%\\r99%%\\rWARNING! Cannot open \"a.wav\"\\n"
+                    "Skipping it...\\n'\nsleep 0.3\nexit 1\n");
+    ProcessLauncher launcher("");
+    LaunchRequest request{dir / "tarvik", {}, dir.path(), true, ""};
+    ASSERT_EQ(launcher.Start(request), LaunchResult::Started);
+    EXPECT_FALSE(launcher.PollSilentRun()); // still running
+    std::optional<BatchEnd> end;
+    for (int i = 0; i < 500 && !end; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        end = launcher.PollSilentRun();
+    }
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->exitStatus, 1);
+    EXPECT_EQ(end->warnings, Args{"WARNING! Cannot open \"a.wav\""});
+    EXPECT_EQ(BatchEndText(*end), "tarvik ended with exit status 1.\n\n1 warning(s):\n"
+                                  "WARNING! Cannot open \"a.wav\"\n");
+    BatchOutputReader failed;
+    failed.Feed("Reading directory \"/x\"... Failed (no WAV file detected)\n");
+    EXPECT_NE(BatchEndText(failed.Finish(255)).find("Failed (no WAV file detected)"),
+              std::string::npos);
+
+    request.program = dir / "gone";
+    EXPECT_EQ(launcher.Start(request), LaunchResult::Missing);
+    write_file(dir / "plain", "");
+    request.program = dir / "plain";
+    EXPECT_EQ(launcher.Start(request), LaunchResult::NotExecutable);
+}
