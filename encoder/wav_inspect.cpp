@@ -26,21 +26,20 @@ struct OpenedWav {
     explicit operator bool() const { return file != nullptr && info.channels > 0 && info.samplerate > 0; }
 };
 
-void set_bit_rate(BE_CONFIG& config, RunSettings& settings, uint16_t kbps) {
-    settings.bit_rate = kbps;
-    config.format.LHV1.dwBitrate = kbps;
-    config.format.LHV1.dwMaxBitrate = kbps;
+// The default bit rate (not a typed one) is doubled for two-channel output.
+void double_default_bit_rate(RunSettings& settings) {
+    if (!settings.bit_rate_given && settings.bit_rate == 64) settings.bit_rate = 128;
 }
 } // namespace
 
-bool probe_wav(const std::string& path, BE_CONFIG& config, RunSettings& settings, bool existing_wav) {
+bool probe_wav(const std::string& path, BE_CONFIG&, RunSettings& settings, bool existing_wav) {
     if (existing_wav) {
         OpenedWav wav(path);
         if (!wav) return false;
-        if (settings.bit_rate == 64 && wav.info.channels > 1) set_bit_rate(config, settings, 128);
-        return true;
+        if (wav.info.channels > 1) double_default_bit_rate(settings);
+    } else if (settings.mode != kModeMono) {
+        double_default_bit_rate(settings);
     }
-    if (settings.bit_rate == 64 && settings.mode != kModeMono) set_bit_rate(config, settings, 128);
     return true;
 }
 
@@ -53,17 +52,10 @@ bool get_wav_specs(const std::string& path, BE_CONFIG& config, RunSettings& sett
     else if (wav.info.channels == 2 && settings.mode == kModeMono)
         settings.mode = kModeJointStereo;
     l.nMode = settings.mode;
-
     const auto rate = static_cast<uint32_t>(wav.info.samplerate);
-    if (rate != settings.sample_rate) {
-        settings.sample_rate = rate;
-        l.dwSampleRate = rate;
-        l.dwReSampleRate = rate;
-        settings.mpeg_version = is_mpeg1_rate(rate) ? 1 : 0;
-        l.dwMpegVersion = settings.mpeg_version;
-        // Only a rate change can make the bit rate illegal for the class.
-        set_bit_rate(config, settings, fit_bit_rate(settings.bit_rate, settings.mpeg_version));
-    }
+    settings.sample_rate = rate;
+    settings.mpeg_version = mpeg_class(rate).mpeg1() ? 1 : 0;
+    l.dwSampleRate = rate;
     adjust_config(config, settings);
     return true;
 }
