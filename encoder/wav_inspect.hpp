@@ -19,6 +19,10 @@ bool probe_wav(const std::string& path, BE_CONFIG& config, RunSettings& settings
 // adjust_config. False only when the file cannot be opened as audio.
 bool get_wav_specs(const std::string& path, BE_CONFIG& config, RunSettings& settings);
 
+// True when the temporary WAV for `seconds` of silence fits the free space of `dir`; else
+// shows an error box saying how much it would take (absurd lengths included).
+bool silence_fits(const BE_CONFIG& config, long long seconds, const std::string& dir);
+
 // Writes `seconds` of digital silence at the record's rate (one channel for mono, else two)
 // into a new, uniquely named "%.8d.wav" in `dir`, streaming it in blocks. Shows its own
 // error box on failure. Returns the path of the complete file.
