@@ -16,6 +16,7 @@
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
+static_assert(sizeof(BE_CONFIG) == 331 && sizeof(BE_VERSION) == 265);
 static_assert(offsetof(BE_CONFIG, format.LHV1.dwSampleRate) == 12);
 static_assert(offsetof(BE_CONFIG, format.LHV1.nMode) == 20);
 static_assert(offsetof(BE_CONFIG, format.LHV1.bWriteVBRHeader) == 64);
