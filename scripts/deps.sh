@@ -6,6 +6,7 @@ packages=(
   libmp3lame-dev lame libsndfile1-dev libsdl2-dev qt6-base-dev qt6-base-dev-tools
   libgtest-dev googletest
   sox libsox-fmt-all espeak-ng tmux xvfb xauth imagemagick time bc hyperfine
+  ffmpeg mpg123 mp3val
 )
 missing=()
 for p in "${packages[@]}"; do
