@@ -41,8 +41,10 @@ void print_bit_rate(const RunSettings& s, bool rate_from_wav) {
     const MpegClass now = mpeg_class(s.sample_rate);
     const bool fits = fit_bit_rate(s.bit_rate, now) == s.bit_rate;
     if (rate_from_wav || fits) {
-        const bool mpeg1 = fits ? now.mpeg1() : fit_bit_rate(s.bit_rate, mpeg_class(44100)) == s.bit_rate;
-        std::printf(mpeg1 ? "Bitrate = %dkbps (MPEG-1)\n" : "Bitrate = %dkbps (MPEG-2/MPEG-2.5)\n", s.bit_rate);
+        const bool mpeg1 =
+            fits ? now.mpeg1() : fit_bit_rate(s.bit_rate, mpeg_class(44100)) == s.bit_rate;
+        std::printf(mpeg1 ? "Bitrate = %dkbps (MPEG-1)\n" : "Bitrate = %dkbps (MPEG-2/MPEG-2.5)\n",
+                    s.bit_rate);
         return;
     }
     std::printf(now.mpeg1() ? "Bitrate = %dkbps (adjusted to fit MPEG-1 compliance)\n"

@@ -41,16 +41,21 @@ BE_CONFIG build_config(uint16_t mpeg_version, uint32_t sample_rate, uint8_t mode
 }
 
 namespace {
-constexpr std::array<uint32_t, 9> kMpegRates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-constexpr std::array<uint16_t, 14> kMpeg1Kbps{32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-constexpr std::array<uint16_t, 14> kMpeg2Kbps{8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+constexpr std::array<uint32_t, 9> kMpegRates{8000,  11025, 12000, 16000, 22050,
+                                             24000, 32000, 44100, 48000};
+constexpr std::array<uint16_t, 14> kMpeg1Kbps{32,  40,  48,  56,  64,  80,  96,
+                                              112, 128, 160, 192, 224, 256, 320};
+constexpr std::array<uint16_t, 14> kMpeg2Kbps{8,  16, 24, 32,  40,  48,  56,
+                                              64, 80, 96, 112, 128, 144, 160};
 } // namespace
 
 MpegClass mpeg_class(uint32_t input_rate) {
     // The nearest MPEG rate (the higher one on a tie): 96000 Hz becomes 48000 Hz.
     uint32_t rate = kMpegRates[0];
     for (uint32_t r : kMpegRates) {
-        const auto distance = [&](uint32_t x) { return x > input_rate ? x - input_rate : input_rate - x; };
+        const auto distance = [&](uint32_t x) {
+            return x > input_rate ? x - input_rate : input_rate - x;
+        };
         if (distance(r) <= distance(rate)) rate = r;
     }
     if (rate >= 32000) return {rate, 32, 320};
@@ -224,7 +229,8 @@ FrameHeader read_frame_header(const uint8_t* h) {
     const bool mpeg1 = version == 3, mono = (h[3] >> 6) == 3;
     const uint32_t rate = kRates[rate_index] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
     FrameHeader f;
-    f.size = (mpeg1 ? 144000u : 72000u) * kKbps[mpeg1 ? 0 : 1][bit_rate_index] / rate + ((h[2] >> 1) & 1);
+    f.size = (mpeg1 ? 144000u : 72000u) * kKbps[mpeg1 ? 0 : 1][bit_rate_index] / rate +
+             ((h[2] >> 1) & 1);
     f.samples = mpeg1 ? 1152 : 576;
     f.tag_offset = 4 + ((h[1] & 1) ? 0 : 2) + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
     return f;
@@ -234,14 +240,18 @@ FrameHeader read_frame_header(const uint8_t* h) {
 uint16_t crc16(uint16_t crc, const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         crc = static_cast<uint16_t>(crc ^ p[i]);
-        for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>((crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint16_t>((crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1);
     }
     return crc;
 }
 
-uint32_t get_be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+uint32_t get_be32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
 void put_be(uint8_t* p, uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<uint8_t>(v);
+    for (int i = bytes - 1; i >= 0; --i, v >>= 8)
+        p[i] = static_cast<uint8_t>(v);
 }
 
 // Decoders hold back this many samples at the start of the stream; the tag's padding must
@@ -249,13 +259,15 @@ void put_be(uint8_t* p, uint32_t v, int bytes) {
 constexpr int kDecoderDelay = 529;
 
 // The tag frame told the truth about the frames now kept: counts, seek table, padding, CRCs.
-void retag(std::vector<uint8_t>& tag, const FrameHeader& first, const std::vector<long long>& starts,
-           long long end, uint16_t music_crc) {
+void retag(std::vector<uint8_t>& tag, const FrameHeader& first,
+           const std::vector<long long>& starts, long long end, uint16_t music_crc) {
     size_t q = first.tag_offset;
-    if (q + 8 > tag.size() || (std::memcmp(&tag[q], "Xing", 4) != 0 && std::memcmp(&tag[q], "Info", 4) != 0))
+    if (q + 8 > tag.size() ||
+        (std::memcmp(&tag[q], "Xing", 4) != 0 && std::memcmp(&tag[q], "Info", 4) != 0))
         return;
     const uint32_t flags = get_be32(&tag[q + 4]);
-    const auto frames = static_cast<uint32_t>(starts.size() - 1); // audio frames, the tag's own aside
+    const auto frames =
+        static_cast<uint32_t>(starts.size() - 1); // audio frames, the tag's own aside
     uint32_t claimed = frames;
     q += 8;
     if ((flags & 1) && q + 4 <= tag.size()) {
@@ -269,7 +281,8 @@ void retag(std::vector<uint8_t>& tag, const FrameHeader& first, const std::vecto
     }
     if ((flags & 4) && q + 100 <= tag.size()) {
         for (uint32_t i = 0; i < 100 && frames > 0; ++i)
-            tag[q + i] = static_cast<uint8_t>(std::min<long long>(255, 256 * starts[1 + i * frames / 100] / end));
+            tag[q + i] = static_cast<uint8_t>(
+                std::min<long long>(255, 256 * starts[1 + i * frames / 100] / end));
         q += 100;
     }
     if (flags & 8) q += 4;
@@ -312,7 +325,8 @@ bool keep_whole_frames(const std::string& path) {
     }
     if (!starts.empty()) {
         retag(tag, first, starts, end, music_crc);
-        if (std::fseek(f.get(), 0, SEEK_SET) != 0 || std::fwrite(tag.data(), 1, tag.size(), f.get()) != tag.size())
+        if (std::fseek(f.get(), 0, SEEK_SET) != 0 ||
+            std::fwrite(tag.data(), 1, tag.size(), f.get()) != tag.size())
             return false;
     }
     return std::fflush(f.get()) == 0 && ::ftruncate(::fileno(f.get()), end) == 0;
@@ -326,11 +340,13 @@ bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std:
     // What the frame headers will carry: the output rate, and the bit rate or VBR range.
     out.print("Final settings: | Sample rate = %dHz\n                | Mode        = %s\n",
               static_cast<int>(l.dwReSampleRate), mode_name(l.nMode));
-    if (l.bEnableVBR)
-        out.print("                | Bitrate     = %d-%dkbps (VBR)\n", static_cast<int>(l.dwBitrate),
-                  static_cast<int>(l.dwMaxBitrate));
+    const int low = static_cast<int>(l.dwBitrate), high = static_cast<int>(l.dwMaxBitrate);
+    if (!l.bEnableVBR)
+        out.print("                | Bitrate     = %dkbps\n", low);
+    else if (low == high)
+        out.print("                | Bitrate     = %dkbps (VBR)\n", low);
     else
-        out.print("                | Bitrate     = %dkbps\n", static_cast<int>(l.dwBitrate));
+        out.print("                | Bitrate     = %d-%dkbps (VBR)\n", low, high);
 
     EncoderStream stream;
     uint32_t chunk_samples = 0, buffer_size = 0;

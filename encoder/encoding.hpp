@@ -21,8 +21,8 @@ inline BE_CONFIG build_config(const RunSettings& s) {
 // What the encoder makes of an input rate: the MPEG rate it writes (a rate outside MPEG's
 // nine is resampled to the nearest of them) and the bit rates that rate allows.
 struct MpegClass {
-    uint32_t rate = 44100;  // the MP3's sample rate
-    uint16_t min_kbps = 32; // lowest bit rate of the class
+    uint32_t rate = 44100;   // the MP3's sample rate
+    uint16_t min_kbps = 32;  // lowest bit rate of the class
     uint16_t max_kbps = 320; // highest one the encoder writes (64 at 8 to 12 kHz)
     bool mpeg1() const { return rate >= 32000; }
 };

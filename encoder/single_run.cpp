@@ -81,7 +81,8 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     const std::string temp_dir = platform::directory_writable(ctx.program_dir) ? ctx.program_dir
                                                                                : platform::temp_directory();
     if (!silence_fits(config, seconds, temp_dir)) return kExitFailure;
-    const auto mp3_path = output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));
+    const auto mp3_path =
+        output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));
     if (!mp3_path) return kExitFailure;
     print_start(ctx, *mp3_path, seconds);
 

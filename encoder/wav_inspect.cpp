@@ -6,8 +6,8 @@
 #include "encoder/encoding.hpp"
 
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <fcntl.h>
 #include <random>
 #include <sndfile.h>
@@ -66,10 +66,11 @@ namespace {
 // Bytes of the temporary WAV for a silence (its header with room to spare), or nullopt when
 // the number does not even fit in 64 bits.
 std::optional<long long> silence_wav_bytes(const BE_CONFIG& config, long long seconds) {
-    const long long per_second =
-        static_cast<long long>(config.format.LHV1.dwSampleRate) * (config.format.LHV1.nMode == kModeMono ? 2 : 4);
+    const long long per_second = static_cast<long long>(config.format.LHV1.dwSampleRate) *
+                                 (config.format.LHV1.nMode == kModeMono ? 2 : 4);
     constexpr long long kHeaderRoom = 4096;
-    if (seconds < 0 || (per_second > 0 && seconds > (LLONG_MAX - kHeaderRoom) / per_second)) return std::nullopt;
+    if (seconds < 0 || (per_second > 0 && seconds > (LLONG_MAX - kHeaderRoom) / per_second))
+        return std::nullopt;
     return seconds * per_second + kHeaderRoom;
 }
 
@@ -80,7 +81,8 @@ std::string size_text(long double bytes) {
         bytes /= 1024;
         ++unit;
     }
-    return unit == 0 ? format_text("%.0Lf bytes", bytes) : format_text("%.1Lf %s", bytes, kUnits[unit]);
+    return unit == 0 ? format_text("%.0Lf bytes", bytes)
+                     : format_text("%.1Lf %s", bytes, kUnits[unit]);
 }
 } // namespace
 
@@ -88,14 +90,18 @@ bool silence_fits(const BE_CONFIG& config, long long seconds, const std::string&
     const auto needed = silence_wav_bytes(config, seconds);
     struct statvfs fs {};
     const bool known = ::statvfs(dir.c_str(), &fs) == 0;
-    const long double free_bytes = static_cast<long double>(fs.f_bavail) * static_cast<long double>(fs.f_frsize);
+    const long double free_bytes =
+        static_cast<long double>(fs.f_bavail) * static_cast<long double>(fs.f_frsize);
     // Free space unknown: the write itself will tell.
     if (needed && (!known || static_cast<long double>(*needed) <= free_bytes)) return true;
-    show_error(kUnit, 1008,
-               format_text("Cannot make %lld seconds of silence: its temporary WAV file would take %s, "
-                           "but \"%s\" has %s free.",
-                           seconds, needed ? size_text(static_cast<long double>(*needed)).c_str() : "more than 8 EiB",
-                           dir.c_str(), known ? size_text(free_bytes).c_str() : "an unknown amount"));
+    show_error(
+        kUnit, 1008,
+        format_text("Cannot make %lld seconds of silence: its temporary WAV file would take %s, "
+                    "but \"%s\" has %s free.",
+                    seconds,
+                    needed ? size_text(static_cast<long double>(*needed)).c_str()
+                           : "more than 8 EiB",
+                    dir.c_str(), known ? size_text(free_bytes).c_str() : "an unknown amount"));
     return false;
 }
 
@@ -147,8 +153,8 @@ std::optional<std::string> generate_wave(const BE_CONFIG& config, long long seco
         show_error(kUnit, 1060, "generate_wave() failed on sf_write_short().\n");
         return std::nullopt;
     }
-    out.print("Temporary WAV file = \"%s\"  (%dHz/16bits/%s/%lldsec)\n", path.c_str(), static_cast<int>(rate),
-              channels == 1 ? "mono" : "stereo", seconds);
+    out.print("Temporary WAV file = \"%s\"  (%dHz/16bits/%s/%lldsec)\n", path.c_str(),
+              static_cast<int>(rate), channels == 1 ? "mono" : "stereo", seconds);
     if (sf_close(wav) != 0) {
         ::unlink(path.c_str());
         show_error(kUnit, 1060, "generate_wave() failed on sf_write_short().\n");
