@@ -42,8 +42,8 @@ AtomicFile::~AtomicFile() { abandon(); }
 
 bool AtomicFile::open() {
     const std::string dir = directory_of(destination_);
-    const std::string name = file_part(destination_).value_or("out");
-    std::string templ = join_path(dir, "." + name + ".tmp-XXXXXX");
+    // A short fixed name: a destination name of up to 255 bytes must not make it too long.
+    std::string templ = join_path(dir, ".tmp-XXXXXX");
     const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
     if (fd < 0) return false;
     ::fchmod(fd, creation_mode());

@@ -35,18 +35,22 @@ Dispatch finish(int status) { return Dispatch{RunMode::Finished, status, {}}; }
 
 bool starts_with_dash(const std::string& s) { return !s.empty() && s[0] == '-'; }
 
-// The bit rate fitted to the MPEG class known now, with its printed line.
-void fit_and_print_bit_rate(RunSettings& s) {
-    const uint16_t fitted = fit_bit_rate(s.bit_rate, s.mpeg_version);
-    const bool changed = fitted != s.bit_rate;
-    s.bit_rate = fitted;
-    if (s.mpeg_version == 1)
-        std::printf(changed ? "Bitrate = %dkbps (adjusted to fit MPEG-1 compliance)\n" : "Bitrate = %dkbps (MPEG-1)\n",
+// Echoes a bit-rate request. The request itself is kept and fitted once, against the class
+// of the rate the MP3 gets. A silence run knows that rate now (unless -srate follows), so the
+// fit is shown; a WAV brings its own rate, so only the class the value belongs to is named.
+void print_bit_rate(const RunSettings& s, bool rate_from_wav) {
+    const MpegClass now = mpeg_class(s.sample_rate);
+    const bool fits = fit_bit_rate(s.bit_rate, now) == s.bit_rate;
+    if (rate_from_wav || fits) {
+        const bool mpeg1 =
+            fits ? now.mpeg1() : fit_bit_rate(s.bit_rate, mpeg_class(44100)) == s.bit_rate;
+        std::printf(mpeg1 ? "Bitrate = %dkbps (MPEG-1)\n" : "Bitrate = %dkbps (MPEG-2/MPEG-2.5)\n",
                     s.bit_rate);
-    else
-        std::printf(changed ? "Bitrate = %dkbps (adjusted to fit MPEG-2/MPEG-2.5 compliance)\n"
-                            : "Bitrate = %dkbps (MPEG-2/MPEG-2.5)\n",
-                    s.bit_rate);
+        return;
+    }
+    std::printf(now.mpeg1() ? "Bitrate = %dkbps (adjusted to fit MPEG-1 compliance)\n"
+                            : "Bitrate = %dkbps (adjusted to fit MPEG-2/MPEG-2.5 compliance)\n",
+                fit_bit_rate(s.bit_rate, now));
 }
 
 } // namespace
@@ -110,23 +114,24 @@ const std::string& help_text() {
 void print_defaults(const Context& ctx) {
     const RunFlags& f = ctx.flags;
     const RunSettings& s = ctx.settings;
+    const bool bit_rate_given = s.bit_rate_given;
     const int rate = static_cast<int>(s.sample_rate), bits = s.bit_rate;
-    if (!f.sample_rate_given && !f.mode_given && !f.bit_rate_given)
+    if (!f.sample_rate_given && !f.mode_given && !bit_rate_given)
         std::printf("Use defaults: | Sample rate = %dHz\n              | Mode        = mono\n"
                     "              | Bitrate     = %dkbps\n",
                     rate, bits);
-    else if (f.sample_rate_given && !f.mode_given && !f.bit_rate_given)
+    else if (f.sample_rate_given && !f.mode_given && !bit_rate_given)
         std::printf("Use defaults: | Mode    = mono\n              | Bitrate = %dkbps\n", bits);
-    else if (!f.sample_rate_given && f.mode_given && !f.bit_rate_given)
+    else if (!f.sample_rate_given && f.mode_given && !bit_rate_given)
         std::printf("Use defaults: | Sample rate = %dHz\n              | Bitrate     = %dkbps\n",
                     rate, bits);
-    else if (!f.sample_rate_given && !f.mode_given && f.bit_rate_given)
+    else if (!f.sample_rate_given && !f.mode_given && bit_rate_given)
         std::printf("Use defaults: | Sample rate = %dHz\n              | Mode        = mono\n", rate);
-    else if (f.sample_rate_given && f.mode_given && !f.bit_rate_given)
+    else if (f.sample_rate_given && f.mode_given && !bit_rate_given)
         std::printf("Use default:  | Bitrate = %dkbps\n", bits);
-    else if (f.sample_rate_given && !f.mode_given && f.bit_rate_given)
+    else if (f.sample_rate_given && !f.mode_given && bit_rate_given)
         std::printf("Use default: | Mode = mono\n");
-    else if (!f.sample_rate_given && f.mode_given && f.bit_rate_given)
+    else if (!f.sample_rate_given && f.mode_given && bit_rate_given)
         std::printf("Use default: | Sample rate = %dHz\n", rate);
 }
 
@@ -232,7 +237,7 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
             continue;
         }
         if (arg == "-bitrate" || arg == "-brate") {
-            f.bit_rate_given = true;
+            s.bit_rate_given = true;
             if (!has_next) {
                 show_error(kUnit, 456, missing_argument(arg));
                 return finish(kExitFailure);
@@ -245,7 +250,7 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                 s.bit_rate = contains(kBitRates, v) ? v : uint16_t{64};
                 ++i;
             }
-            fit_and_print_bit_rate(s);
+            print_bit_rate(s, f.wav_mode || f.batch_mode);
             continue;
         }
         if (arg == "-vbr") {

@@ -4,10 +4,12 @@
 #include "encoder/binding.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <sndfile.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tarvik {
@@ -38,42 +40,53 @@ BE_CONFIG build_config(uint16_t mpeg_version, uint32_t sample_rate, uint8_t mode
     return c;
 }
 
-void adjust_config(BE_CONFIG& config, RunSettings& settings) {
+namespace {
+constexpr std::array<uint32_t, 9> kMpegRates{8000,  11025, 12000, 16000, 22050,
+                                             24000, 32000, 44100, 48000};
+constexpr std::array<uint16_t, 14> kMpeg1Kbps{32,  40,  48,  56,  64,  80,  96,
+                                              112, 128, 160, 192, 224, 256, 320};
+constexpr std::array<uint16_t, 14> kMpeg2Kbps{8,  16, 24, 32,  40,  48,  56,
+                                              64, 80, 96, 112, 128, 144, 160};
+} // namespace
+
+MpegClass mpeg_class(uint32_t input_rate) {
+    // The nearest MPEG rate (the higher one on a tie): 96000 Hz becomes 48000 Hz.
+    uint32_t rate = kMpegRates[0];
+    for (uint32_t r : kMpegRates) {
+        const auto distance = [&](uint32_t x) {
+            return x > input_rate ? x - input_rate : input_rate - x;
+        };
+        if (distance(r) <= distance(rate)) rate = r;
+    }
+    if (rate >= 32000) return {rate, 32, 320};
+    // Below 16 kHz (MPEG-2.5) the encoder writes no frame above 64 kbps.
+    return {rate, 8, static_cast<uint16_t>(rate >= 16000 ? 160 : 64)};
+}
+
+uint16_t fit_bit_rate(uint16_t kbps, const MpegClass& mpeg) {
+    const auto& allowed = mpeg.mpeg1() ? kMpeg1Kbps : kMpeg2Kbps;
+    for (uint16_t a : allowed)
+        if (a >= kbps && a <= mpeg.max_kbps) return a;
+    return mpeg.max_kbps;
+}
+
+void adjust_config(BE_CONFIG& config, const RunSettings& settings) {
     auto& l = config.format.LHV1;
     if (l.nMode < 0 || l.nMode > 3) return;
-    const uint32_t rate = l.dwSampleRate;
-    auto clamp_to = [&](uint32_t kbps) {
-        settings.bit_rate = static_cast<uint16_t>(kbps);
-        l.dwBitrate = kbps;
-        l.dwMaxBitrate = kbps;
-    };
-    const bool mpeg2 = rate == 8000 || rate == 11025 || rate == 12000 || rate == 16000 ||
-                       rate == 22050 || rate == 24000;
-    if (mpeg2) {
-        if (l.dwBitrate < 8) clamp_to(8);
-        if (l.dwBitrate > 160) clamp_to(160);
-    } else if (is_mpeg1_rate(rate)) {
-        if (l.dwBitrate < 32)
-            clamp_to(32);
-        else if (l.dwBitrate > 320)
-            clamp_to(320);
-    }
+    const MpegClass mpeg = mpeg_class(l.dwSampleRate);
+    l.dwReSampleRate = mpeg.rate;
+    l.dwMpegVersion = mpeg.mpeg1() ? MPEG1 : MPEG2;
+    const uint16_t kbps = fit_bit_rate(settings.bit_rate, mpeg);
+    l.dwBitrate = l.bEnableVBR && !settings.bit_rate_given ? mpeg.min_kbps : kbps;
+    l.dwMaxBitrate = l.bEnableVBR ? mpeg.max_kbps : kbps;
     if (l.nMode == kModeMono || l.nMode == kModeDual) return;
-    switch (l.dwBitrate) {
+    switch (kbps) {
     case 8: l.nMode = kModeMono; break;
     case 16: case 24: case 32: case 40: case 48: case 56: case 64: case 80: case 96:
     case 112: case 128: case 160: case 192: l.nMode = kModeJointStereo; break;
     case 224: case 256: case 320: l.nMode = kModeStereo; break;
     default: break;
     }
-}
-
-uint16_t fit_bit_rate(uint16_t kbps, uint16_t mpeg_version) {
-    if (mpeg_version == 1) {
-        if (kbps == 8 || kbps == 16 || kbps == 24) return 32;
-        return kbps == 144 ? 160 : kbps;
-    }
-    return (kbps == 192 || kbps == 224 || kbps == 256 || kbps == 320) ? 160 : kbps;
 }
 
 EncodeOptions encode_options_for(const RunSettings& settings) {
@@ -195,14 +208,145 @@ private:
     int mark_ = -1;
 };
 
+// A layer III frame from its 4-byte header: size in bytes, samples, and where its side
+// information ends (where a tag frame's "Xing" or "Info" starts). Size 0: not a frame.
+struct FrameHeader {
+    size_t size = 0;
+    int samples = 0;
+    size_t tag_offset = 0;
+};
+
+FrameHeader read_frame_header(const uint8_t* h) {
+    static constexpr uint16_t kKbps[2][15] = {
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
+    static constexpr uint32_t kRates[3] = {44100, 48000, 32000};
+    const int version = (h[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int rate_index = (h[2] >> 2) & 3, bit_rate_index = h[2] >> 4;
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || ((h[1] >> 1) & 3) != 1 || version == 1 ||
+        rate_index == 3 || bit_rate_index == 0 || bit_rate_index == 15)
+        return {};
+    const bool mpeg1 = version == 3, mono = (h[3] >> 6) == 3;
+    const uint32_t rate = kRates[rate_index] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    FrameHeader f;
+    f.size = (mpeg1 ? 144000u : 72000u) * kKbps[mpeg1 ? 0 : 1][bit_rate_index] / rate +
+             ((h[2] >> 1) & 1);
+    f.samples = mpeg1 ? 1152 : 576;
+    f.tag_offset = 4 + ((h[1] & 1) ? 0 : 2) + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+    return f;
+}
+
+// CRC-16 as the LAME tag uses it (polynomial 0x8005, bits reflected).
+uint16_t crc16(uint16_t crc, const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        crc = static_cast<uint16_t>(crc ^ p[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint16_t>((crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1);
+    }
+    return crc;
+}
+
+uint32_t get_be32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+void put_be(uint8_t* p, uint32_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i, v >>= 8)
+        p[i] = static_cast<uint8_t>(v);
+}
+
+// Decoders hold back this many samples at the start of the stream; the tag's padding must
+// not claim samples beyond the last frame they can decode.
+constexpr int kDecoderDelay = 529;
+
+// The tag frame told the truth about the frames now kept: counts, seek table, padding, CRCs.
+void retag(std::vector<uint8_t>& tag, const FrameHeader& first,
+           const std::vector<long long>& starts, long long end, uint16_t music_crc) {
+    size_t q = first.tag_offset;
+    if (q + 8 > tag.size() ||
+        (std::memcmp(&tag[q], "Xing", 4) != 0 && std::memcmp(&tag[q], "Info", 4) != 0))
+        return;
+    const uint32_t flags = get_be32(&tag[q + 4]);
+    const auto frames =
+        static_cast<uint32_t>(starts.size() - 1); // audio frames, the tag's own aside
+    uint32_t claimed = frames;
+    q += 8;
+    if ((flags & 1) && q + 4 <= tag.size()) {
+        claimed = get_be32(&tag[q]);
+        put_be(&tag[q], frames, 4);
+        q += 4;
+    }
+    if ((flags & 2) && q + 4 <= tag.size()) {
+        put_be(&tag[q], static_cast<uint32_t>(end), 4);
+        q += 4;
+    }
+    if ((flags & 4) && q + 100 <= tag.size()) {
+        for (uint32_t i = 0; i < 100 && frames > 0; ++i)
+            tag[q + i] = static_cast<uint8_t>(
+                std::min<long long>(255, 256 * starts[1 + i * frames / 100] / end));
+        q += 100;
+    }
+    if (flags & 8) q += 4;
+    if (q + 36 > tag.size() || std::memcmp(&tag[q], "LAME", 4) != 0) return;
+    uint8_t* lame_ext = &tag[q];
+    const long long padding = ((lame_ext[22] & 15) << 8) | lame_ext[23];
+    const long long dropped = static_cast<long long>(claimed) - frames;
+    const auto kept_padding = static_cast<uint32_t>(
+        std::clamp<long long>(padding - dropped * first.samples, kDecoderDelay, 4095));
+    lame_ext[22] = static_cast<uint8_t>((lame_ext[22] & 0xF0) | (kept_padding >> 8));
+    lame_ext[23] = static_cast<uint8_t>(kept_padding);
+    put_be(lame_ext + 28, static_cast<uint32_t>(end), 4); // music length: the whole file
+    put_be(lame_ext + 32, music_crc, 2);
+    put_be(lame_ext + 34, crc16(0, tag.data(), q + 34), 2);
+}
+
+// Ends the MP3 on its last whole frame (without the flushed frames its last one is cut
+// short) and rewrites the tag frame at its start to match.
+bool keep_whole_frames(const std::string& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "r+b"), std::fclose);
+    if (!f) return false;
+    std::vector<long long> starts;
+    std::vector<uint8_t> frame(4), tag;
+    FrameHeader first;
+    uint16_t music_crc = 0;
+    long long end = 0;
+    while (std::fread(frame.data(), 1, 4, f.get()) == 4) {
+        const FrameHeader h = read_frame_header(frame.data());
+        if (h.size < 4) break;
+        frame.resize(h.size);
+        if (std::fread(frame.data() + 4, 1, h.size - 4, f.get()) != h.size - 4) break;
+        if (starts.empty()) {
+            first = h;
+            tag = frame;
+        } else {
+            music_crc = crc16(music_crc, frame.data(), h.size);
+        }
+        starts.push_back(end);
+        end += static_cast<long long>(h.size);
+    }
+    if (!starts.empty()) {
+        retag(tag, first, starts, end, music_crc);
+        if (std::fseek(f.get(), 0, SEEK_SET) != 0 ||
+            std::fwrite(tag.data(), 1, tag.size(), f.get()) != tag.size())
+            return false;
+    }
+    return std::fflush(f.get()) == 0 && ::ftruncate(::fileno(f.get()), end) == 0;
+}
+
 } // namespace
 
 bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std::string& mp3_path,
                 const EncodeOptions& options, ConsoleOut& out) {
     const auto& l = config.format.LHV1;
-    out.print("Final settings: | Sample rate = %dHz\n                | Mode        = %s\n"
-              "                | Bitrate     = %dkbps\n",
-              static_cast<int>(l.dwSampleRate), mode_name(l.nMode), static_cast<int>(l.dwBitrate));
+    // What the frame headers will carry: the output rate, and the bit rate or VBR range.
+    out.print("Final settings: | Sample rate = %dHz\n                | Mode        = %s\n",
+              static_cast<int>(l.dwReSampleRate), mode_name(l.nMode));
+    const int low = static_cast<int>(l.dwBitrate), high = static_cast<int>(l.dwMaxBitrate);
+    if (!l.bEnableVBR)
+        out.print("                | Bitrate     = %dkbps\n", low);
+    else if (low == high)
+        out.print("                | Bitrate     = %dkbps (VBR)\n", low);
+    else
+        out.print("                | Bitrate     = %d-%dkbps (VBR)\n", low, high);
 
     EncoderStream stream;
     uint32_t chunk_samples = 0, buffer_size = 0;
@@ -261,6 +405,7 @@ bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std:
     // The tag frame reserved at the start now gets the real length and sizes; a file whose
     // frame was too small for a tag simply has none.
     lame().write_vbr_header(file.temp_path().c_str());
+    if (options.no_click && !keep_whole_frames(file.temp_path())) return false;
     if (!file.commit()) return false;
 
     const long long mp3_size = file_size_of(mp3_path);

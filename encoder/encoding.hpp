@@ -18,14 +18,26 @@ inline BE_CONFIG build_config(const RunSettings& s) {
     return build_config(s.mpeg_version, s.sample_rate, s.mode, s.bit_rate, s.vbr_quality);
 }
 
-// Clamps the bit rate to the sample rate's MPEG class (also into settings.bit_rate) and
-// picks the channel mode from the bit rate.
-void adjust_config(BE_CONFIG& config, RunSettings& settings);
+// What the encoder makes of an input rate: the MPEG rate it writes (a rate outside MPEG's
+// nine is resampled to the nearest of them) and the bit rates that rate allows.
+struct MpegClass {
+    uint32_t rate = 44100;   // the MP3's sample rate
+    uint16_t min_kbps = 32;  // lowest bit rate of the class
+    uint16_t max_kbps = 320; // highest one the encoder writes (64 at 8 to 12 kHz)
+    bool mpeg1() const { return rate >= 32000; }
+};
+MpegClass mpeg_class(uint32_t input_rate);
 
-// The bit rate made legal for an MPEG class (mpeg_version 1: MPEG-1, 0: MPEG-2/2.5):
-// MPEG-1 turns 8, 16 and 24 into 32 and 144 into 160; MPEG-2/2.5 turns 192 to 320 into 160.
-// Every other rate comes back unchanged.
-uint16_t fit_bit_rate(uint16_t kbps, uint16_t mpeg_version);
+// A bit rate request made legal for a class: the lowest allowed rate at or above it, else the
+// class's highest (MPEG-1 makes 8 to 24 into 32 and 144 into 160; MPEG-2 192 and above into
+// 160; 8 to 12 kHz everything above 64 into 64).
+uint16_t fit_bit_rate(uint16_t kbps, const MpegClass& mpeg);
+
+// Fits the record to what the encoder will really write, from the requested settings (which
+// it leaves alone, so fitting again for another rate starts from the request): the output
+// rate, the bit rate fitted to its class (VBR ranges over the whole class, a typed bit rate
+// as its floor), and the channel mode chosen from the bit rate.
+void adjust_config(BE_CONFIG& config, const RunSettings& settings);
 
 // The name "Final settings" prints for a channel-mode code; empty for an unknown code.
 const char* mode_name(int32_t mode);
@@ -42,6 +54,8 @@ EncodeOptions encode_options_for(const RunSettings& settings);
 
 // Encodes the audio of wav_path into mp3_path. The MP3 appears under its name only when
 // complete (written under a temporary name, synced, renamed); on failure nothing is left.
+// With no_click the flushed frames are left out and the file ends on its last whole frame,
+// its tag rewritten to match.
 // Prints the final settings, progress and "Space saved" to out; no message on failure.
 bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std::string& mp3_path,
                 const EncodeOptions& options, ConsoleOut& out);

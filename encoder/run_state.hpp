@@ -23,7 +23,8 @@ struct RunSettings {
     uint16_t mpeg_version = 1; // 1: MPEG-1 rate (32000, 44100, 48000 Hz); 0: MPEG-2/2.5
     uint32_t sample_rate = 44100;
     uint8_t mode = kModeMono;
-    uint16_t bit_rate = 64;   // kbps
+    uint16_t bit_rate = 64;      // kbps, as requested: fitted to each output's MPEG class
+    bool bit_rate_given = false; // typed: never doubled for stereo, and the VBR floor
     int32_t vbr_quality = -1; // -1: constant bit rate; 0..9: VBR quality
     bool show_bar = true;     // false: numeric percentage instead of the bar
     bool no_click = false;    // drop the encoder's final flushed frames
@@ -37,7 +38,6 @@ struct RunFlags {
     bool delete_wav = false;
     bool sample_rate_given = false;
     bool mode_given = false;
-    bool bit_rate_given = false;
 };
 
 struct Context {

@@ -14,7 +14,6 @@
 #include "platform/signals.hpp"
 #include "platform/system.hpp"
 
-#include <climits>
 #include <cstdio>
 #include <unistd.h>
 
@@ -82,25 +81,25 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
         show_error(kUnit, 590, "Silence time is null!");
         return kExitFailure;
     }
-    const long long seconds = parsed > INT_MAX ? INT_MAX : parsed;
+    const long long seconds = parsed;
+    RunSettings& s = ctx.settings;
+    BE_CONFIG config = build_config(s);
+    probe_wav({}, config, s, false);
+    adjust_config(config, s);
+    // The temporary WAV goes beside the program, or to the temporary directory when the
+    // program's directory is not writable (an installed program). A silence it cannot hold is
+    // refused before anything is written.
+    const std::string temp_dir = platform::directory_writable(ctx.program_dir) ? ctx.program_dir
+                                                                               : platform::temp_directory();
+    if (!silence_fits(config, seconds, temp_dir)) return kExitFailure;
     const auto mp3_path =
         output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));
     if (!mp3_path) return kExitFailure;
     print_start(ctx, *mp3_path, seconds);
 
-    RunSettings& s = ctx.settings;
-    BE_CONFIG config = build_config(s);
-    probe_wav({}, config, s, false);
-    adjust_config(config, s);
-
-    // The temporary WAV goes beside the program, or to the temporary directory when the
-    // program's directory is not writable (an installed program).
-    const std::string temp_dir = platform::directory_writable(ctx.program_dir)
-                                     ? ctx.program_dir
-                                     : platform::temp_directory();
     ConsoleOut out;
-    const auto wav_path = generate_wave(config, seconds, temp_dir, out);
-    if (!wav_path) return kExitFailure;
+    const auto wav_path = generate_wave(config, seconds, temp_dir, out, &platform::stop_flag());
+    if (!wav_path) return platform::stop_requested() ? platform::stop_exit_status() : kExitFailure;
 
     int status = kExitSuccess;
     if (!encode_mp3(config, *wav_path, *mp3_path, stoppable_options(s), out)) {

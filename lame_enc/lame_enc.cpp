@@ -16,6 +16,7 @@
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
+static_assert(sizeof(BE_CONFIG) == 331 && sizeof(BE_VERSION) == 265);
 static_assert(offsetof(BE_CONFIG, format.LHV1.dwSampleRate) == 12);
 static_assert(offsetof(BE_CONFIG, format.LHV1.nMode) == 20);
 static_assert(offsetof(BE_CONFIG, format.LHV1.bWriteVBRHeader) == 64);
@@ -129,6 +130,9 @@ BE_ERR configure(Stream& s, const BE_CONFIG& cfg) {
     lame_set_error_protection(gf, c.bCRC);
     lame_set_extension(gf, c.bPrivate);
     if (c.dwBitrate > 0) lame_set_VBR_min_bitrate_kbps(gf, static_cast<int>(c.dwBitrate));
+    // The VBR minimum holds for every frame, silence included (LAME's own is a soft one), so
+    // that the range a caller asked for is the range the frames carry.
+    if (c.bEnableVBR && c.dwBitrate > 0) lame_set_VBR_hard_min(gf, 1);
     if (c.dwMaxBitrate > 0) lame_set_VBR_max_bitrate_kbps(gf, static_cast<int>(c.dwMaxBitrate));
     if (c.bNoRes) lame_set_disable_reservoir(gf, 1);
     lame_set_bWriteVbrTag(gf, c.bWriteVBRHeader ? 1 : 0);

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest
   sox libsox-fmt-all espeak-ng tmux xvfb xauth imagemagick time bc hyperfine
   dpkg-dev lintian man-db desktop-file-utils libqt6svg6
+  ffmpeg mpg123 mp3val
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -3,39 +3,34 @@
 #include "lame_enc.h"
 
 #include <cmath>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
 namespace {
 
-std::vector<uint8_t> encode(uint32_t rate, int32_t mode, int seed) {
-    BE_CONFIG c;
-    std::memset(&c, 0, sizeof c);
+std::vector<uint8_t> encode(int seed) {
+    BE_CONFIG c{};
     c.dwConfig = BE_CONFIG_LAME;
-    c.format.LHV1.dwStructVersion = 1;
-    c.format.LHV1.dwStructSize = sizeof c;
-    c.format.LHV1.dwSampleRate = rate;
-    c.format.LHV1.nMode = mode;
+    c.format.LHV1.dwSampleRate = seed % 2 ? 44100 : 22050;
+    c.format.LHV1.nMode = seed % 3 ? BE_MP3_MODE_MONO : BE_MP3_MODE_JSTEREO;
     c.format.LHV1.dwBitrate = 64;
     c.format.LHV1.bWriteVBRHeader = 1;
-    uint32_t chunk = 0, size = 0;
+    uint32_t chunk = 0, size = 0, n = 0;
     HBE_STREAM s = nullptr;
     EXPECT_EQ(beInitStream(&c, &chunk, &size, &s), BE_ERR_SUCCESS);
     std::vector<int16_t> pcm(chunk);
     std::vector<uint8_t> buf(size), out;
-    for (int block = 0; block < 40; ++block) {
+    for (size_t block = 0; block < 40; ++block) {
         for (size_t i = 0; i < pcm.size(); ++i)
-            pcm[i] = static_cast<int16_t>(6000 * std::sin(0.01 * (seed + 1) * static_cast<double>(block * pcm.size() + i)));
-        uint32_t n = 0;
+            pcm[i] = static_cast<int16_t>(
+                6000 * std::sin(0.01 * (seed + 1) * double(block * pcm.size() + i)));
         EXPECT_EQ(beEncodeChunk(s, chunk, pcm.data(), buf.data(), &n), BE_ERR_SUCCESS);
         out.insert(out.end(), buf.begin(), buf.begin() + n);
     }
-    uint32_t n = 0;
     beDeinitStream(s, buf.data(), &n);
-    out.insert(out.end(), buf.begin(), buf.begin() + n);
     beCloseStream(s);
+    out.insert(out.end(), buf.begin(), buf.begin() + n);
     return out;
 }
 
@@ -44,17 +39,13 @@ std::vector<uint8_t> encode(uint32_t rate, int32_t mode, int seed) {
 TEST(AdapterThreads, StreamsShareNothing) {
     constexpr int kThreads = 8;
     std::vector<std::vector<uint8_t>> alone(kThreads), together(kThreads);
-    auto params = [](int i) { return std::make_pair(i % 2 ? 44100u : 22050u, i % 3 ? BE_MP3_MODE_MONO : BE_MP3_MODE_JSTEREO); };
-    for (int i = 0; i < kThreads; ++i) {
-        auto [rate, mode] = params(i);
-        alone[i] = encode(rate, mode, i);
-    }
+    for (int i = 0; i < kThreads; ++i)
+        alone[i] = encode(i);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back([&, i] {
-            auto [rate, mode] = params(i);
-            together[i] = encode(rate, mode, i);
-        });
-    for (auto& t : threads) t.join();
-    for (int i = 0; i < kThreads; ++i) EXPECT_TRUE(alone[i] == together[i]) << "stream " << i;
+        threads.emplace_back([&, i] { together[i] = encode(i); });
+    for (auto& t : threads)
+        t.join();
+    for (int i = 0; i < kThreads; ++i)
+        EXPECT_TRUE(alone[i] == together[i]) << "stream " << i;
 }

@@ -110,7 +110,7 @@ TEST(CommandLine, SampleRateModeAndBitRateLines) {
          {"Bitrate = 64kbps (MPEG-1)\n", "Bitrate = 32kbps (adjusted to fit MPEG-1 compliance)\n",
           "Sample rate = 44100Hz (MPEG-1)\n", "Bitrate = 160kbps (adjusted to fit MPEG-1 compliance)\n",
           "Sample rate = 8000Hz (MPEG-2/MPEG-2.5)\n",
-          "Bitrate = 160kbps (adjusted to fit MPEG-2/MPEG-2.5 compliance)\n"}, {}, 583, kMissingSilence},
+          "Bitrate = 64kbps (adjusted to fit MPEG-2/MPEG-2.5 compliance)\n"}, {}, 583, kMissingSilence},
         {{"-srate", "-mode", "stereo", "-mode", "dual", "-mode", "mono", "-mode", "other", "-mode", "-brate", "-vlp", "1", "2", "3"}, 255,
          {"Sample rate = 44100Hz (MPEG-1)\nMode = stereo\nMode = dual channel\nMode = mono\nMode = mono\nMode = mono\n"
           "Bitrate = 64kbps (MPEG-1)\nGenerate a VLP file\n"}, {}, 583, kMissingSilence},

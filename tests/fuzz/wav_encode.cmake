@@ -1,5 +1,3 @@
-# Arbitrary bytes as a WAV file through the single-file encode path: probe_wav, get_wav_specs,
-# adjust_config and encode_mp3 with the real encoder library.
 tarvik_add_fuzzer(wav_encode_fuzz ${CMAKE_CURRENT_LIST_DIR}/wav_encode_fuzz.cpp LIBS tarvik_encoder)
 # lame_enc.so is bound by name at start-up; it is built beside the programs.
 set_target_properties(wav_encode_fuzz PROPERTIES BUILD_RPATH "${CMAKE_BINARY_DIR}/bin")

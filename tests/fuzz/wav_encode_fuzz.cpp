@@ -1,132 +1,76 @@
-// Feeds arbitrary bytes to the single-file encode path as a WAV file: probe_wav,
-// adjust_config (left out as batch mode does for some inputs), get_wav_specs, and encode_mp3
-// with the real encoder library. The last input byte picks the run settings, so mutations of
-// the sample data also vary the bit rate, channel mode, VBR and the encode options.
-// Checked beyond the sanitizers: the record stays within the encoder's channel-mode codes,
-// and an encode leaves either the complete MP3 or nothing at all in its directory.
-#include "common/console_out.hpp"
+// Arbitrary bytes as a WAV file through the single-file encode path (probe_wav, adjust_config,
+// get_wav_specs, encode_mp3) with the real encoder library; the last byte picks the settings.
+// Checked beyond the sanitizers: the record keeps a valid channel mode and the settings' rate,
+// and an encode leaves either the complete MP3 or nothing in its folder.
 #include "encoder/binding.hpp"
 #include "encoder/encoding.hpp"
 #include "encoder/wav_inspect.hpp"
 #include "platform/box.hpp"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
 
 namespace {
-
-constexpr uint16_t kBitRates[] = {8,  16,  24,  32,  40,  48,  56,  64,  80,
-                                  96, 112, 128, 144, 160, 192, 224, 256, 320};
-
-std::string work_dir; // one per process, removed at exit
-std::string wav_path;
-std::string mp3_path;
-
-void quiet_box(tarvik::platform::BoxIcon, const std::string&, const std::string&) {}
-
-std::vector<std::string> entries(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        ::closedir(d);
-    }
-    return names;
-}
-
-void clear_work_dir() {
-    for (const auto& name : entries(work_dir)) ::unlink((work_dir + "/" + name).c_str());
-}
-
-void remove_work_dir() {
-    clear_work_dir();
-    ::rmdir(work_dir.c_str());
-}
+fs::path work_dir; // one per process, removed at exit
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "wav_encode_fuzz: %s\n", what);
     std::abort();
 }
-
-bool write_input(const uint8_t* data, size_t size) {
-    std::FILE* f = std::fopen(wav_path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = (size == 0 || std::fwrite(data, 1, size, f) == size);
-    return std::fclose(f) == 0 && ok;
-}
-
 } // namespace
 
 // Undefined behaviour ends the run like a crash, so that libFuzzer keeps the input.
-extern "C" const char* __ubsan_default_options() { return "halt_on_error=1:print_stacktrace=1"; }
+extern "C" const char* __ubsan_default_options() {
+    return "halt_on_error=1:print_stacktrace=1";
+}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    tarvik::platform::set_box_handler(quiet_box);
-    // The encoder's console lines would drown libFuzzer's own (which go to standard error).
-    if (const int fd = ::open("/dev/null", O_WRONLY); fd >= 0) {
-        ::dup2(fd, STDOUT_FILENO);
-        ::close(fd);
-    }
-    if (!tarvik::load_lame()) fail("cannot load lame_enc.so");
+    tarvik::platform::set_box_handler(
+        [](tarvik::platform::BoxIcon, const std::string&, const std::string&) {});
+    if (!std::freopen("/dev/null", "w", stdout) || !tarvik::load_lame()) fail("cannot set up");
     // A memory file system when there is one: every successful encode syncs its MP3.
-    struct stat st{};
-    std::string base = ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "";
-    if (base.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        base = tmp && *tmp ? tmp : "/tmp";
-    }
-    std::string templ = base + "/wav_encode_fuzz.XXXXXX";
-    if (!::mkdtemp(templ.data())) fail("cannot create a temporary directory");
-    work_dir = templ;
-    wav_path = work_dir + "/input.wav";
-    mp3_path = work_dir + "/output.mp3";
-    std::atexit(remove_work_dir);
+    std::string dir = fs::is_directory("/dev/shm")
+                          ? "/dev/shm/wav_encode_fuzz.XXXXXX"
+                          : fs::temp_directory_path() / "wav_encode_fuzz.XXXXXX";
+    if (!::mkdtemp(dir.data())) fail("cannot create a temporary directory");
+    work_dir = dir;
+    std::atexit([] { fs::remove_all(work_dir); });
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    clear_work_dir();
-    if (!write_input(data, size)) fail("cannot write the input file");
-
+    const std::string wav = work_dir / "input.wav", mp3 = work_dir / "output.mp3";
+    std::ofstream(wav, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), std::streamsize(size));
     const uint8_t pick = size ? data[size - 1] : 0;
     tarvik::RunSettings settings;
-    settings.bit_rate = kBitRates[pick % 18];
+    settings.bit_rate = static_cast<uint16_t>(8 * (pick % 41)); // 0 to 320, legal or not
+    settings.bit_rate_given = pick & 0x01;
     settings.mode = static_cast<uint8_t>((pick >> 2) & 3);
     settings.vbr_quality = (pick & 0x40) ? pick % 10 : -1;
-    const bool batch_order = pick & 0x08;
-
     BE_CONFIG config = tarvik::build_config(settings);
-    if (tarvik::probe_wav(wav_path, config, settings, true)) {
-        if (!batch_order) tarvik::adjust_config(config, settings);
-        if (tarvik::get_wav_specs(wav_path, config, settings)) {
+    if (tarvik::probe_wav(wav, config, settings, true)) {
+        if (!(pick & 0x08)) tarvik::adjust_config(config, settings); // else the batch order
+        if (tarvik::get_wav_specs(wav, config, settings)) {
             const auto& l = config.format.LHV1;
-            if (l.nMode < 0 || l.nMode > 3) fail("channel mode outside the encoder's codes");
-            if (l.dwSampleRate != settings.sample_rate) fail("record and settings disagree on the rate");
-
-            tarvik::EncodeOptions options;
-            options.show_bar = pick & 0x10;
-            options.no_click = pick & 0x20;
-            options.progress = pick & 0x80;
+            if (l.nMode < 0 || l.nMode > 3 || l.dwSampleRate != settings.sample_rate)
+                fail("the record has a bad channel mode or another rate than the settings");
+            const tarvik::EncodeOptions options{bool(pick & 0x10), bool(pick & 0x20),
+                                                bool(pick & 0x80)};
             std::string text;
             tarvik::ConsoleOut out(&text);
-            const bool ok = tarvik::encode_mp3(config, wav_path, mp3_path, options, out);
-
+            const bool ok = tarvik::encode_mp3(config, wav, mp3, options, out);
             // Complete or absent: the input, plus the MP3 only on success; no temporary file.
-            const auto names = entries(work_dir);
-            if (names.size() != (ok ? 2u : 1u)) fail("encode left an unexpected set of files");
-            struct stat st{};
-            if (ok != (::stat(mp3_path.c_str(), &st) == 0)) fail("MP3 presence does not match the result");
+            const auto files =
+                std::distance(fs::directory_iterator(work_dir), fs::directory_iterator{});
+            if (files != (ok ? 2 : 1) || ok != fs::exists(mp3))
+                fail("encode left an unexpected set of files");
         }
     }
-    clear_work_dir();
+    fs::remove(wav), fs::remove(mp3);
     return 0;
 }
