@@ -47,6 +47,12 @@ float to_db(double mean_square) {
 
 } // namespace
 
+CueSettings cue_settings_for(const AnalysisSettings& settings) {
+    return CueSettings{.min_hold_frames = frames_for(settings.min_hold_ms),
+                       .min_closure_frames = 2,
+                       .min_long_l_frames = frames_for(settings.min_long_l_ms)};
+}
+
 Shape vowel_shape(double f1, double f2) {
     // Boundaries sit between the adult male and female averages of the vowels each shape
     // stands for: "aa" (F1 ~750, F2 ~1100) D; "ae", "eh", "ah" C; "ao", "er", "uh" E;
@@ -66,10 +72,7 @@ Analyzer::Analyzer(int sample_rate, const AnalysisSettings& settings)
     : settings_(settings), sample_rate_(std::max(kMinSampleRate, sample_rate)),
       rumble_filter_(Biquad::highpass(sample_rate_, 70)),
       hf_filter_(Biquad::highpass(sample_rate_, std::min(3000.0, 0.35 * sample_rate_))),
-      decimator_(sample_rate_),
-      cues_(CueSettings{.min_hold_frames = frames_for(settings.min_hold_ms),
-                        .min_closure_frames = 2,
-                        .min_long_l_frames = frames_for(settings.min_long_l_ms)}) {
+      decimator_(sample_rate_), cues_(cue_settings_for(settings)) {
     next_boundary_ = boundary(1);
 
     const double rate = decimator_.output_rate();

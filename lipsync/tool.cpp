@@ -6,9 +6,14 @@
 
 #include "common/files.hpp"
 
+#include "lipsync/svg.hpp"
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <ostream>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace tarvik::lipsync {
@@ -17,12 +22,15 @@ namespace {
 
 constexpr const char* kVersion = "1.0";
 
-enum class Action { Write, Tsv, Json, Frames, Dump, Help, Version };
+enum class Action { Write, Tsv, Json, Svg, Frames, Dump, Help, Version };
 
 struct Request {
     Action action = Action::Write;
     std::string path;
-    std::string output; // -o: where the VLP file goes instead of beside the sound
+    std::string output;                   // -o: where the VLP file goes instead of beside the sound
+    std::optional<std::string> text_file; // --text
+    std::optional<std::string> text;      // --text-string, or the text file's content
+    bool fast = false;
     bool quiet = false;
 };
 
@@ -53,16 +61,51 @@ std::string frame_line(const FrameResult& f) {
     return line;
 }
 
+// Analyses the request's sound; the notes go to `err`.
+SoundResult analyse(const Request& request, std::ostream& err) {
+    AnalysisRequest analysis;
+    analysis.method = request.fast ? Method::Signal : Method::Recognition;
+    analysis.text = request.text;
+    SoundResult sound = analyse_sound_file(request.path, analysis);
+    if (!sound.track) report(err, request.path, sound.error);
+    for (const std::string& note : sound.notes)
+        report(err, request.path, note);
+    return sound;
+}
+
 // A track for the --format actions: converted from a VLP file, or analysed.
-std::optional<LipSyncTrack> load_track(const std::string& path, std::ostream& err) {
-    if (starts_with_vlp_magic(path)) {
-        VlpReadResult read = read_vlp_file(path);
-        if (!read.track) report(err, path, read.error);
+std::optional<LipSyncTrack> load_track(const Request& request, std::ostream& err) {
+    if (starts_with_vlp_magic(request.path)) {
+        VlpReadResult read = read_vlp_file(request.path);
+        if (!read.track) report(err, request.path, read.error);
         return read.track;
     }
-    SoundResult sound = analyse_sound_file(path);
-    if (!sound.track) report(err, path, sound.error);
-    return sound.track;
+    return analyse(request, err).track;
+}
+
+// The text of --text FILE: a regular file of at most 1 MiB.
+std::optional<std::string> read_text_file(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        error = errno == ENOENT ? "no such file" : std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "is not a regular file";
+        return std::nullopt;
+    }
+    if (st.st_size > (1 << 20)) {
+        error = "is too large for the text of a line (more than 1 MiB)";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf()) || in.bad()) {
+        if (st.st_size == 0) return std::string();
+        error = "cannot be read";
+        return std::nullopt;
+    }
+    return text.str();
 }
 
 } // namespace
@@ -171,13 +214,25 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
                 request.output = args[++i];
             }
             if (request.output.empty()) return usage_error(err, arg + " needs a file name");
+        } else if (arg == "--fast") {
+            request.fast = true;
+        } else if (arg == "--text" || arg == "--text-string") {
+            if (i + 1 >= args.size())
+                return usage_error(err, arg + " needs " +
+                                            (arg == "--text" ? "a file name" : "the words"));
+            if (request.text_file || request.text)
+                return usage_error(err, "one text only (--text or --text-string)");
+            if (arg == "--text")
+                request.text_file = args[++i];
+            else
+                request.text = args[++i];
         } else if (arg == "--dump") {
             if (!set_action(Action::Dump)) return usage_error(err, "more than one action");
         } else if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
             std::string form;
             if (arg == "--format") {
                 if (i + 1 >= args.size())
-                    return usage_error(err, "--format needs tsv, json or frames");
+                    return usage_error(err, "--format needs tsv, json, svg or frames");
                 form = args[++i];
             } else {
                 form = arg.substr(9);
@@ -187,10 +242,12 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
                 a = Action::Tsv;
             else if (form == "json")
                 a = Action::Json;
+            else if (form == "svg")
+                a = Action::Svg;
             else if (form == "frames")
                 a = Action::Frames;
             else
-                return usage_error(err, "unknown form \"" + form + "\" (tsv, json or frames)");
+                return usage_error(err, "unknown form \"" + form + "\" (tsv, json, svg or frames)");
             if (!set_action(a)) return usage_error(err, "more than one action");
         } else {
             return usage_error(err, "unknown option \"" + arg + "\"");
@@ -212,6 +269,14 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
     if (request.path.empty())
         return usage_error(err, request.action == Action::Dump ? "--dump needs a VLP file"
                                                                : "no sound file given");
+    if (request.text_file) {
+        std::string why;
+        request.text = read_text_file(*request.text_file, why);
+        if (!request.text) {
+            report(err, *request.text_file, "cannot use the text: " + why);
+            return kExitBadInput;
+        }
+    }
 
     switch (request.action) {
     case Action::Dump: {
@@ -225,16 +290,31 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     case Action::Tsv:
     case Action::Json: {
-        const auto track = load_track(request.path, err);
+        const auto track = load_track(request, err);
         if (!track) return kExitBadInput;
         out << (request.action == Action::Tsv ? format_tsv(*track)
                                               : format_json(*track, request.path));
         return kExitOk;
     }
+    case Action::Svg: {
+        const auto track = load_track(request, err);
+        if (!track) return kExitBadInput;
+        // The waveform: the sound read once more (a VLP file has none).
+        std::optional<WaveformBuilder> wave;
+        SoundInfo info;
+        if (!starts_with_vlp_magic(request.path))
+            read_sound(
+                request.path, [&](const SoundInfo& i) { wave.emplace(i.sample_rate); },
+                [&](const float* s, size_t n) { wave->feed(s, n); }, info);
+        out << format_svg(*track, wave ? wave->finish() : Waveform{}, request.path);
+        return kExitOk;
+    }
     case Action::Frames: {
         out << "time\tshape\topening\tlevel\tfloor\tspeech\tzcr\thf\terror\tF1\tF2\tF3\n";
-        const SoundResult sound = analyse_sound_file(
-            request.path, {}, [&out](const FrameResult& f) { out << frame_line(f); });
+        AnalysisRequest signal_only;
+        signal_only.method = Method::Signal;
+        signal_only.observer = [&out](const FrameResult& f) { out << frame_line(f); };
+        const SoundResult sound = analyse_sound_file(request.path, signal_only);
         if (!sound.track) {
             report(err, request.path, sound.error);
             return kExitBadInput;
@@ -250,11 +330,8 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
         report(err, request.path, "the VLP file would replace the input; rename the input");
         return kExitBadInput;
     }
-    const SoundResult sound = analyse_sound_file(request.path);
-    if (!sound.track) {
-        report(err, request.path, sound.error);
-        return kExitBadInput;
-    }
+    const SoundResult sound = analyse(request, err);
+    if (!sound.track) return kExitBadInput;
     if (const Status written = write_vlp_file(target, *sound.track); !written) {
         report(err, target, "cannot write the VLP file: " + written.error);
         return kExitWriteFailed;
