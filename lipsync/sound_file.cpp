@@ -29,6 +29,11 @@ struct Descriptor {
     }
 };
 
+// Share of a stretch of speech that an alignment which fits leaves to silence while
+// recognition hears phones there: up to about a quarter (short pauses the words do not
+// show); a text that lacks or misplaces the stretch's words leaves a third and more.
+constexpr double kMaxUnexplainedShare = 0.27;
+
 struct SignalFrame {
     Shape shape;
     float opening;
@@ -185,7 +190,7 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
                                        "recognised instead");
         }
         if (aligned) {
-            // Where the text leaves most of a stretch of speech (between rests) to silence
+            // Where the text leaves much of a stretch of speech (between rests) to silence
             // or noise while recognition hears phones there, the words do not fit it (the
             // text lacks what is said there): that stretch keeps the recognised phones.
             const std::vector<std::optional<Shape>> by_text = phone_shapes(*aligned, frames);
@@ -201,7 +206,7 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
                     ++end;
                 }
                 const uint32_t length = end - start;
-                if (unexplained * 2 < length)
+                if (unexplained <= kMaxUnexplainedShare * length)
                     std::copy(by_text.begin() + start, by_text.begin() + end,
                               shapes.begin() + start);
                 else

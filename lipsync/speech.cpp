@@ -58,7 +58,9 @@ class Resampler {
 
     // Appends the output that the new samples complete to `out`.
     void push(const float* x, size_t n, std::vector<int16_t>& out) {
-        history_.insert(history_.end(), x, x + n);
+        // Samples that are not numbers (only float files hold them) count as silence.
+        for (size_t i = 0; i < n; ++i)
+            history_.push_back(std::isfinite(x[i]) ? x[i] : 0.0f);
         emit(out);
     }
     void finish(std::vector<int16_t>& out) {
@@ -149,7 +151,9 @@ struct PhoneDecoder::Impl {
     std::vector<int16_t> pending;
     bool started = false;
 
-    Impl(Search s, int rate) : search(s), resampler(rate, kModelRate) {}
+    int rate;
+
+    Impl(Search s, int r) : search(s), resampler(r, kModelRate), rate(r) {}
     ~Impl() {
         if (ps) ps_free(ps);
     }
@@ -181,16 +185,22 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
             return nullptr;
         }
     }
-    // Recognition needs no words: the empty dictionary loads at once.
-    cmd_ln_t* config =
+    // Recognition needs no words: the empty dictionary loads at once. Alignment follows
+    // one path through a line: wide beams keep it alive. The library's silence removal is
+    // off: fed in blocks, it shifts the frame numbers of everything after a pause.
+    std::vector<std::string> args =
         search == Search::Recognise
-            ? cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.c_str(), "-dict", "/dev/null",
-                          "-allphone", phone_lm.c_str(), "-allphone_ci", "yes", "-lw", "2.0",
-                          "-beam", "1e-20", "-pbeam", "1e-20", nullptr)
-            // Alignment follows one path through a line: wide beams keep it alive.
-            : cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.c_str(), "-dict",
-                          dictionary.c_str(), "-beam", "1e-120", "-pbeam", "1e-120", "-wbeam",
-                          "1e-100", nullptr);
+            ? std::vector<std::string>{"-hmm",   acoustic,       "-dict",  "/dev/null", "-allphone",
+                                       phone_lm, "-allphone_ci", "yes",    "-lw",       "2.0",
+                                       "-beam",  "1e-20",        "-pbeam", "1e-20"}
+            : std::vector<std::string>{"-hmm",   acoustic, "-dict",  dictionary, "-beam",
+                                       "1e-200", "-pbeam", "1e-200", "-wbeam",   "1e-200"};
+    args.insert(args.end(), {"-remove_silence", "no", "-dither", "yes"});
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    cmd_ln_t* config =
+        cmd_ln_parse_r(nullptr, ps_args(), static_cast<int>(argv.size()), argv.data(), TRUE);
     if (!config) {
         error = "the speech model cannot be configured";
         return nullptr;
@@ -247,6 +257,10 @@ void PhoneDecoder::feed(const float* samples, size_t count) {
 }
 
 std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
+    // A little quiet after the end, so that a last phone cut tight still has the frames
+    // its model needs (the spans beyond the sound are not used).
+    const std::vector<float> quiet(static_cast<size_t>(impl_->rate * 3 / 10), 0.0f);
+    feed(quiet.data(), quiet.size());
     impl_->resampler.finish(impl_->pending);
     impl_->process();
     if (!impl_->started || ps_end_utt(impl_->ps) != 0) return std::nullopt;

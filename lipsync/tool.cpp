@@ -122,13 +122,14 @@ std::string help_text() {
     return R"(lipsync - mouth shapes for a spoken sound file
 
 Usage:
-  lipsync [-q] SOUND            analyse SOUND and write its VLP file beside it
-  lipsync [-q] -o FILE.vlp SOUND
-                                analyse SOUND and write the VLP file to FILE.vlp
-  lipsync --format tsv SOUND    print the cues as tab-separated text instead
-  lipsync --format json SOUND   print the cues as JSON instead
-  lipsync --format frames SOUND print the analysis of every 10 ms frame
-  lipsync --dump FILE.vlp       print what a VLP file holds
+  lipsync [OPTIONS] SOUND            analyse SOUND and write its VLP file beside it
+  lipsync [OPTIONS] -o FILE.vlp SOUND
+                                     ... and write the VLP file to FILE.vlp instead
+  lipsync [OPTIONS] --format tsv SOUND    print the cues as tab-separated text instead
+  lipsync [OPTIONS] --format json SOUND   print the cues as JSON instead
+  lipsync [OPTIONS] --format svg SOUND    draw the sound and its cues as an SVG picture
+  lipsync --format frames SOUND      print the signal analysis of every 10 ms frame
+  lipsync --dump FILE.vlp            print what a VLP file holds
   lipsync --help | --version
 
 SOUND is any file that libsndfile reads: WAV of any sample rate, channel count and
@@ -138,9 +139,25 @@ name replaced by ".vlp" (take.01.wav gives take.01.vlp). It is written whole or 
 at all: it is written under a temporary name in the same directory and renamed into
 place. When lipsync is stopped by SIGTERM, SIGINT or SIGHUP it removes that temporary
 file and exits with 128 + the signal number; the VLP file is then not written (an
-earlier one is left as it was). With --format, SOUND may also be a VLP file, which is converted.
+earlier one is left as it was). With --format, SOUND may also be a VLP file, which is
+converted (a picture of a VLP file has no waveform).
 
-Analysis: 100 frames per second. Each frame is at rest or shows a mouth shape:
+Analysis: 100 frames per second. By default the phones of the speech are recognised
+with the English model of pocketsphinx (any sample rate is fed at the model's 16 kHz)
+and each phone shows a shape:
+  P B M -> A;  F V -> G;  UW UH OW W -> F;  AO ER OY -> E;  AA AY AW -> D;
+  AE EH AH EY -> C;  L -> H;  the other consonants and IY IH Y -> B.
+Rests (X) come from the signal analysis, which tells pauses from speech by level;
+frames where no phone is heard keep the signal analysis's shape.
+  --fast              the signal analysis alone (level, hiss and formants): some
+                      hundred times faster, less exact
+  --text FILE         the words spoken (UTF-8 text): the phones are aligned to them;
+                      words outside the model's dictionary are phonemised by eSpeak NG.
+                      Where the words do not fit a stretch of speech between pauses
+                      (or the line at all), that stretch is recognised instead and
+                      lipsync says so on standard error
+  --text-string TEXT  the same with the words on the command line
+Shapes:
   A  closed (M, B, P)
   B  slightly open, clenched teeth (most consonants, "ee")
   C  open ("eh", "ae")
@@ -159,6 +176,8 @@ Text forms (times in seconds):
           line gives the end of the sound with X
   json    {"metadata": {"soundFile", "duration"},
            "mouthCues": [{"start", "end", "value"}, ...]}
+  svg     the waveform, and below it one lane per shape with a coloured bar and the
+          letter of every cue; one second is 200 pixels
   frames  one line per 10 ms frame with the measurements behind its shape: time,
           shape, opening, level, noise floor and speech level (dB), zero crossings
           per second, share of energy above 3 kHz, prediction error, F1, F2, F3 (Hz)
@@ -169,10 +188,14 @@ Options:
   -q, --quiet         print nothing when the VLP file was written
   --                  end of options (for a file name that begins with '-')
 
+Environment: TARVIK_LIPSYNC_MODEL names the model directory (default
+/usr/share/pocketsphinx/model/en-us, Debian package pocketsphinx-en-us). Without the
+model lipsync says so and uses the signal analysis.
+
 Exit status:
   0  success
   1  the input cannot be used: missing, unreadable, a directory, not audio,
-     no audio in it, or (for --dump) not a valid VLP file
+     no audio in it, an unusable --text file, or (for --dump) not a valid VLP file
   2  wrong command line
   3  the VLP file (or standard output) could not be written
   128 + N  stopped by signal N (143 for SIGTERM, 130 for SIGINT, 129 for SIGHUP)
