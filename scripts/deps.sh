@@ -6,6 +6,10 @@ packages=(
   libmp3lame-dev lame libsndfile1-dev libsdl2-dev qt6-base-dev qt6-base-dev-tools
   libgtest-dev googletest
   sox libsox-fmt-all espeak-ng tmux xvfb xauth imagemagick time bc hyperfine
+  # lipsync: phone recognition, its English model, phonemes of unknown words; recorded
+  # speech with transcripts for its quality benchmark
+  libpocketsphinx-dev pocketsphinx-en-us libespeak-ng-dev
+  pocketsphinx-testdata asterisk-core-sounds-en-wav asterisk-core-sounds-en
 )
 missing=()
 for p in "${packages[@]}"; do
