@@ -195,7 +195,9 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
                                        "-beam",  "1e-20",        "-pbeam", "1e-20"}
             : std::vector<std::string>{"-hmm",   acoustic, "-dict",  dictionary, "-beam",
                                        "1e-200", "-pbeam", "1e-200", "-wbeam",   "1e-200"};
-    args.insert(args.end(), {"-remove_silence", "no", "-dither", "yes"});
+    // A fixed seed keeps the dither (which spares digital silence a log of zero) and so
+    // every result the same from run to run.
+    args.insert(args.end(), {"-remove_silence", "no", "-dither", "yes", "-seed", "1"});
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
