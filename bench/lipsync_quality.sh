@@ -20,18 +20,7 @@ trap 'rm -rf "$work"' EXIT
 [ -n "${LIPSYNC_BENCH_KEEP:-}" ] && trap - EXIT && echo "corpus in $work" >&2
 list=$work/list.tsv
 
-lines=(
-  "Hold the line until the reinforcements arrive."
-  "We found five very valuable violins in the cellar."
-  "Nobody knows where they came from, and nobody is asking."
-  "Peter Piper picked a peck of pickled peppers."
-  "She sells sea shells by the sea shore."
-  "Move along now, there is nothing to see here."
-  "I told you never to come back to this town."
-  "The quick brown fox jumps over the lazy dog."
-  "Bring me the map, and be quick about it."
-  "Well, well. Look who finally decided to show up."
-)
+mapfile -t lines < bench/lipsync_lines.txt # ten voice lines
 voices=(en-us en en-gb-scotland en-gb-x-rp en-029 en-us-nyc en-gb-x-gbclan en-gb-x-gbcwmd
         en-us+f2 en+f4)
 for v in "${!voices[@]}"; do

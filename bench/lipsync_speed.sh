@@ -11,18 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Ten different lines with pauses between them, repeated to five minutes.
-lines=(
-  "Hold the line until the reinforcements arrive."
-  "We found five very valuable violins in the cellar."
-  "Nobody knows where they came from, and nobody is asking."
-  "Peter Piper picked a peck of pickled peppers."
-  "She sells sea shells by the sea shore."
-  "Move along now, there is nothing to see here."
-  "I told you never to come back to this town."
-  "The quick brown fox jumps over the lazy dog."
-  "Bring me the map, and be quick about it."
-  "Well, well. Look who finally decided to show up."
-)
+mapfile -t lines < bench/lipsync_lines.txt # ten voice lines
 parts=()
 for i in "${!lines[@]}"; do
   espeak-ng -w "$work/line$i.wav" "${lines[$i]}"
