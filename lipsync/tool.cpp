@@ -149,8 +149,8 @@ and each phone shows a shape:
   AE EH AH EY -> C;  L -> H;  the other consonants and IY IH Y -> B.
 Rests (X) come from the signal analysis, which tells pauses from speech by level;
 frames where no phone is heard keep the signal analysis's shape.
-  --fast              the signal analysis alone (level, hiss and formants): some
-                      hundred times faster, less exact
+  --fast              the signal analysis alone (level, hiss and formants): about
+                      fifty times faster, less exact
   --text FILE         the words spoken (UTF-8 text): the phones are aligned to them;
                       words outside the model's dictionary are phonemised by eSpeak NG.
                       Where the words do not fit a stretch of speech between pauses
