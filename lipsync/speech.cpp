@@ -150,8 +150,7 @@ struct PhoneDecoder::Impl {
     Resampler resampler;
     std::vector<int16_t> pending;
     bool started = false;
-
-    int rate;
+    int rate; // of the sound fed
 
     Impl(Search s, int r) : search(s), resampler(r, kModelRate), rate(r) {}
     ~Impl() {
@@ -282,8 +281,7 @@ std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
     return spans;
 }
 
-std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder,
-                                         std::vector<std::string>* unknown) {
+std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder) {
     std::vector<std::string> phones;
     // Words: runs of letters, digits, apostrophes and bytes above ASCII (UTF-8 letters).
     const auto in_word = [](unsigned char c) { return std::isalnum(c) || c == '\'' || c >= 0x80; };
@@ -305,10 +303,7 @@ std::vector<std::string> phones_for_text(const std::string& text, const PhoneDec
         for (char& c : word)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         std::vector<std::string> said = decoder.pronounce(word);
-        if (said.empty()) {
-            said = espeak_phones(word);
-            if (unknown) unknown->push_back(word);
-        }
+        if (said.empty()) said = espeak_phones(word);
         phones.insert(phones.end(), said.begin(), said.end());
     }
     return phones;

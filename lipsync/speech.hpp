@@ -50,9 +50,7 @@ class PhoneDecoder {
 };
 
 // The phones of a text for alignment: words the decoder's dictionary knows, the others
-// phonemised by eSpeak NG (en-us). `unknown` receives the words that eSpeak spoke.
-// Empty when the text holds no word.
-std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder,
-                                         std::vector<std::string>* unknown = nullptr);
+// phonemised by eSpeak NG (en-us). Empty when the text holds no word.
+std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder);
 
 } // namespace tarvik::lipsync
