@@ -25,6 +25,14 @@ constexpr float kMinHissHf = 0.4f;
 constexpr float kMaxDipDb = 28;
 // Voiced frames are well predicted and have little of their energy in the hiss band.
 constexpr float kMaxVoicedError = 0.25f;
+// Recorded vowels are often less well predicted than that (breath, a telephone band): their
+// formants are still looked for up to this error.
+constexpr float kMaxFormantError = 0.5f;
+// A rounded vowel (F) is near the loudness of the speech around it; a low-F1 sound further
+// below is a nasal or a liquid.
+constexpr float kMaxRoundedDipDb = 2;
+// A frame this close to the speech level without hiss is a vowel even without formants.
+constexpr float kMaxVowelDipDb = 10;
 constexpr float kMaxVoicedHf = 0.4f;
 // A voiced frame this close to the speech level, and above an absolute level, is speech
 // whatever the noise floor.
@@ -47,6 +55,12 @@ float to_db(double mean_square) {
 
 } // namespace
 
+CueSettings cue_settings_for(const AnalysisSettings& settings) {
+    return CueSettings{.min_hold_frames = frames_for(settings.min_hold_ms),
+                       .min_closure_frames = 2,
+                       .min_long_l_frames = frames_for(settings.min_long_l_ms)};
+}
+
 Shape vowel_shape(double f1, double f2) {
     // Boundaries sit between the adult male and female averages of the vowels each shape
     // stands for: "aa" (F1 ~750, F2 ~1100) D; "ae", "eh", "ah" C; "ao", "er", "uh" E;
@@ -66,10 +80,7 @@ Analyzer::Analyzer(int sample_rate, const AnalysisSettings& settings)
     : settings_(settings), sample_rate_(std::max(kMinSampleRate, sample_rate)),
       rumble_filter_(Biquad::highpass(sample_rate_, 70)),
       hf_filter_(Biquad::highpass(sample_rate_, std::min(3000.0, 0.35 * sample_rate_))),
-      decimator_(sample_rate_),
-      cues_(CueSettings{.min_hold_frames = frames_for(settings.min_hold_ms),
-                        .min_closure_frames = 2,
-                        .min_long_l_frames = frames_for(settings.min_long_l_ms)}) {
+      decimator_(sample_rate_), cues_(cue_settings_for(settings)) {
     next_boundary_ = boundary(1);
 
     const double rate = decimator_.output_rate();
@@ -217,7 +228,7 @@ void Analyzer::analyse_frame(uint32_t index) {
         if (error >= 0) f.lpc_error = static_cast<float>(error);
         // Formants only matter for voiced frames (see shape_stage); finding the roots is the
         // dearest step of the analysis, and on noise the slowest.
-        if (error >= 0 && error < kMaxVoicedError && f.hf_ratio < kMaxVoicedHf) {
+        if (error >= 0 && error < kMaxFormantError && f.hf_ratio < kMaxVoicedHf) {
             Formant found[3];
             const int n = formants_.find(a, lpc_order_, decimator_.output_rate(), found, 3);
             if (n > 0) f.f1 = static_cast<float>(found[0].frequency);
@@ -357,7 +368,7 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
         const bool fricative = f.zcr > kMinHissCrossings && f.hf_ratio > kMinHissHf;
         // Voiced and well predicted: the formants can be trusted.
         const bool resonant =
-            f.f1 > 0 && f.f2 > 0 && f.lpc_error < kMaxVoicedError && f.hf_ratio < kMaxVoicedHf;
+            f.f1 > 0 && f.f2 > 0 && f.lpc_error < kMaxFormantError && f.hf_ratio < kMaxVoicedHf;
         // Sonorants weaker than the vowels around them: nasal murmur (M, N) and L.
         const bool weak = resonant && relative < -9 && f.hf_ratio < 0.1f;
         if (fricative) {
@@ -376,8 +387,16 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
             target = 0.2f + 0.2f * loudness;
         } else if (resonant) {
             f.shape = vowel_shape(f.f1, f.f2);
+            // A low F1 well below the vowels around it is a nasal or liquid (N, NG, L, R),
+            // which keep the teeth together, not a rounded vowel.
+            if (f.shape == Shape::F && relative < -kMaxRoundedDipDb) f.shape = Shape::B;
             const float openness = std::clamp((f.f1 - 250) / 550, 0.0f, 1.0f);
             target = 0.55f * openness + 0.45f * loudness;
+        } else if (relative > -kMaxVowelDipDb && f.hf_ratio < 0.1f && f.zcr < kMinHissCrossings) {
+            // Loud, without hiss, but no formants found (a poorly predicted recorded
+            // vowel): the commonest open shape.
+            f.shape = Shape::C;
+            target = 0.3f + 0.4f * loudness;
         } else {
             f.shape = Shape::B;
             target = 0.1f + 0.2f * loudness;

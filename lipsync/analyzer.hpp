@@ -29,6 +29,9 @@ struct AnalysisSettings {
                                    // are measured
 };
 
+// The cue rules that go with the settings.
+CueSettings cue_settings_for(const AnalysisSettings& settings);
+
 // The decision for one frame and the measurements behind it.
 struct FrameResult {
     uint32_t index = 0; // frame number; the frame covers [index, index+1) * 10 ms

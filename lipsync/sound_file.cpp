@@ -1,5 +1,9 @@
 #include "lipsync/sound_file.hpp"
 
+#include "lipsync/exporters.hpp"
+#include "lipsync/phones.hpp"
+#include "lipsync/speech.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -8,7 +12,6 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace tarvik::lipsync {
 
@@ -26,57 +29,85 @@ struct Descriptor {
     }
 };
 
-SoundResult failure_result(std::string error) {
-    SoundResult r;
-    r.error = std::move(error);
-    return r;
+// Share of a stretch of speech that an alignment which fits leaves to silence while
+// recognition hears phones there: up to about a quarter (short pauses the words do not
+// show); a text that lacks or misplaces the stretch's words leaves a third and more.
+constexpr double kMaxUnexplainedShare = 0.27;
+
+struct SignalFrame {
+    Shape shape;
+    float opening;
+};
+
+// The track's cues: rests from the signal, shapes from the phones where a speech phone
+// covers the frame, else the signal's shape.
+std::vector<Cue> combine(const std::vector<SignalFrame>& signal,
+                         const std::vector<std::optional<Shape>>& phones,
+                         const AnalysisSettings& settings) {
+    CueBuilder cues(cue_settings_for(settings));
+    for (size_t i = 0; i < signal.size(); ++i) {
+        Shape shape = signal[i].shape;
+        if (shape != Shape::X && i < phones.size() && phones[i]) shape = *phones[i];
+        cues.add(shape, shape == Shape::A || shape == Shape::X ? 0.0f : signal[i].opening);
+    }
+    return cues.finish();
 }
 
 } // namespace
 
-SoundResult analyse_sound_file(const std::string& path, const AnalysisSettings& settings,
-                               std::function<void(const FrameResult&)> observer) {
+std::vector<std::optional<Shape>> phone_shapes(const std::vector<PhoneSpan>& spans,
+                                               uint32_t frames) {
+    std::vector<std::optional<Shape>> out(frames);
+    for (const PhoneSpan& s : spans) {
+        const std::optional<Shape> shape = shape_for_phone(s.phone);
+        for (uint32_t f = s.first; f <= s.last && f < frames; ++f)
+            out[f] = shape;
+    }
+    return out;
+}
+
+std::optional<std::string> read_sound(const std::string& path,
+                                      const std::function<void(const SoundInfo&)>& opened,
+                                      const std::function<void(const float*, size_t)>& block,
+                                      SoundInfo& result) {
     // Opening the file ourselves tells a missing file from a forbidden one and from a
     // directory, which libsndfile would all call an unknown format.
     // Non-blocking, so that a FIFO does not wait for a writer.
     const Descriptor descriptor{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     if (descriptor.fd < 0) {
         const int error = errno;
-        return failure_result(error == ENOENT ? "no such file" : std::strerror(error));
+        return error == ENOENT ? "no such file" : std::strerror(error);
     }
     struct stat st {};
-    if (fstat(descriptor.fd, &st) != 0) return failure_result(std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) return failure_result("is a directory, not a sound file");
-    if (!S_ISREG(st.st_mode)) return failure_result("is not a regular file");
+    if (fstat(descriptor.fd, &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "is a directory, not a sound file";
+    if (!S_ISREG(st.st_mode)) return "is not a regular file";
     // Back to blocking reads for the file itself.
     fcntl(descriptor.fd, F_SETFL, fcntl(descriptor.fd, F_GETFL) & ~O_NONBLOCK);
     SF_INFO info{};
     // Declared after the descriptor, so closed before it.
     std::unique_ptr<SNDFILE, SndCloser> file(sf_open_fd(descriptor.fd, SFM_READ, &info, SF_FALSE));
     if (!file)
-        return failure_result(std::string("not a sound file that libsndfile reads (") +
-                              sf_strerror(nullptr) + ")");
-    if (info.channels < 1) return failure_result("not a sound file (no channels)");
+        return std::string("not a sound file that libsndfile reads (") + sf_strerror(nullptr) + ")";
+    if (info.channels < 1) return "not a sound file (no channels)";
     if (info.samplerate < kMinSampleRate)
-        return failure_result("sample rate of " + std::to_string(info.samplerate) +
-                              " Hz is too low (at least " + std::to_string(kMinSampleRate) +
-                              " Hz)");
+        return "sample rate of " + std::to_string(info.samplerate) + " Hz is too low (at least " +
+               std::to_string(kMinSampleRate) + " Hz)";
+    result = SoundInfo{info.samplerate, info.channels, 0};
+    opened(result);
 
-    Analyzer analyzer(info.samplerate, settings);
-    if (observer) analyzer.set_observer(std::move(observer));
     const size_t channels = static_cast<size_t>(info.channels);
-    const sf_count_t block = std::max<sf_count_t>(1, 65536 / info.channels);
-    std::vector<float> interleaved(static_cast<size_t>(block) * channels);
-    std::vector<float> mono(static_cast<size_t>(block));
+    const sf_count_t frames_per_block = std::max<sf_count_t>(1, 65536 / info.channels);
+    std::vector<float> interleaved(static_cast<size_t>(frames_per_block) * channels);
+    std::vector<float> mono(static_cast<size_t>(frames_per_block));
     // The track counts 10 ms units in 32 bits.
     const uint64_t max_frames = uint64_t{0xffffffff} / kFramesPerSecond * info.samplerate;
-    uint64_t total = 0;
     for (;;) {
-        const sf_count_t n = sf_readf_float(file.get(), interleaved.data(), block);
+        const sf_count_t n = sf_readf_float(file.get(), interleaved.data(), frames_per_block);
         if (n <= 0) break;
         const size_t frames = static_cast<size_t>(n);
         if (channels == 1) {
-            analyzer.feed(interleaved.data(), frames);
+            block(interleaved.data(), frames);
         } else {
             const float scale = 1.0f / static_cast<float>(channels);
             for (size_t i = 0; i < frames; ++i) {
@@ -85,22 +116,109 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisSettings& 
                     sum += interleaved[i * channels + c];
                 mono[i] = sum * scale;
             }
-            analyzer.feed(mono.data(), frames);
+            block(mono.data(), frames);
         }
-        total += frames;
-        if (total > max_frames) return failure_result("too long for a lip-sync track");
+        result.frames += frames;
+        if (result.frames > max_frames) return "too long for a lip-sync track";
     }
     if (sf_error(file.get()) != SF_ERR_NO_ERROR)
-        return failure_result(std::string("read error (") + sf_strerror(file.get()) + ")");
-    if (total == 0) return failure_result("contains no audio");
+        return std::string("read error (") + sf_strerror(file.get()) + ")";
+    if (result.frames == 0) return "contains no audio";
+    return std::nullopt;
+}
+
+SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& request) {
+    SoundResult result;
+    std::optional<Analyzer> analyzer;
+    std::vector<SignalFrame> signal;
+    std::unique_ptr<PhoneDecoder> recogniser, aligner;
+    const auto opened = [&](const SoundInfo& info) {
+        analyzer.emplace(info.sample_rate, request.settings);
+        analyzer->set_observer([&](const FrameResult& f) {
+            if (request.observer) request.observer(f);
+            signal.push_back({f.shape, f.opening});
+        });
+        if (request.method != Method::Recognition) return;
+        std::string error;
+        recogniser = PhoneDecoder::open(PhoneDecoder::Search::Recognise, info.sample_rate, error);
+        if (!recogniser) {
+            result.notes.push_back(error + "; the signal analysis was used alone");
+            return;
+        }
+        if (!request.text) return;
+        aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, info.sample_rate, error);
+        if (!aligner) {
+            result.notes.push_back(error + "; the phones were recognised without the text");
+            return;
+        }
+        if (!aligner->set_phones(phones_for_text(*request.text, *aligner))) {
+            result.notes.push_back("the text holds no words to align; the phones were "
+                                   "recognised without it");
+            aligner.reset();
+        }
+    };
+    const auto block = [&](const float* samples, size_t count) {
+        analyzer->feed(samples, count);
+        if (recogniser) recogniser->feed(samples, count);
+        if (aligner) aligner->feed(samples, count);
+    };
+    SoundInfo info;
+    if (std::optional<std::string> error = read_sound(path, opened, block, info)) {
+        result.error = std::move(*error);
+        return result;
+    }
 
     LipSyncTrack track;
-    track.sample_rate = static_cast<uint32_t>(info.samplerate);
-    track.sample_frames = total;
+    track.sample_rate = static_cast<uint32_t>(info.sample_rate);
+    track.sample_frames = info.frames;
     track.frame_rate = kFramesPerSecond;
-    track.cues = analyzer.finish();
-    track.frame_count = analyzer.frame_count();
-    SoundResult result;
+    track.cues = analyzer->finish();
+    track.frame_count = analyzer->frame_count();
+    const uint32_t frames = track.frame_count;
+
+    std::optional<std::vector<PhoneSpan>> recognised;
+    if (recogniser) recognised = recogniser->finish();
+    if (recogniser && !recognised)
+        result.notes.push_back("no phones were recognised; the signal analysis was used alone");
+    if (recognised) {
+        std::vector<std::optional<Shape>> shapes = phone_shapes(*recognised, frames);
+        std::optional<std::vector<PhoneSpan>> aligned;
+        if (aligner) {
+            aligned = aligner->finish();
+            if (!aligned)
+                result.notes.push_back("the text does not fit the speech; the phones were "
+                                       "recognised instead");
+        }
+        if (aligned) {
+            // Where the text leaves much of a stretch of speech (between rests) to silence
+            // or noise while recognition hears phones there, the words do not fit it (the
+            // text lacks what is said there): that stretch keeps the recognised phones.
+            const std::vector<std::optional<Shape>> by_text = phone_shapes(*aligned, frames);
+            for (uint32_t start = 0; start < frames && start < signal.size();) {
+                if (signal[start].shape == Shape::X) {
+                    ++start;
+                    continue;
+                }
+                uint32_t end = start;
+                uint32_t unexplained = 0; // speech the text leaves to silence or noise
+                while (end < frames && end < signal.size() && signal[end].shape != Shape::X) {
+                    unexplained += shapes[end] && !by_text[end];
+                    ++end;
+                }
+                const uint32_t length = end - start;
+                if (unexplained <= kMaxUnexplainedShare * length)
+                    std::copy(by_text.begin() + start, by_text.begin() + end,
+                              shapes.begin() + start);
+                else
+                    result.notes.push_back("the text does not fit the speech from " +
+                                           centiseconds_text(start) + " s to " +
+                                           centiseconds_text(end) +
+                                           " s; the phones there were recognised instead");
+                start = end;
+            }
+        }
+        track.cues = combine(signal, shapes, request.settings);
+    }
     result.track = std::move(track);
     return result;
 }

@@ -1,5 +1,7 @@
-// Analysing a sound file: read through libsndfile in blocks, mixed down to mono, fed to the
-// analyser. Any rate, channel count and sample format that libsndfile reads.
+// Analysing a sound file: read through libsndfile in blocks, mixed down to mono and fed at
+// once to the signal analysis and, unless it alone is asked for, to phone recognition (and
+// alignment to the line's text, when there is one). Any rate, channel count and sample
+// format that libsndfile reads.
 #pragma once
 
 #include "lipsync/analyzer.hpp"
@@ -8,17 +10,48 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvik::lipsync {
 
-struct SoundResult {
-    std::optional<LipSyncTrack> track;
-    std::string error; // one line when there is no track: missing, a directory, unreadable,
-                       // not a sound file, no audio, a read error
+struct SoundInfo {
+    int sample_rate = 0;
+    int channels = 0;
+    uint64_t frames = 0; // sample frames read
 };
 
-// Analyses the sound file at `path`. The observer, if any, sees every frame's decision.
-SoundResult analyse_sound_file(const std::string& path, const AnalysisSettings& settings = {},
-                               std::function<void(const FrameResult&)> observer = {});
+// Reads the sound file at `path` and hands its samples, mixed down to mono, to `block` in
+// order. `opened` sees the rate and channel count before the first block. Returns the
+// reason when the file cannot be used: missing, a directory, unreadable, not a sound file,
+// too long, no audio, a read error.
+std::optional<std::string> read_sound(const std::string& path,
+                                      const std::function<void(const SoundInfo&)>& opened,
+                                      const std::function<void(const float*, size_t)>& block,
+                                      SoundInfo& info);
+
+enum class Method {
+    Recognition, // phones from the speech model; rests from the signal
+    Signal,      // the signal analysis alone (--fast)
+};
+
+struct AnalysisRequest {
+    Method method = Method::Recognition;
+    std::optional<std::string> text; // the words spoken: the phones are aligned to them
+    AnalysisSettings settings;
+    std::function<void(const FrameResult&)> observer; // every frame of the signal analysis
+};
+
+struct SoundResult {
+    std::optional<LipSyncTrack> track;
+    std::string error;              // one line when there is no track
+    std::vector<std::string> notes; // what the user should know about a track (one line each)
+};
+
+SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& request = {});
+
+// The shapes of phone spans for `frames` frames: frames that no speech phone covers are
+// nullopt.
+std::vector<std::optional<Shape>> phone_shapes(const std::vector<struct PhoneSpan>& spans,
+                                               uint32_t frames);
 
 } // namespace tarvik::lipsync

@@ -9,6 +9,10 @@ packages=(
   sox libsox-fmt-all espeak-ng tmux xvfb xauth imagemagick time bc hyperfine
   dpkg-dev lintian man-db desktop-file-utils libqt6svg6
   ffmpeg mpg123 mp3val
+  # lipsync: phone recognition, its English model, phonemes of unknown words; recorded
+  # speech with transcripts for its quality benchmark
+  libpocketsphinx-dev pocketsphinx-en-us libespeak-ng-dev
+  pocketsphinx-testdata asterisk-core-sounds-en-wav asterisk-core-sounds-en
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,68 @@
+#include "lipsync/phones.hpp"
+
+#include <array>
+#include <utility>
+
+namespace tarvik::lipsync {
+
+namespace {
+
+struct PhoneShape {
+    std::string_view phone;
+    Shape shape;
+};
+
+constexpr std::array<PhoneShape, 39> kPhoneShapes{{
+    {"P", Shape::A},  {"B", Shape::A},  {"M", Shape::A},  {"F", Shape::G},  {"V", Shape::G},
+    {"UW", Shape::F}, {"UH", Shape::F}, {"OW", Shape::F}, {"W", Shape::F},  {"AO", Shape::E},
+    {"ER", Shape::E}, {"OY", Shape::E}, {"AA", Shape::D}, {"AY", Shape::D}, {"AW", Shape::D},
+    {"AE", Shape::C}, {"EH", Shape::C}, {"AH", Shape::C}, {"EY", Shape::C}, {"L", Shape::H},
+    {"IY", Shape::B}, {"IH", Shape::B}, {"Y", Shape::B},  {"T", Shape::B},  {"D", Shape::B},
+    {"K", Shape::B},  {"G", Shape::B},  {"S", Shape::B},  {"Z", Shape::B},  {"SH", Shape::B},
+    {"ZH", Shape::B}, {"CH", Shape::B}, {"JH", Shape::B}, {"TH", Shape::B}, {"DH", Shape::B},
+    {"N", Shape::B},  {"NG", Shape::B}, {"R", Shape::B},  {"HH", Shape::B},
+}};
+
+// eSpeak's English phoneme names and the model phones that say the same.
+constexpr std::pair<std::string_view, std::string_view> kEspeakPhones[] = {
+    {"@", "AH"},  {"@2", "AH"},     {"@5", "AH"},   {"@L", "AH L"},   {"3", "ER"},
+    {"3:", "ER"}, {"a", "AE"},      {"a#", "AH"},   {"aa", "AE"},     {"A", "AA"},
+    {"A:", "AA"}, {"A@", "AA R"},   {"aI", "AY"},   {"aI@", "AY ER"}, {"aI3", "AY ER"},
+    {"aU", "AW"}, {"aU@", "AW ER"}, {"e", "EH"},    {"E", "EH"},      {"e@", "EH R"},
+    {"eI", "EY"}, {"i", "IY"},      {"i:", "IY"},   {"i@", "IY ER"},  {"i@3", "IY ER"},
+    {"I", "IH"},  {"I#", "IH"},     {"I2", "IH"},   {"0", "AA"},      {"O", "AO"},
+    {"O:", "AO"}, {"O@", "AO R"},   {"o@", "AO R"}, {"o", "OW"},      {"oU", "OW"},
+    {"OI", "OY"}, {"U", "UH"},      {"u:", "UW"},   {"U@", "UH R"},   {"V", "AH"},
+    {"p", "P"},   {"b", "B"},       {"t", "T"},     {"t#", "T"},      {"d", "D"},
+    {"k", "K"},   {"g", "G"},       {"f", "F"},     {"v", "V"},       {"T", "TH"},
+    {"D", "DH"},  {"s", "S"},       {"z", "Z"},     {"S", "SH"},      {"Z", "ZH"},
+    {"h", "HH"},  {"m", "M"},       {"m-", "M"},    {"n", "N"},       {"n-", "N"},
+    {"N", "NG"},  {"l", "L"},       {"l-", "L"},    {"r", "R"},       {"r-", "R"},
+    {"w", "W"},   {"j", "Y"},       {"tS", "CH"},   {"dZ", "JH"},     {"x", "K"},
+};
+
+} // namespace
+
+std::optional<Shape> shape_for_phone(std::string_view phone) {
+    for (const PhoneShape& p : kPhoneShapes)
+        if (p.phone == phone) return p.shape;
+    return std::nullopt;
+}
+
+std::vector<std::string> phones_for_espeak(std::string_view name) {
+    while (!name.empty() && (name.front() == '\'' || name.front() == ','))
+        name.remove_prefix(1);
+    std::vector<std::string> out;
+    for (const auto& [espeak, phones] : kEspeakPhones) {
+        if (espeak != name) continue;
+        for (size_t start = 0; start < phones.size();) {
+            const size_t end = std::min(phones.find(' ', start), phones.size());
+            out.emplace_back(phones.substr(start, end - start));
+            start = end + 1;
+        }
+        break;
+    }
+    return out;
+}
+
+} // namespace tarvik::lipsync

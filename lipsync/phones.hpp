@@ -1,0 +1,24 @@
+// Speech sounds and mouth shapes: the phones of the English recognition model (CMU ARPAbet,
+// as in its dictionary), the shape each one shows, and eSpeak's phoneme names mapped onto
+// them.
+#pragma once
+
+#include "lipsync/shapes.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvik::lipsync {
+
+// The shape for a model phone: P B M -> A; F V -> G; UW UH OW W -> F; AO ER OY -> E;
+// AA AY AW -> D; AE EH AH EY -> C; L -> H; the other consonants and IY IH Y -> B.
+// nullopt for what is not speech (SIL, noise and filler names).
+std::optional<Shape> shape_for_phone(std::string_view phone);
+
+// Model phones for one eSpeak phoneme name ("'oU", "tS", "3:", "r-"): stress marks are
+// ignored; an unknown name gives none.
+std::vector<std::string> phones_for_espeak(std::string_view name);
+
+} // namespace tarvik::lipsync

@@ -1,0 +1,324 @@
+#include "lipsync/speech.hpp"
+
+#include "lipsync/phones.hpp"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+#include <espeak-ng/speak_lib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <numeric>
+#include <sys/stat.h>
+
+namespace tarvik::lipsync {
+
+namespace {
+
+constexpr int kModelRate = 16000;
+constexpr const char* kDefaultModelDir = "/usr/share/pocketsphinx/model/en-us";
+// Every model phone is also a word of the alignment grammar, spelled with this prefix.
+constexpr const char* kPhoneWordPrefix = "ph_";
+constexpr const char* kModelPhones[] = {"AA", "AE", "AH", "AO", "AW", "AY", "B",  "CH", "D",  "DH",
+                                        "EH", "ER", "EY", "F",  "G",  "HH", "IH", "IY", "JH", "K",
+                                        "L",  "M",  "N",  "NG", "OW", "OY", "P",  "R",  "S",  "SH",
+                                        "T",  "TH", "UH", "UW", "V",  "W",  "Y",  "Z",  "ZH"};
+
+bool is_file(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Streaming band-limited resampler to the model rate: a windowed-sinc kernel tabled at
+// kPhases fractional positions, cut off below the lower of the two Nyquist frequencies.
+class Resampler {
+  public:
+    Resampler(int in_rate, int out_rate) : in_(in_rate), out_(out_rate) {
+        const double cutoff = 0.45 * std::min(in_rate, out_rate) / in_rate; // cycles/sample
+        half_ = std::max(4, static_cast<int>(std::ceil(4 / cutoff)));
+        table_.resize(static_cast<size_t>(kPhases + 1) * static_cast<size_t>(2 * half_));
+        for (int p = 0; p <= kPhases; ++p) {
+            for (int k = 0; k < 2 * half_; ++k) {
+                // Tap k weighs input sample ip - half_ + 1 + k at distance d from the output.
+                const double d = (k - half_ + 1) - double(p) / kPhases;
+                const double x = 2 * cutoff * d;
+                const double sinc = x == 0 ? 1 : std::sin(M_PI * x) / (M_PI * x);
+                const double w = 0.5 + 0.5 * std::cos(M_PI * d / half_);
+                table_[static_cast<size_t>(p * 2 * half_ + k)] =
+                    static_cast<float>(2 * cutoff * sinc * (std::abs(d) < half_ ? w : 0));
+            }
+        }
+        history_.assign(static_cast<size_t>(half_), 0.0f); // silence before the start
+        base_ = -half_;
+    }
+
+    // Appends the output that the new samples complete to `out`.
+    void push(const float* x, size_t n, std::vector<int16_t>& out) {
+        // Samples that are not numbers (only float files hold them) count as silence.
+        for (size_t i = 0; i < n; ++i)
+            history_.push_back(std::isfinite(x[i]) ? x[i] : 0.0f);
+        emit(out);
+    }
+    void finish(std::vector<int16_t>& out) {
+        history_.insert(history_.end(), static_cast<size_t>(half_), 0.0f);
+        emit(out);
+    }
+
+  private:
+    static constexpr int kPhases = 512;
+
+    void emit(std::vector<int16_t>& out) {
+        const int64_t end = base_ + static_cast<int64_t>(history_.size()); // one past the last
+        for (;;) {
+            const int64_t num = next_ * in_;
+            const int64_t ip = num / out_;
+            if (ip + half_ >= end) break;
+            const int phase = static_cast<int>((num % out_) * kPhases / out_);
+            const float* taps = &table_[static_cast<size_t>(phase * 2 * half_)];
+            const float* h = &history_[static_cast<size_t>(ip - half_ + 1 - base_)];
+            float sum = 0;
+            for (int k = 0; k < 2 * half_; ++k)
+                sum += taps[k] * h[k];
+            out.push_back(static_cast<int16_t>(std::lround(std::clamp(sum, -1.0f, 1.0f) * 32767)));
+            ++next_;
+        }
+        // Keep what the next outputs still need.
+        const int64_t keep_from = next_ * in_ / out_ - half_ + 1;
+        if (keep_from > base_ + 4096) {
+            history_.erase(history_.begin(), history_.begin() + (keep_from - base_));
+            base_ = keep_from;
+        }
+    }
+
+    int64_t in_, out_;
+    int half_;
+    std::vector<float> table_;
+    std::vector<float> history_; // input samples from index base_ on
+    int64_t base_;
+    int64_t next_ = 0; // next output sample
+};
+
+std::string upper(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// eSpeak NG holds process-wide state: one text at a time.
+std::mutex g_espeak_mutex;
+
+std::vector<std::string> espeak_phones(const std::string& word) {
+    const std::lock_guard lock(g_espeak_mutex);
+    static const bool ready = [] {
+        if (espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, 0) < 0) return false;
+        return espeak_SetVoiceByName("en-us") == EE_OK;
+    }();
+    std::vector<std::string> out;
+    if (!ready) return out;
+    const void* text = word.c_str();
+    while (text) {
+        // Phoneme names separated by spaces.
+        const char* names = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, ' ' << 8);
+        if (!names) break;
+        const std::string all = names;
+        for (size_t start = 0; start < all.size();) {
+            size_t end = all.find(' ', start);
+            if (end == std::string::npos) end = all.size();
+            for (std::string& p :
+                 phones_for_espeak(std::string_view(all).substr(start, end - start)))
+                out.push_back(std::move(p));
+            start = end + 1;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string speech_model_dir() {
+    const char* env = std::getenv("TARVIK_LIPSYNC_MODEL");
+    return env && *env ? env : kDefaultModelDir;
+}
+
+struct PhoneDecoder::Impl {
+    Search search;
+    ps_decoder_t* ps = nullptr;
+    Resampler resampler;
+    std::vector<int16_t> pending;
+    bool started = false;
+    int rate; // of the sound fed
+
+    Impl(Search s, int r) : search(s), resampler(r, kModelRate), rate(r) {}
+    ~Impl() {
+        if (ps) ps_free(ps);
+    }
+    // Hands the resampled audio so far to the decoder.
+    void process() {
+        if (!started) started = ps_start_utt(ps) == 0;
+        if (!pending.empty()) ps_process_raw(ps, pending.data(), pending.size(), FALSE, FALSE);
+        pending.clear();
+    }
+};
+
+PhoneDecoder::PhoneDecoder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+PhoneDecoder::~PhoneDecoder() = default;
+
+std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
+                                                 std::string& error) {
+    static const bool quiet = [] {
+        err_set_logfp(nullptr); // the library's log would flood standard error
+        return true;
+    }();
+    (void)quiet;
+    const std::string dir = speech_model_dir();
+    const std::string acoustic = dir + "/en-us";
+    const std::string phone_lm = dir + "/en-us-phone.lm.bin";
+    const std::string dictionary = dir + "/cmudict-en-us.dict";
+    for (const std::string& f : {acoustic + "/mdef", phone_lm, dictionary}) {
+        if (!is_file(f)) {
+            error = "the speech model is missing (" + f + "; Debian package pocketsphinx-en-us)";
+            return nullptr;
+        }
+    }
+    // Recognition needs no words: the empty dictionary loads at once. Alignment follows
+    // one path through a line: wide beams keep it alive. The library's silence removal is
+    // off: fed in blocks, it shifts the frame numbers of everything after a pause.
+    std::vector<std::string> args =
+        search == Search::Recognise
+            ? std::vector<std::string>{"-hmm",   acoustic,       "-dict",  "/dev/null", "-allphone",
+                                       phone_lm, "-allphone_ci", "yes",    "-lw",       "2.0",
+                                       "-beam",  "1e-20",        "-pbeam", "1e-20"}
+            : std::vector<std::string>{"-hmm",   acoustic, "-dict",  dictionary, "-beam",
+                                       "1e-200", "-pbeam", "1e-200", "-wbeam",   "1e-200"};
+    // A fixed seed keeps the dither (which spares digital silence a log of zero) and so
+    // every result the same from run to run.
+    args.insert(args.end(), {"-remove_silence", "no", "-dither", "yes", "-seed", "1"});
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    cmd_ln_t* config =
+        cmd_ln_parse_r(nullptr, ps_args(), static_cast<int>(argv.size()), argv.data(), TRUE);
+    if (!config) {
+        error = "the speech model cannot be configured";
+        return nullptr;
+    }
+    auto impl = std::make_unique<Impl>(search, std::max(1, sample_rate));
+    impl->ps = ps_init(config);
+    cmd_ln_free_r(config); // the decoder holds its own reference
+    if (!impl->ps) {
+        error = "the speech model in " + dir + " cannot be loaded";
+        return nullptr;
+    }
+    if (search == Search::Align) {
+        const size_t count = std::size(kModelPhones);
+        for (size_t i = 0; i < count; ++i) {
+            const std::string word = std::string(kPhoneWordPrefix) + kModelPhones[i];
+            ps_add_word(impl->ps, word.c_str(), kModelPhones[i], i + 1 == count);
+        }
+    }
+    return std::unique_ptr<PhoneDecoder>(new PhoneDecoder(std::move(impl)));
+}
+
+std::vector<std::string> PhoneDecoder::pronounce(const std::string& word) const {
+    std::vector<std::string> out;
+    char* found = ps_lookup_word(impl_->ps, word.c_str());
+    if (!found) return out;
+    const std::string all = found;
+    ckd_free(found);
+    for (size_t start = 0; start < all.size();) {
+        size_t end = all.find(' ', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) out.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+bool PhoneDecoder::set_phones(const std::vector<std::string>& phones) {
+    if (impl_->search != Search::Align || phones.empty()) return false;
+    std::string grammar = "#JSGF V1.0;\ngrammar line;\npublic <line> =";
+    for (const std::string& p : phones) {
+        if (std::find(std::begin(kModelPhones), std::end(kModelPhones), p) ==
+            std::end(kModelPhones))
+            return false;
+        grammar += " " + std::string(kPhoneWordPrefix) + p;
+    }
+    grammar += ";\n";
+    if (ps_set_jsgf_string(impl_->ps, "line", grammar.c_str()) != 0) return false;
+    return ps_set_search(impl_->ps, "line") == 0;
+}
+
+void PhoneDecoder::feed(const float* samples, size_t count) {
+    impl_->resampler.push(samples, count, impl_->pending);
+    if (impl_->pending.size() >= 4096) impl_->process();
+}
+
+std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
+    // A little quiet after the end, so that a last phone cut tight still has the frames
+    // its model needs (the spans beyond the sound are not used).
+    const std::vector<float> quiet(static_cast<size_t>(impl_->rate * 3 / 10), 0.0f);
+    feed(quiet.data(), quiet.size());
+    impl_->resampler.finish(impl_->pending);
+    impl_->process();
+    if (!impl_->started || ps_end_utt(impl_->ps) != 0) return std::nullopt;
+    int32 best = 0;
+    if (!ps_get_hyp(impl_->ps, &best)) return std::nullopt;
+    std::vector<PhoneSpan> spans;
+    const std::string prefix = kPhoneWordPrefix;
+    for (ps_seg_t* seg = ps_seg_iter(impl_->ps); seg; seg = ps_seg_next(seg)) {
+        int first = 0, last = 0;
+        ps_seg_frames(seg, &first, &last);
+        std::string name = ps_seg_word(seg);
+        if (name.rfind(prefix, 0) == 0) name = upper(name.substr(prefix.size()));
+        if (first < 0 || last < first) continue;
+        spans.push_back(
+            {std::move(name), static_cast<uint32_t>(first), static_cast<uint32_t>(last)});
+    }
+    return spans;
+}
+
+std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder) {
+    std::vector<std::string> phones;
+    // Words: runs of letters, digits, apostrophes and bytes above ASCII (UTF-8 letters).
+    const auto in_word = [](unsigned char c) { return std::isalnum(c) || c == '\'' || c >= 0x80; };
+    for (size_t i = 0; i < text.size();) {
+        if (!in_word(static_cast<unsigned char>(text[i]))) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < text.size() && in_word(static_cast<unsigned char>(text[end])))
+            ++end;
+        std::string word = text.substr(i, end - i);
+        i = end;
+        while (!word.empty() && word.front() == '\'')
+            word.erase(word.begin());
+        while (!word.empty() && word.back() == '\'')
+            word.pop_back();
+        if (word.empty()) continue;
+        for (char& c : word)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::vector<std::string> said = decoder.pronounce(word);
+        if (said.empty()) said = espeak_phones(word);
+        phones.insert(phones.end(), said.begin(), said.end());
+    }
+    return phones;
+}
+
+} // namespace tarvik::lipsync
+
+// pocketsphinx 5prealpha's phone-loop segment iterator keeps its list (some 100 bytes per
+// sound), and its grammar parser leaks too; the leak checker of the sanitizer builds is told that
+// it is the library's. Its fast stack walk ends in sphinxbase's allocator, so that library is named
+// too.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libpocketsphinx.so\nleak:libsphinxbase.so\n";
+}
+// ... and keeps the list of what it suppressed off standard error, which the tests read.
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}

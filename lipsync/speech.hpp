@@ -1,0 +1,56 @@
+// Phones in speech, through libpocketsphinx and its English model: recognised freely (a phone
+// loop under the model's phone language model), or aligned to a known phone sequence. Audio
+// of any rate is fed as it is read and resampled to the model's 16 kHz.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik::lipsync {
+
+// One phone over frames [first, last] (10 ms each, from the start of the sound).
+struct PhoneSpan {
+    std::string phone; // a model phone such as "AH", or "SIL" and filler names
+    uint32_t first = 0;
+    uint32_t last = 0;
+};
+
+// Where the model lies: $TARVIK_LIPSYNC_MODEL, else Debian's pocketsphinx-en-us.
+std::string speech_model_dir();
+
+class PhoneDecoder {
+  public:
+    enum class Search { Recognise, Align };
+    // Opens the model for one sound. Align needs the model's dictionary for words;
+    // Recognise does without. nullptr and `error` set when the model cannot be used.
+    static std::unique_ptr<PhoneDecoder> open(Search search, int sample_rate, std::string& error);
+    ~PhoneDecoder();
+    PhoneDecoder(const PhoneDecoder&) = delete;
+    PhoneDecoder& operator=(const PhoneDecoder&) = delete;
+
+    // The dictionary's first pronunciation of a lower-case word; empty when it has none.
+    std::vector<std::string> pronounce(const std::string& word) const;
+    // Align only: the phones to align the sound to, before the first feed. False when the
+    // decoder does not take them (an unknown phone, an empty list).
+    bool set_phones(const std::vector<std::string>& phones);
+
+    // Mono samples at the sample rate given to open (full scale +-1).
+    void feed(const float* samples, size_t count);
+    // Ends the sound. nullopt when the search reached no result.
+    std::optional<std::vector<PhoneSpan>> finish();
+
+  private:
+    struct Impl;
+    explicit PhoneDecoder(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// The phones of a text for alignment: words the decoder's dictionary knows, the others
+// phonemised by eSpeak NG (en-us). Empty when the text holds no word.
+std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder);
+
+} // namespace tarvik::lipsync

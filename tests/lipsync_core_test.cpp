@@ -1,0 +1,184 @@
+// The pieces of lipsync that need no sound file: the VLP format and file, its text forms,
+// the cue rules, the phone tables, and the analysers on hostile samples.
+#include "lipsync/analyzer.hpp"
+#include "lipsync/exporters.hpp"
+#include "lipsync/phones.hpp"
+#include "lipsync/speech.hpp"
+#include "lipsync/vlp.hpp"
+#include "tests/support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sys/stat.h>
+
+namespace tarvik::lipsync {
+namespace {
+
+// 2 s at 44100 Hz: rest, "aa" from 0.37 s, rest from 1.50 s.
+const LipSyncTrack kExample{
+    44100, 88200, 100, 200, {{0, Shape::X, 0}, {37, Shape::D, 200}, {150, Shape::X, 0}}};
+
+// The example of docs/vlp-format.md, byte for byte.
+const std::string kExampleBytes = std::string("TVLP\x01\x00\x20\x00\x44\xAC\x00\x00", 12) +
+                                  std::string("\x88\x58\x01\x00\x00\x00\x00\x00\x64\x00", 10) +
+                                  std::string("\x08\x00\xC8\x00\x00\x00\x03\x00\x00\x00", 10) +
+                                  std::string("\x00\x00\x00\x00X\x00\x00\x00", 8) +
+                                  std::string("\x25\x00\x00\x00\x44\xC8\x00\x00", 8) +
+                                  std::string("\x96\x00\x00\x00X\x00\x00\x00", 8);
+
+TEST(VlpFormat, DocumentedBytesRoundTripsAndLaterVersions) {
+    EXPECT_EQ(encode_vlp(kExample), kExampleBytes);
+    EXPECT_EQ(decode_vlp(kExampleBytes).track, kExample);
+    LipSyncTrack extreme{4294967295u,
+                         18446744073709551615ull,
+                         100,
+                         4294967295u,
+                         {{0, Shape::A, 255}, {4294967294u, Shape::H, 1}}};
+    EXPECT_EQ(decode_vlp(encode_vlp(extreme)).track, extreme);
+    // Version 2: 8 more header bytes, 4 more per cue, a section after the cues.
+    std::string later = kExampleBytes.substr(0, 32) + "12345678";
+    later[4] = 2, later[6] = 40, later[22] = 12;
+    for (size_t i = 0; i < 3; ++i)
+        later += kExampleBytes.substr(32 + 8 * i, 8) + "\xEE\xEE\xEE\xEE";
+    EXPECT_EQ(decode_vlp(later + "a later section").track, kExample);
+    EXPECT_EQ(encode_vlp(LipSyncTrack{44100, 10, 100, 1, {}}), "") << "an invalid track";
+}
+
+TEST(VlpFormat, RejectsDamagedFiles) {
+    const auto with = [](size_t pos, std::string values) {
+        return kExampleBytes.substr(0, pos) + values + kExampleBytes.substr(pos + values.size());
+    };
+    const std::pair<const char*, std::string> cases[] = {
+        {"empty", ""},
+        {"a WAV header", "RIFF\x24\x00\x00\x00WAVEfmt "},
+        {"header cut short", kExampleBytes.substr(0, 31)},
+        {"version 0", with(4, std::string(2, '\0'))},
+        {"header size below 32", with(6, std::string("\x1f\x00", 2))},
+        {"header size past the end", with(6, "\xFF\xFF")},
+        {"cue size below 8", with(22, std::string("\x07\x00", 2))},
+        {"cue list cut short", kExampleBytes.substr(0, kExampleBytes.size() - 1)},
+        {"cue count past the bytes", with(28, "\xFF\xFF\xFF\xFF")},
+        {"no cues", with(28, std::string(4, '\0'))},
+        {"sample rate 0", with(8, std::string(4, '\0'))},
+        {"frame rate 0", with(20, std::string(2, '\0'))},
+        {"unknown shape", with(44, "Q")},
+        {"first cue after 0", with(32, "\x01")},
+        {"two cues at one time", with(48, "\x25")},
+        {"a cue after the end", with(24, std::string("\x96\x00\x00\x00", 4))},
+    };
+    for (const auto& [name, bytes] : cases) {
+        const VlpReadResult read = decode_vlp(bytes);
+        EXPECT_FALSE(read.track) << name;
+        EXPECT_NE(read.error, "") << name;
+    }
+}
+
+TEST(VlpFile, WritesWholeFilesOrNothing) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::write_file(dir / "line.vlp", "an older file"));
+    ASSERT_EQ(mkdir((dir / "taken.vlp").c_str(), 0755), 0);
+    EXPECT_TRUE(write_vlp_file(dir / "line.vlp", kExample));
+    EXPECT_EQ(test::read_file(dir / "line.vlp"), kExampleBytes);
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "line.vlp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0044, 0044u) << "readable like any new file";
+    for (const std::string& bad : {dir / "missing/line.vlp", dir / "taken.vlp"})
+        EXPECT_FALSE(write_vlp_file(bad, kExample)) << bad;
+    EXPECT_FALSE(write_vlp_file(dir / "invalid.vlp", LipSyncTrack{}));
+    EXPECT_EQ(test::list_dir(dir.path()), (std::vector<std::string>{"line.vlp", "taken.vlp"}));
+    EXPECT_EQ(read_vlp_file(dir.path()).error, "is a directory");
+}
+
+TEST(VlpText, TsvJsonAndEscaping) {
+    EXPECT_EQ(format_tsv(kExample), "0.00\tX\n0.37\tD\n1.50\tX\n");
+    LipSyncTrack speaking = kExample;
+    speaking.cues.pop_back();
+    EXPECT_EQ(format_tsv(speaking), "0.00\tX\n0.37\tD\n2.00\tX\n") << "ends with a rest line";
+    EXPECT_EQ(format_json(kExample, "take 1.wav"),
+              "{\n  \"metadata\": {\n    \"soundFile\": \"take 1.wav\",\n    \"duration\": 2.00\n"
+              "  },\n  \"mouthCues\": [\n"
+              "    { \"start\": 0.00, \"end\": 0.37, \"value\": \"X\" },\n"
+              "    { \"start\": 0.37, \"end\": 1.50, \"value\": \"D\" },\n"
+              "    { \"start\": 1.50, \"end\": 2.00, \"value\": \"X\" }\n  ]\n}\n");
+    const std::pair<std::string, std::string> strings[] = {
+        {"say \"hi\"\\", "\"say \\\"hi\\\"\\\\\""},
+        {std::string("t\tn\nb\x07", 6), "\"t\\tn\\nb\\u0007\""},
+        {"caf\xC3\xA9 \xF0\x9F\x8E\xA4", "\"caf\xC3\xA9 \xF0\x9F\x8E\xA4\""},
+        {"latin1 \xE9 cut \xE2\x82", "\"latin1 \\ufffd cut \\ufffd\\ufffd\""},
+        {"overlong \xC0\xAF surrogate \xED\xA0\x80",
+         "\"overlong \\ufffd\\ufffd surrogate \\ufffd\\ufffd\\ufffd\""},
+    };
+    for (const auto& [in, out] : strings)
+        EXPECT_EQ(json_string(in), out) << in;
+    EXPECT_EQ(centiseconds_text(4294967295u), "42949672.95");
+}
+
+// Cues from one shape letter per frame, as "start+letter " text.
+std::string build(const std::string& frames) {
+    CueBuilder builder;
+    for (char c : frames)
+        builder.add(*shape_from_letter(c), 0);
+    std::string out;
+    for (const Cue& cue : builder.finish())
+        out += std::to_string(cue.start) + shape_letter(cue.shape) + " ";
+    return out;
+}
+
+TEST(LipsyncCues, ShortRunsMergeIntoTheirNeighbours) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"XXXXXBBCCCCCCCXXXX", "0X 5C 14X "}, // a short run after a rest joins the next
+        {"XXXCCCCCCCBBXXXX", "0X 3C 12X "},   // ... before a rest, the last
+        {"CCCCCCCCDDEEEEEE", "0C 10E "},      // between two, the longer takes it
+        {"CCCCCCAACCCCCC", "0C 6A 8C "},      // a two-frame closure stays
+        {"CCCCCCACCCCCC", "0C "},             // a one-frame closure is a flicker
+        {"XXXXXBBXXXX", "0X 5B 7X "},         // a short word between rests keeps its shape
+        {"XXHHHHXX", "0X 2B 6X "},            // a short L shows no tongue
+        {"XXHHHHHHHXX", "0X 2H 9X "},         // a long one does
+        {"CCCCCCDEDEDECCCCCC", "0C "},        // alternating flicker
+    };
+    for (const auto& [frames, cues] : cases)
+        EXPECT_EQ(build(frames), cues) << frames;
+}
+
+TEST(LipsyncPhones, TheDocumentedTableAndESpeakNames) {
+    const std::pair<const char*, char> phones[] = {
+        {"P", 'A'},  {"M", 'A'},  {"V", 'G'},  {"UW", 'F'}, {"W", 'F'},
+        {"ER", 'E'}, {"AA", 'D'}, {"AW", 'D'}, {"EY", 'C'}, {"AH", 'C'},
+        {"L", 'H'},  {"IY", 'B'}, {"Y", 'B'},  {"N", 'B'},  {"HH", 'B'}};
+    for (const auto& [phone, letter] : phones)
+        EXPECT_EQ(shape_for_phone(phone), shape_from_letter(letter)) << phone;
+    EXPECT_EQ(shape_for_phone("SIL"), std::nullopt);
+    EXPECT_EQ(phones_for_espeak("'oU"), std::vector<std::string>{"OW"});
+    EXPECT_EQ(phones_for_espeak("aI@"), (std::vector<std::string>{"AY", "ER"}));
+    EXPECT_TRUE(phones_for_espeak("_:").empty());
+}
+
+TEST(LipsyncAnalysis, NonFiniteAndHugeSamplesGiveAValidTrack) {
+    std::vector<float> s(16000);
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = 0.5f * static_cast<float>(std::sin(i * 0.15));
+    for (size_t i = 1000; i + 3 < s.size(); i += 997) {
+        s[i] = std::numeric_limits<float>::quiet_NaN();
+        s[i + 1] = std::numeric_limits<float>::infinity();
+        s[i + 2] = -s[i + 1];
+        s[i + 3] = 1e30f;
+    }
+    Analyzer analyzer(16000);
+    analyzer.set_observer([](const FrameResult& f) {
+        EXPECT_TRUE(std::isfinite(f.level_db) && f.opening >= 0 && f.opening <= 1);
+    });
+    analyzer.feed(s.data(), s.size());
+    const LipSyncTrack t{16000, s.size(), 100, 0, analyzer.finish()};
+    EXPECT_TRUE(check_track(
+        LipSyncTrack{t.sample_rate, t.sample_frames, 100, analyzer.frame_count(), t.cues}));
+    std::string error;
+    const auto decoder = PhoneDecoder::open(PhoneDecoder::Search::Recognise, 16000, error);
+    ASSERT_TRUE(decoder) << error;
+    decoder->feed(s.data(), s.size());
+    EXPECT_TRUE(decoder->finish());
+}
+
+} // namespace
+} // namespace tarvik::lipsync
