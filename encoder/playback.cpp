@@ -155,7 +155,8 @@ const TarvikAudio* audio_module(const std::string& program_dir, std::string* pro
         std::pair<const TarvikAudio*, std::string> result{nullptr, {}};
         // Beside the executable, then in the private library folder of an installed tree,
         // then the system's search.
-        const platform::LibraryHandle lib = load_private_library(program_dir, TARVIK_AUDIO_MODULE_NAME);
+        const platform::LibraryHandle lib =
+            load_private_library(program_dir, TARVIK_AUDIO_MODULE_NAME);
         if (!lib) {
             result.second = platform::library_error();
             return result;

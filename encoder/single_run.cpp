@@ -89,8 +89,9 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     // The temporary WAV goes beside the program, or to the temporary directory when the
     // program's directory is not writable (an installed program). A silence it cannot hold is
     // refused before anything is written.
-    const std::string temp_dir = platform::directory_writable(ctx.program_dir) ? ctx.program_dir
-                                                                               : platform::temp_directory();
+    const std::string temp_dir = platform::directory_writable(ctx.program_dir)
+                                     ? ctx.program_dir
+                                     : platform::temp_directory();
     if (!silence_fits(config, seconds, temp_dir)) return kExitFailure;
     const auto mp3_path =
         output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));

@@ -25,7 +25,9 @@ struct OpenedWav {
     ~OpenedWav() {
         if (file) sf_close(file);
     }
-    explicit operator bool() const { return file != nullptr && info.channels > 0 && info.samplerate > 0; }
+    explicit operator bool() const {
+        return file != nullptr && info.channels > 0 && info.samplerate > 0;
+    }
 };
 
 // The default bit rate (not a typed one) is doubled for two-channel output.

@@ -14,7 +14,8 @@ namespace tarvik {
 // False only when the WAV must be opened (single-file and batch runs) and cannot be.
 // Doubles the default 64 kbps (not a typed 64) to 128 for two-channel output; the record
 // takes it from adjust_config.
-bool probe_wav(const std::string& path, BE_CONFIG& config, RunSettings& settings, bool existing_wav);
+bool probe_wav(const std::string& path, BE_CONFIG& config, RunSettings& settings,
+               bool existing_wav);
 
 // Fits mode, sample rate and bit rate to the WAV's own channels and rate, then calls
 // adjust_config. False only when the file cannot be opened as audio.

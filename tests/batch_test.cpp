@@ -50,7 +50,8 @@ std::string summary_box(const std::string& counts, const std::string& consult = 
 }
 
 // Stand-in lip-sync tools, called as: lipsync [--text FILE] -o OUT SOUND.
-const std::string kToolHeader = "#!/bin/sh\nwhile [ $# -gt 0 ] && [ \"$1\" != -o ]; do shift; done\nout=${2:-$0.out}\n";
+const std::string kToolHeader =
+    "#!/bin/sh\nwhile [ $# -gt 0 ] && [ \"$1\" != -o ]; do shift; done\nout=${2:-$0.out}\n";
 
 } // namespace
 
@@ -333,4 +334,20 @@ TEST(Batch, SilenceAndReadOnlyWavFolderWithTheRealTool) {
     EXPECT_EQ(w.exit_status, 0) << w.out << w.err;
     EXPECT_EQ(list_dir(t / "out"), (std::vector<std::string>{"take.01.mp3", "take.01.vlp"}));
     EXPECT_EQ(list_dir(t / "ro"), std::vector<std::string>{"take.01.wav"});
+}
+
+// The line's text goes to the tool when NAME.txt stands beside NAME.wav, and only then.
+TEST(Batch, LineTextReachesTheTool) {
+    TempDir t;
+    const std::string program =
+        make_program_dir(t / "prog", "#!/bin/sh\necho \"$@\" >> \"$0.calls\"\nexit 1\n");
+    fs::create_directories(t / "in");
+    make_wav(t / "in/a.wav", 22050, 1, 1.0);
+    make_wav(t / "in/b.wav", 22050, 1, 1.0);
+    ASSERT_TRUE(write_file(t / "in/a.txt", "Halt! Who goes there?"));
+    tarvik_in(t.path(), {"-batch", "-lips", "in", "out"}, program);
+    const std::string calls = read_file(t / "prog/lipsync.calls");
+    EXPECT_EQ(calls.rfind("--text in/a.txt -o out/.vlp-", 0), 0u) << calls;
+    EXPECT_NE(calls.find(" in/a.wav\n-o out/.vlp-"), std::string::npos) << calls;
+    EXPECT_EQ(count_occurrences(calls, "--text"), 1);
 }

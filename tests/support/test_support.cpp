@@ -268,6 +268,22 @@ int count_occurrences(const std::string& text, const std::string& needle) {
     return count;
 }
 
+std::string le32(uint32_t v) {
+    return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+
+std::string riff_wav(uint16_t tag, int channels, uint32_t rate, int bits,
+                     const std::string& payload, std::optional<uint32_t> data_size) {
+    const auto le16 = [](uint32_t v) { return std::string{char(v), char(v >> 8)}; };
+    const uint32_t align = static_cast<uint32_t>(channels * bits / 8);
+    const std::string fmt = le16(tag) + le16(static_cast<uint32_t>(channels)) + le32(rate) +
+                            le32(rate * align) + le16(align) + le16(static_cast<uint32_t>(bits));
+    const std::string body = "WAVEfmt " + le32(16) + fmt + "data" +
+                             le32(data_size.value_or(static_cast<uint32_t>(payload.size()))) +
+                             payload;
+    return "RIFF" + le32(static_cast<uint32_t>(body.size())) + body;
+}
+
 std::string make_program_dir(const std::string& dir, const std::string& tool) {
     namespace fs = std::filesystem;
     fs::create_directories(dir);

@@ -56,6 +56,13 @@ struct WavSpec {
     double amplitude = 0.5;
 };
 
+// A RIFF WAV built byte by byte: one format chunk (tag 1 PCM, 3 float) and one data chunk
+// holding `payload`, whose size field says `data_size` (by default the payload's size).
+std::string riff_wav(uint16_t tag, int channels, uint32_t rate, int bits,
+                     const std::string& payload, std::optional<uint32_t> data_size = {});
+// Little-endian bytes of a 32-bit value.
+std::string le32(uint32_t v);
+
 // Writes a sine WAV with libsndfile; returns false on failure.
 bool write_wav(const std::string& path, const WavSpec& tone);
 
