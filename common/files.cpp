@@ -2,11 +2,9 @@
 
 #include "common/paths.hpp"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace tarvik {
 
@@ -93,29 +91,6 @@ bool sync_file(const std::string& path) {
     if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
     return (::close(fd) == 0) && ok;
-}
-
-bool move_file(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) == 0) return true;
-    if (errno != EXDEV) return false;
-    // Another file system: copy beside the destination, then rename into place.
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    AtomicFile out(to);
-    bool ok = out.open();
-    std::vector<char> buf(1 << 16);
-    while (ok) {
-        const ssize_t n = ::read(in, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        ok = std::fwrite(buf.data(), 1, static_cast<size_t>(n), out.stream()) == static_cast<size_t>(n);
-    }
-    ::close(in);
-    ok = ok && out.commit();
-    return ok && ::unlink(from.c_str()) == 0;
 }
 
 bool same_file(const std::string& a, const std::string& b) {

@@ -36,9 +36,6 @@ private:
     bool write_error_ = false;
 };
 
-// Moves a file, replacing the destination; copies then removes across file systems.
-bool move_file(const std::string& from, const std::string& to);
-
 // True when both paths name the same existing file (hard links and symlinks included).
 bool same_file(const std::string& a, const std::string& b);
 
