@@ -65,7 +65,8 @@ bool generate_vlp(const VlpRequest& request, ConsoleOut& out) {
     if (!request.silence_mode)
         if (const std::string text = line_text_for(request.wav_path); !text.empty())
             args = {"--text", text};
-    args.insert(args.end(), {"-o", *fresh, request.wav_path});
+    // -q: the tool's own success line would name the fresh file, not the VLP the user gets.
+    args.insert(args.end(), {"-q", "-o", *fresh, request.wav_path});
 
     // Generous, but a stuck tool must not hold the run for ever. TARVIK_LIPSYNC_TIME_LIMIT
     // (seconds) replaces the limit, for slow machines or tests.
