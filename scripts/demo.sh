@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job on generated sample voice lines: installs what is missing, builds, speaks a
-# dozen lines with espeak-ng, converts them to a few rates and channel counts with sox, adds
-# a file below 10000 bytes and one that is not audio, then runs
+# dozen lines with espeak-ng (each with its script beside it as NAME.txt), converts them to a
+# few rates and channel counts with sox, adds a file below 10000 bytes and one that is not
+# audio, then runs
 #   tarvik -batch -lips demo-out/voices demo-out/mp3
 # and lists what was produced and the failure report.
 set -euo pipefail
@@ -32,6 +33,8 @@ for i in "${!lines[@]}"; do
   espeak-ng -v en -s 150 -w "$demo/tmp/line$n.wav" "${lines[$i]}"
   # shellcheck disable=SC2086
   sox "$demo/tmp/line$n.wav" ${formats[$((i % ${#formats[@]}))]} -b 16 "$demo/voices/npc_line$n.wav" pad 0.2 0.3
+  # The line's script beside its recording: -lips aligns the mouth shapes to its words.
+  printf '%s\n' "${lines[$i]}" > "$demo/voices/npc_line$n.txt"
 done
 sox -n -r 8000 -c 1 -b 16 "$demo/voices/grunt_short.wav" synth 0.3 sine 180 vol 0.2  # below 10000 bytes
 head -c 20000 /dev/urandom | base64 > "$demo/voices/readme_not_audio.wav"           # not audio
