@@ -5,10 +5,13 @@
 #include "frontend/gui_box.hpp"
 #include "frontend/launch.hpp"
 #include "frontend/main_dlg.hpp"
+#include "frontend/qt_boxes.hpp"
 #include "tests/support/test_support.hpp"
 
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSlider>
 #include <QtTest>
 
@@ -93,6 +96,12 @@ const auto text = [](CMainDlg& d, int id) {
     return qobject_cast<QLineEdit*>(d.Control(id))->text();
 };
 const auto press = [](CMainDlg& d, int id) { button(d, id)->click(); };
+// Runs `act` on the next modal window (a real box or folder dialog) once it is up.
+template <class W> void onModal(std::function<void(W*)> act) {
+    QTimer::singleShot(0, [act] {
+        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) act(w);
+    });
+}
 } // namespace
 
 class DialogTest : public QObject {
@@ -123,8 +132,132 @@ class DialogTest : public QObject {
         press(*d, ControlId::Go);
         env.runs.result = LaunchResult::NotExecutable;
         press(*d, ControlId::Go);
+        env.runs.result = LaunchResult::Failed;
+        press(*d, ControlId::Go);
         QVERIFY(env.boxes.says(1, "is not there any more") &&
-                env.boxes.says(2, "is not an executable"));
+                env.boxes.says(2, "is not an executable") && env.boxes.says(3, "being used"));
+    }
+
+    // Each button pressed in a fresh dialog, then Go! and Close: the command line launched
+    // (none: Go! refused) and a line of the settings written ("" for no settings file).
+    void eachControlReachesTheCommandLineAndTheSettings() {
+        namespace C = ControlId;
+        struct Row {
+            std::vector<int> presses;
+            std::string chosen; // what the folder chooser answers, beside the settings file
+            Args args;          // after "-batch"
+            std::string saved, box;
+        };
+        tarvik::test::TempDir tmp;
+        const std::string in = tmp / "In", out = tmp / "Out", bad = tmp / "a;b";
+        for (const auto& d : {in, out, bad})
+            std::filesystem::create_directory(d), write_file(d + "/x.wav", "RIFF");
+        const std::vector<Row> rows = {
+            {{C::Low}, "", {"-brate", "56", "W"}, "$last quality:\t\tlow", ""},
+            {{C::High, C::Default}, "", {"-brate", "128", "W"}, "$last quality:\t\tdefault", ""},
+            {{C::Vlp, C::DeleteWavs},
+             "",
+             {"-lips", "-rem", "-brate", "128", "W"},
+             "$last option delete:\tyes",
+             ""},
+            {{C::Vbr}, "", {"-vbr", "0", "-brate", "128", "W"}, "$last vbr value:\t0", ""},
+            {{C::Vlp, C::Vlp, C::Vbr, C::Vbr, C::NoClick, C::NoClick, C::Silent},
+             "",
+             {"-brate", "128", "W"},
+             "$silent mode:\t\tyes",
+             ""},
+            {{C::NoClick, C::Go},
+             "",
+             {"-brate", "128", "-noclick", "W"},
+             "$no click:\t\tyes\t",
+             "a \"click\" sound"}, // asked once only
+            {{C::SelectOutput},
+             out,
+             {"-brate", "128", "W", out},
+             "$last output folder: " + out,
+             ""},
+            {{C::SelectOutput, C::ResetOutput},
+             out,
+             {"-brate", "128", "W"},
+             "$last output folder: ",
+             ""},
+            {{C::SelectInput}, in, {"-brate", "128", in}, "$last input folder: " + in, ""},
+            {{C::SelectInput},
+             bad,
+             {"-brate", "128", "W"},
+             "$last input folder: W",
+             "cannot be kept in \"tarvik-gui.ini\""},
+            {{C::ResetInput}, "", {}, "$last input folder: ", ""},
+            {{C::Custom}, "", {}, "$last quality:\t\tcustom", "Invalid custom bit rate"},
+            {{C::DeleteConfig}, "", {"-brate", "128", "W"}, "", "configuration will be reset"},
+        };
+        for (const Row& row : rows) {
+            Env env;
+            CMainDlg::noClickAsked = 0;
+            if (!row.chosen.empty()) env.folders.answers = {row.chosen};
+            env.start([&](CMainDlg& d) {
+                for (const int id : row.presses)
+                    press(d, id);
+                press(d, ControlId::Go);
+                d.accept();
+            });
+            const std::string what = row.saved + " / " + row.box;
+            Args args = row.args;
+            std::replace(args.begin(), args.end(), std::string("W"), env.wavs);
+            if (!args.empty()) args.insert(args.begin(), "-batch");
+            QVERIFY2(env.runs.started.empty() ? args.empty()
+                                              : env.runs.started.back().arguments == args,
+                     what.c_str());
+            QVERIFY2(row.saved.empty() ? !tarvik::test::exists(env.paths.settingsPath)
+                                       : env.saved(row.saved == "$last input folder: W"
+                                                       ? "$last input folder: " + env.wavs
+                                                       : row.saved),
+                     what.c_str());
+            QVERIFY2(row.box.empty() ? env.boxes.shown.empty()
+                                     : env.boxes.shown.size() == 1 && env.boxes.says(0, row.box),
+                     what.c_str());
+            QVERIFY(env.folders.titles.empty() ||
+                    env.folders.titles[0].find(row.chosen == out ? "destination" : "WAV files") !=
+                        std::string::npos);
+        }
+    }
+
+    // The real boxes and folder dialog: icon, plain text, the answer given, the folder picked.
+    void desktopBoxesAndFolderDialog() {
+        QtMessageBoxes boxes;
+        for (const auto& [icon, buttons, qtIcon, pressed, answer] :
+             {std::tuple{BoxIcon::Error, BoxButtons::Ok, QMessageBox::Critical, QMessageBox::Ok,
+                         BoxAnswer::Ok},
+              std::tuple{BoxIcon::Warning, BoxButtons::Ok, QMessageBox::Warning, QMessageBox::Ok,
+                         BoxAnswer::Ok},
+              std::tuple{BoxIcon::Information, BoxButtons::Ok, QMessageBox::Information,
+                         QMessageBox::Ok, BoxAnswer::Ok},
+              std::tuple{BoxIcon::Question, BoxButtons::YesNo, QMessageBox::Question,
+                         QMessageBox::No, BoxAnswer::No},
+              std::tuple{BoxIcon::Question, BoxButtons::YesNo, QMessageBox::Question,
+                         QMessageBox::Yes, BoxAnswer::Yes}}) {
+            QString seen;
+            onModal<QMessageBox>([&, qtIcon, pressed](QMessageBox* b) {
+                if (b->icon() == qtIcon && b->textFormat() == Qt::PlainText) seen = b->text();
+                b->button(pressed)->click();
+            });
+            QCOMPARE(boxes.Show({icon, "tarvik", "<b>1 < 2</b>", buttons, true}), answer);
+            QCOMPARE(seen, QString("<b>1 < 2</b>"));
+        }
+        tarvik::test::TempDir dir;
+        const std::string folder = dir / "Голоса героя";
+        std::filesystem::create_directory(folder);
+        DesktopFolderChooser chooser;
+        for (const bool pick : {true, false}) {
+            QString title;
+            onModal<QFileDialog>([&](QFileDialog* f) {
+                title = f->windowTitle();
+                pick ? static_cast<QDialog*>(f)->accept() : f->reject();
+            });
+            const auto chosen = chooser.Choose(nullptr, "Pick:", folder);
+            QCOMPARE(title, QString("Pick:"));
+            QCOMPARE(chosen, pick ? std::optional(folder) : std::nullopt);
+        }
     }
 
     void enterNeverClosesTheDialog() {

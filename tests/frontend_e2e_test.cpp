@@ -1,5 +1,5 @@
-// End to end under a real X server (Xvfb): tarvik-gui, set to Silent Mode with an input
-// folder of generated WAVs whose name is not ASCII, gets Alt+G (xdotool) and the real
+// tarvik-gui run as a user starts it. Under a real X server (Xvfb): tarvik-gui, set to Silent Mode
+// with an input folder of generated WAVs whose name is not ASCII, gets Alt+G (xdotool) and the real
 // encoder writes the MP3s; its summary box is closed, then the dialog with Escape.
 #include "tests/support/test_support.hpp"
 
@@ -93,4 +93,40 @@ TEST(FrontEndUnderX, SilentBatchFromAUtf8FolderWritesTheMp3s) {
     EXPECT_EQ(frontEnd.wait_exit(), 0);
     EXPECT_NE(read_file(gui + "/tarvik-gui.ini").find("$last input folder: " + wavs + "\n"),
               std::string::npos);
+}
+
+// "--run-in-terminal": the program's own output, then how it ended; Ctrl-C reaches only the
+// program; the window waits for Enter; the program's exit status is returned.
+TEST(FrontEnd, RunInTerminalReportsTheEndAndWaitsForEnter) {
+    const std::string gui = bin("tarvik-gui"), wait = "\nPress Enter to close this window...";
+    RunOptions enter, offscreen;
+    enter.env = {{"TARVIK_BOX_PROGRAM", gui}}, enter.stdin_text = "\n";
+    offscreen.env = {{"QT_QPA_PLATFORM", "offscreen"}, {"TARVIK_GUI_STARTUP_TIME", "1"}};
+    for (auto [args, out, status] :
+         std::vector<std::tuple<std::vector<std::string>, std::string, int>>{
+             {{"/bin/sh", "-c", "echo \"[${TARVIK_BOX_PROGRAM-none}]\"; kill -INT $PPID; exit 3"},
+              "[none]\n\ntarvik ended with exit status 3.",
+              3},
+             {{"/bin/sh", "-c", "kill -TERM $$"}, "\ntarvik was stopped before it finished.", 255},
+             {{"/no/such/tarvik", "-batch"}, "Cannot start \"/no/such/tarvik\".", 255}}) {
+        args.insert(args.begin(), "--run-in-terminal");
+        const auto r = run(gui, args, enter);
+        EXPECT_EQ(r.out, out + wait) << args[1];
+        EXPECT_EQ(r.exit_status, status) << args[1];
+    }
+    // Enter comes 0.3 s late; the front end ends only after it.
+    const auto r = run("/bin/sh", {"-c",
+                                   "{ sleep 0.3; echo Enter >&2; echo; } | "
+                                   "{ \"$0\" --run-in-terminal /bin/true; echo ended >&2; }",
+                                   gui});
+    EXPECT_EQ(r.err, "Enter\nended\n");
+    // Offscreen: bad box requests; the dialog, found by its settings file, comes up quickly.
+    EXPECT_EQ(run(gui, {"--message-box", "error", "only caption"}, offscreen).exit_status, 2);
+    EXPECT_EQ(run(gui, {"--message-box", "loud", "tarvik", "text"}, offscreen).exit_status, 2);
+    TempDir dir;
+    std::filesystem::copy(gui, dir / "tarvik-gui");
+    write_file(dir / "tarvik-gui.ini", "$tarvik folder: " + bin_dir() + "\n");
+    const auto shown = run(dir / "tarvik-gui", {}, offscreen);
+    EXPECT_EQ(shown.exit_status, 0);
+    EXPECT_NE(shown.err.find("dialog shown after"), std::string::npos) << shown.err;
 }

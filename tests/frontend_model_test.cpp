@@ -172,6 +172,57 @@ TEST(FrontEndLaunch, TerminalPlan) {
     EXPECT_EQ(plan.envChanges, (Args{"TARVIK_BOX_WAIT", "TARVIK_BOX_PROGRAM=/opt/gui/tarvik-gui"}));
 }
 
+TEST(FrontEndLaunch, FindsATerminalAndStartsTheBatchInIt) {
+    TempDir dir;
+    // Stand-in terminals that write down their words, working folder and box variable.
+    const std::string note =
+        "#!/bin/sh\nprintf '%s\\n' \"$@\" \"$PWD\" \"${TARVIK_BOX_WAIT-unset}\" >" +
+        dir / "words\n";
+    for (const char* t :
+         {"gnome-terminal", "konsole", "xfce4-terminal", "alacritty", "kitty", "xterm", "my-term"})
+        make_executable(dir / t, note);
+    write_file(dir / "x-terminal-emulator", ""); // not executable: passed over
+    const std::string path = "/nowhere:" + dir.path();
+    // Each found one is removed in turn, showing the order of the search.
+    for (const auto& [env, name, words, title] :
+         std::vector<std::tuple<std::string, std::string, Args, std::string>>{
+             {"kitty", "kitty", {}, "--title"},
+             {dir / "my-term", "my-term", {"-e"}, "-T"},
+             {"", "gnome-terminal", {"--"}, "--title"},
+             {"", "konsole", {"-e"}, ""},
+             {"", "xfce4-terminal", {"-x"}, "--title"},
+             {"", "alacritty", {"-e"}, "--title"},
+             {"", "kitty", {}, "--title"},
+             {"", "xterm", {"-e"}, "-T"},
+             {"", "", {}, ""}}) {
+        const auto found = FindTerminal(env.c_str(), path.c_str());
+        ASSERT_EQ(found.has_value(), !name.empty()) << name;
+        if (!found) break;
+        EXPECT_EQ(found->path, dir / name);
+        EXPECT_EQ(found->beforeCommand, words) << name;
+        EXPECT_EQ(found->titleOption, title) << name;
+        if (env.empty()) std::remove((dir / name).c_str());
+    }
+    // The real start: in the terminal with the title, through the front end's wrapper.
+    make_executable(dir / "tarvik", "");
+    ::setenv("TERMINAL", (dir / "my-term").c_str(), 1), ::setenv("TARVIK_BOX_WAIT", "1", 1);
+    ProcessLauncher launcher("/opt/gui/tarvik-gui");
+    LaunchRequest request{dir / "tarvik", {"-batch", "/in"}, "/", false, "tarvik: in"};
+    ASSERT_EQ(launcher.Start(request), LaunchResult::Started);
+    EXPECT_TRUE(
+        tarvik::test::wait_until([&] { return read_file(dir / "words").ends_with("t\n"); }, 10));
+    EXPECT_EQ(read_file(dir / "words"), "-T\ntarvik: in\n-e\n/opt/gui/tarvik-gui\n--run-in-"
+                                        "terminal\n" +
+                                            dir / "tarvik\n-batch\n/in\n/\nunset\n");
+    EXPECT_FALSE(launcher.Watching());
+    // A working folder that is gone fails the start, in a terminal or silent.
+    request.workingDir = dir / "gone";
+    EXPECT_EQ(launcher.Start(request), LaunchResult::Failed);
+    request.silent = true;
+    EXPECT_EQ(launcher.Start(request), LaunchResult::Failed);
+    ::unsetenv("TERMINAL"), ::unsetenv("TARVIK_BOX_WAIT");
+}
+
 TEST(FrontEndLaunch, SilentRunIsWatchedAndItsWarningsCollected) {
     TempDir dir;
     make_executable(dir / "tarvik",
