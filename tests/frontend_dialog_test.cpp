@@ -5,10 +5,13 @@
 #include "frontend/gui_box.hpp"
 #include "frontend/launch.hpp"
 #include "frontend/main_dlg.hpp"
+#include "frontend/qt_boxes.hpp"
 #include "tests/support/test_support.hpp"
 
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSlider>
 #include <QtTest>
 
@@ -20,6 +23,7 @@ using namespace tarvik::gui;
 using tarvik::test::read_file;
 using tarvik::test::write_file;
 using Args = std::vector<std::string>;
+using ControlRow = std::tuple<std::vector<int>, std::string, std::string, std::string, std::string>;
 
 namespace {
 struct Boxes final : MessageBoxes {
@@ -119,12 +123,86 @@ class DialogTest : public QObject {
         press(*d, ControlId::Vbr);
         press(*d, ControlId::Vbr);
         QCOMPARE(env.settings.vbrValue, 7);
-        env.runs.result = LaunchResult::Missing; // failures name their cause
-        press(*d, ControlId::Go);
-        env.runs.result = LaunchResult::NotExecutable;
-        press(*d, ControlId::Go);
+        env.runs.result = LaunchResult::Missing, press(*d, ControlId::Go); // failures say why
+        env.runs.result = LaunchResult::NotExecutable, press(*d, ControlId::Go);
+        env.runs.result = LaunchResult::Failed, press(*d, ControlId::Go);
         QVERIFY(env.boxes.says(1, "is not there any more") &&
-                env.boxes.says(2, "is not an executable"));
+                env.boxes.says(2, "is not an executable") && env.boxes.says(3, "being used"));
+    }
+
+    // Presses in a fresh dialog (-N types N), Go! and Close: the command started ("": none), a
+    // settings line written ("": none) and the one box shown; @ input folder, % folder chosen.
+    void everyControlReachesTheCommandLineAndTheSettings() {
+        namespace C = ControlId;
+        for (const auto& [presses, chosen, command, saved, box] : std::vector<ControlRow>{
+                 {{C::Low}, "", "-brate 56 @", "quality:\t\tlow", ""},
+                 {{C::High, C::Default}, "", "-brate 128 @", "quality:\t\tdefault", ""},
+                 {{C::Vlp, C::DeleteWavs}, "", "-lips -rem -brate 128 @", "delete:\tyes", ""},
+                 {{C::Vbr}, "", "-vbr 0 -brate 128 @", "vbr value:\t0", ""},
+                 {{C::Vlp, C::Vlp, C::Silent}, "", "-brate 128 @", "silent mode:\t\tyes", ""},
+                 {{C::NoClick, C::Go}, "", "-brate 128 -noclick @", "click:\t\tyes", "\"click\""},
+                 {{C::SelectOutput}, "enc", "-brate 128 @ %", "output folder: %\n", ""},
+                 {{C::SelectOutput, C::ResetOutput}, "enc", "-brate 128 @", "tput folder: \n", ""},
+                 {{C::SelectInput}, "enc", "-brate 128 %", "input folder: %\n", ""},
+                 {{C::SelectInput}, "a;b", "-brate 128 @", "input folder: @\n", "cannot be kept"},
+                 {{C::ResetInput}, "", "", "input folder: \n", ""},
+                 {{C::Custom}, "", "", "quality:\t\tcustom", "Invalid custom bit rate"},
+                 {{C::Custom, -144, C::Low, C::Custom}, "", "-brate 144 @", "rate:\t144", ""},
+                 {{C::DeleteConfig}, "", "-brate 128 @", "", "configuration will be reset"}}) {
+            Env env;
+            write_file(env.enc + "/x.wav", "");
+            const auto expand = [&](std::string s) {
+                for (size_t at; (at = s.find_first_of("@%")) != std::string::npos;)
+                    s.replace(at, 1, s[at] == '@' ? env.wavs : env.dir / chosen);
+                return s;
+            };
+            if (!chosen.empty()) env.folders.answers = {env.dir / chosen};
+            std::string started;
+            env.start([&](CMainDlg& d) {
+                for (const int id : presses)
+                    id > 0 ? press(d, id)
+                           : QTest::keyClicks(d.Control(C::CustomBitrate), QString::number(-id));
+                press(d, ControlId::Go), started = d.LastCommandText(), d.accept();
+            });
+            QCOMPARE(started,
+                     command.empty() ? "" : expand(env.paths.encoderPath + " -batch " + command));
+            const std::string file = read_file(env.paths.settingsPath);
+            QVERIFY2(saved.empty() ? file.empty() : file.find(expand(saved)) != std::string::npos,
+                     saved.c_str());
+            QVERIFY2(env.boxes.says(0, box) == !box.empty() && env.boxes.shown.size() < 2,
+                     box.c_str());
+        }
+    }
+
+    // The desktop boxes (icon, plain text, answer) and folder dialog (title, folder picked).
+    void desktopBoxesAndFolderDialog() {
+        using M = QMessageBox;
+        for (const auto& [icon, qtIcon, pressed, answer] :
+             std::vector<std::tuple<BoxIcon, M::Icon, M::StandardButton, BoxAnswer>>{
+                 {BoxIcon::Error, M::Critical, M::Ok, BoxAnswer::Ok},
+                 {BoxIcon::Question, M::Question, M::No, BoxAnswer::No},
+                 {BoxIcon::Question, M::Question, M::Yes, BoxAnswer::Yes}}) {
+            QString seen;
+            QTimer::singleShot(0, [&, qtIcon, pressed] { // once the box is up
+                auto* b = qobject_cast<M*>(QApplication::activeModalWidget());
+                if (b->icon() == qtIcon && b->textFormat() == Qt::PlainText) seen = b->text();
+                b->button(pressed)->click();
+            });
+            const auto buttons = pressed == M::Ok ? BoxButtons::Ok : BoxButtons::YesNo;
+            QVERIFY(QtMessageBoxes().Show({icon, "t", "<b>1</b>", buttons, true}) == answer &&
+                    seen == "<b>1</b>");
+        }
+        const Env env;
+        for (const bool pick : {true, false}) {
+            QString title;
+            QTimer::singleShot(0, [&] {
+                auto* f = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                title = f->windowTitle();
+                pick ? static_cast<QDialog*>(f)->accept() : f->reject();
+            });
+            const auto chosen = DesktopFolderChooser().Choose(nullptr, "Pick:", env.wavs);
+            QVERIFY(title == "Pick:" && chosen == (pick ? std::optional(env.wavs) : std::nullopt));
+        }
     }
 
     void enterNeverClosesTheDialog() {
@@ -155,23 +233,6 @@ class DialogTest : public QObject {
         d->show(), d->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(d.get()));
         QVERIFY(d->Control(ControlId::Go)->isEnabled());
-    }
-
-    void customBitRateIsKeptAndSaved() {
-        Env env("$last quality: custom\n");
-        QCOMPARE(env.start([](CMainDlg& d) {
-            QTest::keyClicks(d.Control(ControlId::CustomBitrate), "144");
-            press(d, ControlId::Low);
-            press(d, ControlId::Custom);
-            QCOMPARE(text(d, ControlId::CustomBitrate), QString("144"));
-            d.accept();
-        }),
-                 0);
-        QVERIFY(env.saved("$custom bitrate:\t144"));
-        auto d = env.dialog();
-        QCOMPARE(text(*d, ControlId::CustomBitrate), QString("144"));
-        press(*d, ControlId::Go);
-        QCOMPARE(env.runs.started.at(0).arguments, (Args{"-batch", "-brate", "144", env.wavs}));
     }
 
     void silentRunDisablesGoUntilItEndsThenShowsItsWarnings() {

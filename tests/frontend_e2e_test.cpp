@@ -7,33 +7,17 @@
 
 #include <csignal>
 #include <filesystem>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 
-extern char** environ;
 using namespace tarvik::test;
 using std::chrono::milliseconds;
 
 namespace {
-struct Spawned { // a program running in the background, stopped at the end of the test
-    pid_t pid = -1;
-    explicit Spawned(std::vector<std::string> argv) {
-        std::vector<char*> a;
-        for (auto& s : argv)
-            a.push_back(s.data());
-        a.push_back(nullptr);
-        if (posix_spawn(&pid, a[0], nullptr, nullptr, a.data(), environ) != 0) pid = -1;
-    }
-    int wait_exit() { // its exit status, or -1 when it did not end within 30 s
-        int status = 0;
-        for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(milliseconds(100)))
-            if (waitpid(pid, &status, WNOHANG) == pid)
-                return pid = -1, WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return -1;
-    }
-    ~Spawned() {
-        if (pid > 0 && kill(pid, SIGTERM) == 0) waitpid(pid, nullptr, 0);
+struct Stopper { // stops a program started in the background when the test ends
+    int pid;
+    ~Stopper() {
+        if (pid > 0 && kill(pid, SIGTERM) == 0) wait_program(pid);
     }
 };
 } // namespace
@@ -57,7 +41,8 @@ TEST(FrontEndUnderX, SilentBatchFromAUtf8FolderWritesTheMp3s) {
         ASSERT_TRUE(write_wav(wavs + "/line " + std::to_string(tenths) + ".wav", tone));
     }
     const std::string display = ":" + std::to_string(100 + getpid() % 800);
-    Spawned xvfb({"/usr/bin/Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    Stopper xvfb{start_program("/usr/bin/Xvfb",
+                               {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"})};
     for (int i = 0; i < 100 && !exists("/tmp/.X11-unix/X" + display.substr(1)); ++i)
         std::this_thread::sleep_for(milliseconds(100));
     setenv("DISPLAY", display.c_str(), 1), setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -69,7 +54,7 @@ TEST(FrontEndUnderX, SilentBatchFromAUtf8FolderWritesTheMp3s) {
         run("/usr/bin/xdotool", {"windowfocus", "--sync", id.substr(0, id.find('\n'))});
         run("/usr/bin/xdotool", {"key", "--clearmodifiers", keys});
     };
-    Spawned frontEnd({gui + "/tarvik-gui"});
+    Stopper frontEnd{start_program(gui + "/tarvik-gui", {})};
     keys_to("^tarvik's gui 1.0b$", "alt+g");
     std::vector<std::string> mp3s;
     for (int i = 0; i < 1200 && mp3s.size() < 2;
@@ -90,7 +75,26 @@ TEST(FrontEndUnderX, SilentBatchFromAUtf8FolderWritesTheMp3s) {
     keys_to("^tarvik 1.1b$", "Return"); // the encoder's summary box
     std::this_thread::sleep_for(milliseconds(500));
     keys_to("^tarvik's gui 1.0b$", "Escape");
-    EXPECT_EQ(frontEnd.wait_exit(), 0);
+    int status = -1; // it ends within 30 s, with exit status 0
+    EXPECT_TRUE(wait_until([&] { return waitpid(frontEnd.pid, &status, WNOHANG) > 0; }, 30) &&
+                status == 0);
     EXPECT_NE(read_file(gui + "/tarvik-gui.ini").find("$last input folder: " + wavs + "\n"),
               std::string::npos);
+}
+
+// "--run-in-terminal": the output, how it ended (Ctrl-C reaches only the program), its status.
+TEST(FrontEnd, RunInTerminalReportsTheEndAndWaitsForEnter) {
+    const std::string gui = bin("tarvik-gui"), wait = "\nPress Enter to close this window...";
+    const RunOptions enter{"", {{"TARVIK_BOX_PROGRAM", gui}}, "\n", 60};
+    for (const auto& [program, script, out, status] : std::vector<std::array<std::string, 4>>{
+             {"/bin/sh", "echo [${TARVIK_BOX_PROGRAM-none}]; kill -INT $PPID; exit 3",
+              "[none]\n\ntarvik ended with exit status 3.", "3"},
+             {"/bin/sh", "kill -TERM $$", "\ntarvik was stopped before it finished.", "255"},
+             {"/no/tarvik", "", "Cannot start \"/no/tarvik\".", "255"}}) {
+        const auto r = run(gui, {"--run-in-terminal", program, "-c", script}, enter);
+        EXPECT_EQ(r.out + " " + std::to_string(r.exit_status), out + wait + " " + status);
+    }
+    const std::string late = "(sleep .3; echo E >&2; echo) | (\"$0\" --run-in-terminal /bin/true;"
+                             " echo e >&2)"; // Enter comes late; the front end ends after it
+    EXPECT_EQ(run("/bin/sh", {"-c", late, gui}).err, "E\ne\n");
 }

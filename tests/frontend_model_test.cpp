@@ -158,18 +158,42 @@ TEST(FrontEndEncoder, FoundBesideTheFrontEndThenOnThePath) {
     EXPECT_EQ(FindEncoderNear(dir / "bin1", ""), std::nullopt);
 }
 
-TEST(FrontEndLaunch, TerminalPlan) {
+TEST(FrontEndLaunch, FindsATerminalAndStartsTheBatchInIt) {
+    TempDir dir; // stand-ins for the usual ones, in search order: "title option|words before"
+    const Args found = {"gnome-terminal", "--title|--", "konsole",    "|-e",   "xfce4-terminal",
+                        "--title|-x",     "alacritty",  "--title|-e", "kitty", "--title|",
+                        "xterm",          "-T|-e",      "my-term",    "-T|-e"};
+    for (size_t i = 0; i < found.size(); i += 2) // each writes down its words, folder, box variable
+        make_executable(dir / found[i],
+                        "#!/bin/sh\nprintf '[%s]' \"$@\" $PWD ${TARVIK_BOX_WAIT-0} >$0.w");
+    write_file(dir / "x-terminal-emulator", ""); // not executable: passed over
+    const std::string path = "/nowhere:" + dir.path();
+    EXPECT_EQ(FindTerminal("kitty", path.c_str())->path, dir / "kitty"); // $TERMINAL first
+    for (size_t i = 0; i + 2 < found.size(); i += 2) { // each found one removed in turn
+        const auto t = FindTerminal("", path.c_str()).value();
+        const std::string words = t.beforeCommand.empty() ? "" : t.beforeCommand.at(0);
+        EXPECT_EQ(t.path + " " + t.titleOption + "|" + words, dir / found[i] + " " + found[i + 1]);
+        std::remove((dir / found[i]).c_str());
+    }
+    EXPECT_FALSE(FindTerminal("", path.c_str()));
+    // The real start: in $TERMINAL, through the front end's wrapper (boxes too, without one).
     EXPECT_EQ(BatchTitle("/data/Голоса/"), "tarvik: Голоса");
-
-    // The window gets the batch's name and stays open through the front end's wrapper.
-    const ProcessLauncher launcher("/opt/gui/tarvik-gui");
-    const LaunchRequest request{"/opt/t/tarvik", {"-batch", "/in"}, "/opt/t", false, "tarvik: in"};
-    auto plan = launcher.MakePlan(request, TerminalCommand{"/usr/bin/xterm", {"-e"}, "-T"});
-    EXPECT_EQ(plan.arguments, (Args{"-T", "tarvik: in", "-e", "/opt/gui/tarvik-gui",
-                                    "--run-in-terminal", "/opt/t/tarvik", "-batch", "/in"}));
-    plan = launcher.MakePlan(request, std::nullopt);
-    EXPECT_EQ(plan.program, "/opt/t/tarvik");
-    EXPECT_EQ(plan.envChanges, (Args{"TARVIK_BOX_WAIT", "TARVIK_BOX_PROGRAM=/opt/gui/tarvik-gui"}));
+    make_executable(dir / "t", "");
+    ::setenv("TERMINAL", (dir / "my-term").c_str(), 1), ::setenv("TARVIK_BOX_WAIT", "1", 1);
+    ProcessLauncher launcher("/opt/gui/tarvik-gui");
+    LaunchRequest request{dir / "t", {"-batch", "/in"}, "/", false, "tarvik: in"};
+    ASSERT_EQ(launcher.Start(request), LaunchResult::Started);
+    tarvik::test::wait_until([&] { return read_file(dir / "my-term.w").ends_with("]"); }, 10);
+    EXPECT_EQ(read_file(dir / "my-term.w"),
+              "[-T][tarvik: in][-e][/opt/gui/tarvik-gui][--run-in-terminal][" +
+                  dir / "t][-batch][/in][/][0]");
+    EXPECT_EQ(launcher.MakePlan(request, std::nullopt).envChanges,
+              (Args{"TARVIK_BOX_WAIT", "TARVIK_BOX_PROGRAM=/opt/gui/tarvik-gui"}));
+    request.workingDir = dir / "gone"; // fails the start, in a terminal or silent
+    EXPECT_EQ(launcher.Start(request), LaunchResult::Failed);
+    request.silent = true;
+    EXPECT_EQ(launcher.Start(request), LaunchResult::Failed);
+    ::unsetenv("TERMINAL"), ::unsetenv("TARVIK_BOX_WAIT");
 }
 
 TEST(FrontEndLaunch, SilentRunIsWatchedAndItsWarningsCollected) {
