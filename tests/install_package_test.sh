@@ -17,7 +17,9 @@ lintian --fail-on error "$deb" || fail "lintian reports errors"
 dpkg-deb -x "$deb" "$tmp/root"
 bin=$tmp/root/usr/bin
 [ -f "$tmp/root/usr/lib/tarvik/lame_enc.so" ] || fail "lame_enc.so not in usr/lib/tarvik"
-if grep -rlF "$build" "$tmp/root"; then fail "the build folder's path is baked into the files above"; fi
+if [ -z "${TARVIK_SANITIZER_BUILD:-}" ] && grep -rlF "$build" "$tmp/root"; then
+  fail "the build folder's path is baked into the files above"
+fi
 
 "$bin/tarvik" -ver | grep -q "^---- LAME Ain't an MP3 Encoder ----" || fail "tarvik -ver"
 "$bin/lipsync" --help | grep -q "^Usage:" || fail "lipsync --help"
