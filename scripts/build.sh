@@ -4,6 +4,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 kind=${1:-release}
 jobs=$(nproc)
+# Repeated builds (each configuration, each checkout) reuse what was compiled before.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+fi
 case "$kind" in
   release) cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
            cmake --build build -j "$jobs" ;;
