@@ -194,6 +194,8 @@ TEST_F(BadInputs, Playback) {
     // At 1 Hz the test file lasts hours: a short one stands in for playback.
     ASSERT_TRUE(write_file(dir / "in/1hz.wav", pcm_wav(1, 1, 16, 6, 6)));
     for (const auto& c : cases) {
+        // Sound that encodes plays as any sound does (the playback tests); the rest must not hang.
+        if (c.wav == Expect::Encoded && c.name != "float.wav") continue;
         SCOPED_TRACE(c.name);
         const RunResult r = run(bin("tarvik"), {"-play", dir / ("in/" + c.name)}, o);
         expect_clean(r, c.name);
