@@ -224,7 +224,7 @@ TEST(Faults, RemoveKeepsReplacedTakesAndToolStatusesCount) {
         << b.out;
     EXPECT_TRUE(exists(t / "in/take.wav"));
 
-    const RunResult f = run("/bin/sh", {"-c", "trap '' CHLD; exec \"$0\" \"$@\"", failing, "-wav",
+    const RunResult f = run("/bin/bash", {"-c", "trap '' CHLD; exec \"$0\" \"$@\"", failing, "-wav",
                                         "-lips", "-rem", t / "in/take.wav", t / "out2"});
     EXPECT_EQ(f.exit_status, 1) << f.out << f.err;
     EXPECT_FALSE(exists(t / "out2/take.vlp"));
