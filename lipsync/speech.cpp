@@ -20,6 +20,7 @@ namespace tarvik::lipsync {
 namespace {
 
 constexpr int kModelRate = 16000;
+constexpr uint32_t kDecoderDelay = 1; // frames
 constexpr const char* kDefaultModelDir = "/usr/share/pocketsphinx/model/en-us";
 // Every model phone is also a word of the alignment grammar, spelled with this prefix.
 constexpr const char* kPhoneWordPrefix = "ph_";
@@ -275,8 +276,10 @@ std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
         std::string name = ps_seg_word(seg);
         if (name.rfind(prefix, 0) == 0) name = upper(name.substr(prefix.size()));
         if (first < 0 || last < first) continue;
-        spans.push_back(
-            {std::move(name), static_cast<uint32_t>(first), static_cast<uint32_t>(last)});
+        // The decoder's frame n is a 25.6 ms window from n * 10 ms: its middle (12.8 ms in)
+        // lies in our frame n + 1.
+        spans.push_back({std::move(name), static_cast<uint32_t>(first) + kDecoderDelay,
+                         static_cast<uint32_t>(last) + kDecoderDelay});
     }
     return spans;
 }
