@@ -404,7 +404,7 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
             target = 0.1f + 0.2f * loudness;
         }
     }
-    // The lips close on a closure as fast as they open.
+    // The lips close (A) as fast as they open.
     const float rate = target > opening_ || f.shape == Shape::A ? attack_ : release_;
     opening_ += rate * (target - opening_);
     f.opening = opening_;

@@ -19,8 +19,8 @@ constexpr int kMinSampleRate = 1000;
 
 struct AnalysisSettings {
     double min_speech_ms = 30;     // sound after a rest shorter than this is a click, not speech
-    double max_closure_ms = 150;   // a quiet gap inside speech up to this long closes the mouth
-                                   // (A); a longer one is a pause (X)
+    double max_closure_ms = 150;   // a quiet gap inside speech up to this long is a closure
+                                   // (teeth together, B); a longer one is a pause (X)
     double min_hold_ms = 50;       // shortest cue for shapes that may be merged away
     double min_long_l_ms = 70;     // shortest L that shows the raised tongue (H)
     double attack_ms = 15;         // time constant of the opening when the mouth opens
@@ -53,7 +53,7 @@ struct FrameResult {
 //   formants from the roots of the prediction polynomial;
 // - levels 1.5 s either side give the noise floor (5th percentile) and speech level (95th);
 //   frames are speech or rest against a threshold between them, with hysteresis;
-// - quiet gaps inside speech up to max_closure_ms become closures (A), longer ones rests;
+// - quiet gaps inside speech up to max_closure_ms become closures (B), longer ones rests;
 // - speech frames get a shape from hiss, relative level and formants; the opening follows
 //   with separate attack and release; a CueBuilder merges flicker into cues.
 class Analyzer {
