@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
         const auto acc = [&](int m) { return c.score[m].right / std::max(1.0, c.score[m].scored); };
         const auto speed = [&](int m) { return c.audio / std::max(1e-6, c.score[m].cpu); };
         std::printf(
-            "| %s | %d | %.1f | %.2f | %.2f | %.2f | %.2f | %.3f | %.0fx | %.0fx | %.0fx |\n",
+            "| %s | %d | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f | %.0fx | %.0fx | %.0fx |\n",
             name.c_str(), c.clips, c.audio, acc(0), acc(1), acc(2), acc(3),
             c.score[0].rest_agree / std::max(1.0, c.score[0].scored), speed(0), speed(1), speed(2));
     }

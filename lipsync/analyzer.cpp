@@ -363,6 +363,7 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
         // Most closures inside words are of T, D, K and G, which keep the teeth together;
         // the level alone cannot tell the closed lips of P and B from them.
         f.shape = Shape::B;
+        f.gap = true;
     } else {
         const float relative = f.level_db - f.speech_db; // 0 at full voice, negative below
         const float loudness = std::clamp((relative + 30) / 30, 0.0f, 1.0f);

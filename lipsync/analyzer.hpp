@@ -37,6 +37,7 @@ struct FrameResult {
     uint32_t index = 0; // frame number; the frame covers [index, index+1) * 10 ms
     Shape shape = Shape::X;
     float opening = 0;            // 0 (closed) to 1 (wide open), after attack/release smoothing
+    bool gap = false;             // a quiet gap inside speech (a closure)
     float level_db = -100;        // level around the frame (dB full scale)
     float floor_db = -100;        // noise floor around the frame
     float speech_db = -100;       // speech level around the frame
