@@ -61,14 +61,22 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
     std::unique_ptr<PhoneDecoder> aligner;
     std::string error;
     SoundInfo info;
+    std::vector<double> energy(frames); // per 10 ms frame
+    uint64_t at = 0;
+    int rate = 1;
     const auto failed = read_sound(
         sound,
         [&](const SoundInfo& i) {
+            rate = i.sample_rate;
             aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, i.sample_rate, error);
             if (aligner) aligner->set_phones(phones_for_text(transcript, *aligner));
         },
         [&](const float* s, size_t n) {
             if (aligner) aligner->feed(s, n);
+            for (size_t k = 0; k < n; ++k, ++at) {
+                const uint64_t f = at * 100 / static_cast<uint64_t>(rate);
+                if (f < frames) energy[f] += double(s[k]) * s[k];
+            }
         },
         info);
     if (failed || !aligner) return Frames(frames);
@@ -77,6 +85,15 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
     const Frames shapes = phone_shapes(*spans, frames);
     for (uint32_t f = 0; f < frames; ++f)
         if (shapes[f]) out[f] = shapes[f];
+    // The aligner stretches the first and last phones over the quiet before and after the
+    // speech (it has no better place for them): before the first and after the last frame
+    // within 50 dB of the loudest, the truth is rest.
+    const double loudest = *std::max_element(energy.begin(), energy.end());
+    const auto audible = [&](double e) { return e > loudest * 1e-5; };
+    const auto first = std::find_if(energy.begin(), energy.end(), audible) - energy.begin();
+    const auto last = std::find_if(energy.rbegin(), energy.rend(), audible) - energy.rbegin();
+    std::fill(out.begin(), out.begin() + first, Shape::X);
+    std::fill(out.end() - last, out.end(), Shape::X);
     return out;
 }
 
@@ -169,7 +186,7 @@ int main(int argc, char** argv) {
         const auto acc = [&](int m) { return c.score[m].right / std::max(1.0, c.score[m].scored); };
         const auto speed = [&](int m) { return c.audio / std::max(1e-6, c.score[m].cpu); };
         std::printf(
-            "| %s | %d | %.1f | %.2f | %.2f | %.2f | %.2f | %.3f | %.0fx | %.0fx | %.0fx |\n",
+            "| %s | %d | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f | %.0fx | %.0fx | %.0fx |\n",
             name.c_str(), c.clips, c.audio, acc(0), acc(1), acc(2), acc(3),
             c.score[0].rest_agree / std::max(1.0, c.score[0].scored), speed(0), speed(1), speed(2));
     }

@@ -360,7 +360,10 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
     if (activity == Activity::Rest) {
         f.shape = Shape::X;
     } else if (activity == Activity::Closure) {
-        f.shape = Shape::A;
+        // Most closures inside words are of T, D, K and G, which keep the teeth together;
+        // the level alone cannot tell the closed lips of P and B from them.
+        f.shape = Shape::B;
+        f.gap = true;
     } else {
         const float relative = f.level_db - f.speech_db; // 0 at full voice, negative below
         const float loudness = std::clamp((relative + 30) / 30, 0.0f, 1.0f);
@@ -402,7 +405,7 @@ void Analyzer::shape_stage(FrameResult f, Activity activity) {
             target = 0.1f + 0.2f * loudness;
         }
     }
-    // The lips close on a closure as fast as they open.
+    // The lips close (A) as fast as they open.
     const float rate = target > opening_ || f.shape == Shape::A ? attack_ : release_;
     opening_ += rate * (target - opening_);
     f.opening = opening_;

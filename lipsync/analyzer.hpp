@@ -19,8 +19,8 @@ constexpr int kMinSampleRate = 1000;
 
 struct AnalysisSettings {
     double min_speech_ms = 30;     // sound after a rest shorter than this is a click, not speech
-    double max_closure_ms = 150;   // a quiet gap inside speech up to this long closes the mouth
-                                   // (A); a longer one is a pause (X)
+    double max_closure_ms = 150;   // a quiet gap inside speech up to this long is a closure
+                                   // (teeth together, B); a longer one is a pause (X)
     double min_hold_ms = 50;       // shortest cue for shapes that may be merged away
     double min_long_l_ms = 70;     // shortest L that shows the raised tongue (H)
     double attack_ms = 15;         // time constant of the opening when the mouth opens
@@ -37,6 +37,7 @@ struct FrameResult {
     uint32_t index = 0; // frame number; the frame covers [index, index+1) * 10 ms
     Shape shape = Shape::X;
     float opening = 0;            // 0 (closed) to 1 (wide open), after attack/release smoothing
+    bool gap = false;             // a quiet gap inside speech (a closure)
     float level_db = -100;        // level around the frame (dB full scale)
     float floor_db = -100;        // noise floor around the frame
     float speech_db = -100;       // speech level around the frame
@@ -53,7 +54,7 @@ struct FrameResult {
 //   formants from the roots of the prediction polynomial;
 // - levels 1.5 s either side give the noise floor (5th percentile) and speech level (95th);
 //   frames are speech or rest against a threshold between them, with hysteresis;
-// - quiet gaps inside speech up to max_closure_ms become closures (A), longer ones rests;
+// - quiet gaps inside speech up to max_closure_ms become closures (B), longer ones rests;
 // - speech frames get a shape from hiss, relative level and formants; the opening follows
 //   with separate attack and release; a CueBuilder merges flicker into cues.
 class Analyzer {

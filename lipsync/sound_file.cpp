@@ -37,17 +37,19 @@ constexpr double kMaxUnexplainedShare = 0.27;
 struct SignalFrame {
     Shape shape;
     float opening;
+    bool gap;
 };
 
-// The track's cues: rests from the signal, shapes from the phones where a speech phone
-// covers the frame, else the signal's shape.
+// The track's cues: rests from the signal and at `pauses`, shapes from the phones where a
+// speech phone covers the frame, else the signal's shape.
 std::vector<Cue> combine(const std::vector<SignalFrame>& signal,
                          const std::vector<std::optional<Shape>>& phones,
-                         const AnalysisSettings& settings) {
+                         const std::vector<bool>& pauses, const AnalysisSettings& settings) {
     CueBuilder cues(cue_settings_for(settings));
     for (size_t i = 0; i < signal.size(); ++i) {
         Shape shape = signal[i].shape;
         if (shape != Shape::X && i < phones.size() && phones[i]) shape = *phones[i];
+        if (i < pauses.size() && pauses[i]) shape = Shape::X;
         cues.add(shape, shape == Shape::A || shape == Shape::X ? 0.0f : signal[i].opening);
     }
     return cues.finish();
@@ -136,7 +138,7 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
         analyzer.emplace(info.sample_rate, request.settings);
         analyzer->set_observer([&](const FrameResult& f) {
             if (request.observer) request.observer(f);
-            signal.push_back({f.shape, f.opening});
+            signal.push_back({f.shape, f.opening, f.gap});
         });
         if (request.method != Method::Recognition) return;
         std::string error;
@@ -182,6 +184,8 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
         result.notes.push_back("no phones were recognised; the signal analysis was used alone");
     if (recognised) {
         std::vector<std::optional<Shape>> shapes = phone_shapes(*recognised, frames);
+        // Quiet gaps that the text leaves between words: the mouth rests there.
+        std::vector<bool> pauses(frames);
         std::optional<std::vector<PhoneSpan>> aligned;
         if (aligner) {
             aligned = aligner->finish();
@@ -207,8 +211,10 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
                 }
                 const uint32_t length = end - start;
                 if (unexplained <= kMaxUnexplainedShare * length)
-                    std::copy(by_text.begin() + start, by_text.begin() + end,
-                              shapes.begin() + start);
+                    for (uint32_t f = start; f < end; ++f) {
+                        shapes[f] = by_text[f];
+                        pauses[f] = !by_text[f] && signal[f].gap;
+                    }
                 else
                     result.notes.push_back("the text does not fit the speech from " +
                                            centiseconds_text(start) + " s to " +
@@ -217,7 +223,17 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
                 start = end;
             }
         }
-        track.cues = combine(signal, shapes, request.settings);
+        // A pause shorter than the shortest cue would be a flicker of the lips.
+        const uint32_t min_pause =
+            static_cast<uint32_t>(cue_settings_for(request.settings).min_hold_frames);
+        for (uint32_t f = 0; f < frames;) {
+            uint32_t end = f;
+            while (end < frames && pauses[end])
+                ++end;
+            if (end - f < min_pause) std::fill(pauses.begin() + f, pauses.begin() + end, false);
+            f = std::max(end, f + 1);
+        }
+        track.cues = combine(signal, shapes, pauses, request.settings);
     }
     result.track = std::move(track);
     return result;

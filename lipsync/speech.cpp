@@ -20,6 +20,9 @@ namespace tarvik::lipsync {
 namespace {
 
 constexpr int kModelRate = 16000;
+constexpr uint32_t kDecoderDelay = 1;                // frames
+constexpr size_t kDecoderHop = kModelRate / 100;     // samples per decoder frame
+constexpr size_t kStretch = 20 * size_t{kModelRate}; // samples recognised at once
 constexpr const char* kDefaultModelDir = "/usr/share/pocketsphinx/model/en-us";
 // Every model phone is also a word of the alignment grammar, spelled with this prefix.
 constexpr const char* kPhoneWordPrefix = "ph_";
@@ -148,19 +151,41 @@ struct PhoneDecoder::Impl {
     Search search;
     ps_decoder_t* ps = nullptr;
     Resampler resampler;
-    std::vector<int16_t> pending;
-    bool started = false;
+    std::vector<int16_t> pending; // resampled audio not yet decoded
+    uint32_t decoded_frames = 0;  // decoder frames of the stretches already decoded
+    std::vector<PhoneSpan> spans;
     int rate; // of the sound fed
 
     Impl(Search s, int r) : search(s), resampler(r, kModelRate), rate(r) {}
     ~Impl() {
         if (ps) ps_free(ps);
     }
-    // Hands the resampled audio so far to the decoder.
-    void process() {
-        if (!started) started = ps_start_utt(ps) == 0;
-        if (!pending.empty()) ps_process_raw(ps, pending.data(), pending.size(), FALSE, FALSE);
-        pending.clear();
+    // Decodes the first `count` pending samples as one utterance. A whole utterance at
+    // once lets the decoder normalise the cepstra over all of it; fed in blocks it would
+    // start from the model's preset mean and adapt slowly, which misses most phones of a
+    // line's first second. False when the search reaches no result.
+    bool decode(size_t count) {
+        const bool ok = ps_start_utt(ps) == 0 &&
+                        ps_process_raw(ps, pending.data(), count, FALSE, TRUE) >= 0 &&
+                        ps_end_utt(ps) == 0;
+        int32 best = 0;
+        const bool heard = ok && ps_get_hyp(ps, &best) != nullptr;
+        const std::string prefix = kPhoneWordPrefix;
+        for (ps_seg_t* seg = heard ? ps_seg_iter(ps) : nullptr; seg; seg = ps_seg_next(seg)) {
+            int first = 0, last = 0;
+            ps_seg_frames(seg, &first, &last);
+            std::string name = ps_seg_word(seg);
+            if (name.rfind(prefix, 0) == 0) name = upper(name.substr(prefix.size()));
+            if (first < 0 || last < first) continue;
+            // The decoder's frame n is a 25.6 ms window from n * 10 ms: its middle (12.8 ms
+            // in) lies in our frame n + 1.
+            const uint32_t offset = decoded_frames + kDecoderDelay;
+            spans.push_back({std::move(name), static_cast<uint32_t>(first) + offset,
+                             static_cast<uint32_t>(last) + offset});
+        }
+        decoded_frames += static_cast<uint32_t>(count / kDecoderHop);
+        pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(count));
+        return heard;
     }
 };
 
@@ -254,31 +279,21 @@ bool PhoneDecoder::set_phones(const std::vector<std::string>& phones) {
 
 void PhoneDecoder::feed(const float* samples, size_t count) {
     impl_->resampler.push(samples, count, impl_->pending);
-    if (impl_->pending.size() >= 4096) impl_->process();
+    // Recognition decodes long sounds in stretches, so that memory stays bounded; the last
+    // stretch is 20 to 40 s long. Alignment follows one path through the whole line.
+    if (impl_->search == Search::Recognise && impl_->pending.size() >= 2 * kStretch)
+        impl_->decode(kStretch);
 }
 
 std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
     // A little quiet after the end, so that a last phone cut tight still has the frames
     // its model needs (the spans beyond the sound are not used).
     const std::vector<float> quiet(static_cast<size_t>(impl_->rate * 3 / 10), 0.0f);
-    feed(quiet.data(), quiet.size());
+    impl_->resampler.push(quiet.data(), quiet.size(), impl_->pending);
     impl_->resampler.finish(impl_->pending);
-    impl_->process();
-    if (!impl_->started || ps_end_utt(impl_->ps) != 0) return std::nullopt;
-    int32 best = 0;
-    if (!ps_get_hyp(impl_->ps, &best)) return std::nullopt;
-    std::vector<PhoneSpan> spans;
-    const std::string prefix = kPhoneWordPrefix;
-    for (ps_seg_t* seg = ps_seg_iter(impl_->ps); seg; seg = ps_seg_next(seg)) {
-        int first = 0, last = 0;
-        ps_seg_frames(seg, &first, &last);
-        std::string name = ps_seg_word(seg);
-        if (name.rfind(prefix, 0) == 0) name = upper(name.substr(prefix.size()));
-        if (first < 0 || last < first) continue;
-        spans.push_back(
-            {std::move(name), static_cast<uint32_t>(first), static_cast<uint32_t>(last)});
-    }
-    return spans;
+    const bool heard = impl_->decode(impl_->pending.size());
+    if (!heard && (impl_->search == Search::Align || impl_->spans.empty())) return std::nullopt;
+    return std::move(impl_->spans);
 }
 
 std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder) {

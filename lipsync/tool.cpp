@@ -152,7 +152,8 @@ frames where no phone is heard keep the signal analysis's shape.
   --fast              the signal analysis alone (level, hiss and formants): about
                       fifty times faster, less exact
   --text FILE         the words spoken (UTF-8 text): the phones are aligned to them;
-                      words outside the model's dictionary are phonemised by eSpeak NG.
+                      words outside the model's dictionary are phonemised by eSpeak NG;
+                      a quiet gap of 50 ms or more between its words is a rest (X).
                       Where the words do not fit a stretch of speech between pauses
                       (or the line at all), that stretch is recognised instead and
                       lipsync says so on standard error

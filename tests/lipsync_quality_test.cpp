@@ -48,9 +48,10 @@ class LipsyncQuality : public ::testing::Test {
     static std::string line() { return dir_->path() + "/line.wav"; }
 
     // The shape letter of every frame from lipsync's cues for the line.
-    static std::string shapes(const std::vector<std::string>& options, std::string* err = nullptr) {
+    static std::string shapes(const std::vector<std::string>& options, std::string* err = nullptr,
+                              const std::string& sound = line()) {
         std::vector<std::string> args = options;
-        args.insert(args.end(), {"-o", dir_->path() + "/line.vlp", line()});
+        args.insert(args.end(), {"-o", dir_->path() + "/line.vlp", sound});
         const RunResult r = run(bin("lipsync"), args);
         EXPECT_EQ(r.exit_status, 0) << r.err;
         if (err) *err = r.err;
@@ -91,6 +92,18 @@ TEST_F(LipsyncQuality, RecognitionAndTheSignalAnalysisFollowTheSpeech) {
         SCOPED_TRACE(::testing::PrintToString(options));
         expect_speech_shapes(shapes(options), !options.empty());
     }
+}
+
+TEST_F(LipsyncQuality, ALongSoundIsRecognisedInStretchesThatLineUp) {
+    // After 41 s of quiet the line lies in the sound's last stretch, decoded on its own.
+    const std::string late = dir_->path() + "/late.wav";
+    ASSERT_EQ(run("/usr/bin/sox", {line(), late, "pad", "41", "0"}).exit_status, 0);
+    const std::string alone = shapes({}), after = shapes({}, nullptr, late).substr(4100);
+    ASSERT_EQ(after.size(), alone.size());
+    long same = 0;
+    for (size_t i = 0; i < alone.size(); ++i)
+        same += alone[i] == after[i];
+    EXPECT_GE(same, long(alone.size() * 8 / 10)) << alone << "\n" << after;
 }
 
 TEST_F(LipsyncQuality, TheTextAlignsIncludingWordsOutsideTheDictionary) {
