@@ -34,6 +34,11 @@ struct Descriptor {
 // show); a text that lacks or misplaces the stretch's words leaves a third and more.
 constexpr double kMaxUnexplainedShare = 0.27;
 
+// Shortest quiet gap inside speech that is a pause rather than the closure of a stop, when
+// recognition hears no phone in it: eSpeak NG pauses 60-150 ms between phrases, and stop
+// closures that recognition leaves silent are mostly shorter.
+constexpr uint32_t kMinSilentGapFrames = 6;
+
 struct SignalFrame {
     Shape shape;
     float opening;
@@ -184,8 +189,22 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
         result.notes.push_back("no phones were recognised; the signal analysis was used alone");
     if (recognised) {
         std::vector<std::optional<Shape>> shapes = phone_shapes(*recognised, frames);
-        // Quiet gaps that the text leaves between words: the mouth rests there.
+        // Quiet gaps inside speech (closures to the signal analysis) in which recognition
+        // hears no phone throughout are pauses between words when they last at least
+        // kMinSilentGapFrames: the mouth rests there. Shorter ones stay closures.
         std::vector<bool> pauses(frames);
+        for (uint32_t f = 0; f < frames && f < signal.size();) {
+            uint32_t end = f;
+            bool silent = true;
+            while (end < frames && end < signal.size() && signal[end].gap) {
+                silent = silent && !shapes[end];
+                ++end;
+            }
+            if (silent && end - f >= kMinSilentGapFrames)
+                std::fill(pauses.begin() + f, pauses.begin() + end, true);
+            f = std::max(end, f + 1);
+        }
+        // Where the text fits, its own quiet gaps between words rest instead.
         std::optional<std::vector<PhoneSpan>> aligned;
         if (aligner) {
             aligned = aligner->finish();

@@ -147,8 +147,9 @@ with the English model of pocketsphinx (any sample rate is fed at the model's 16
 and each phone shows a shape:
   P B M -> A;  F V -> G;  UW UH OW W -> F;  AO ER OY -> E;  AA AY AW -> D;
   AE EH AH EY -> C;  L -> H;  the other consonants and IY IH Y -> B.
-Rests (X) come from the signal analysis, which tells pauses from speech by level;
-frames where no phone is heard keep the signal analysis's shape.
+Rests (X) come from the signal analysis, which tells pauses from speech by level,
+and from quiet gaps of 60 ms or more in which no phone is heard; other frames where
+no phone is heard keep the signal analysis's shape.
   --fast              the signal analysis alone (level, hiss and formants): about
                       fifty times faster, less exact
   --text FILE         the words spoken (UTF-8 text): the phones are aligned to them;
