@@ -28,9 +28,7 @@ std::optional<std::string> fresh_vlp_path(const std::string& dir) {
 // True when the file holds a VLP whose length matches the audio's (a VLP of another take
 // does not).
 bool vlp_covers(const std::string& path, double audio_seconds) {
-    const long long size = file_size_of(path);
-    if (size <= 0) return false;
-    const auto read = lipsync::read_vlp_file(path);
+    const auto read = lipsync::read_vlp_file(path); // an empty file is no VLP either
     if (!read.track) return false;
     const double tolerance = 0.1 + 0.01 * audio_seconds;
     return audio_seconds <= 0 || std::fabs(read.track->seconds() - audio_seconds) <= tolerance;

@@ -53,7 +53,7 @@ TEST_F(Play, PlaysEachFormatAtItsLevel) {
                   kOgg = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
     const struct {
         const char *file, *typed;
-        test::WavSpec spec;
+        test::WavSpec tone;
     } cases[] = {
         {"pcm16.wav", "pcm16.wav", {44100, 2, 1.2, 0, 440, 0.7}},
         {"float32.wav", "FLOAT32", {44100, 2, 1.0, kFloat, 440, 0.5}},
@@ -64,7 +64,7 @@ TEST_F(Play, PlaysEachFormatAtItsLevel) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         const std::string source = dir_ / c.file;
-        ASSERT_TRUE(test::write_wav(source, c.spec));
+        ASSERT_TRUE(test::write_wav(source, c.tone));
         const auto r = run({"-play", c.typed});
         ASSERT_FALSE(r.timed_out);
         EXPECT_EQ(r.exit_status, 0) << r.err;
@@ -75,13 +75,13 @@ TEST_F(Play, PlaysEachFormatAtItsLevel) {
             << r.out;
         EXPECT_TRUE(r.out.ends_with("Stopped." + std::string(67, ' ') + "\r\n")) << r.out;
         const std::vector<int16_t> out = heard();
-        EXPECT_NEAR(static_cast<double>(out.size()) / 2 / 44100, c.spec.seconds, 0.1);
+        EXPECT_NEAR(static_cast<double>(out.size()) / 2 / 44100, c.tone.seconds, 0.1);
         int peak = 0;
         for (const int16_t s : out)
             peak = std::max(peak, std::abs(int{s}));
-        EXPECT_NEAR(peak, c.spec.amplitude * 32768,
-                    c.spec.format == kMp3 || c.spec.format == kOgg ? 1600 : 330);
-        if (c.spec.format == 0) { // exactly the file's samples, left and right apart
+        EXPECT_NEAR(peak, c.tone.amplitude * 32768,
+                    c.tone.format == kMp3 || c.tone.format == kOgg ? 1600 : 330);
+        if (c.tone.format == 0) { // exactly the file's samples, left and right apart
             SF_INFO info{};
             SNDFILE* f = sf_open(source.c_str(), SFM_READ, &info);
             std::vector<int16_t> in(static_cast<size_t>(info.frames * 2));

@@ -30,6 +30,17 @@ std::string bin(const std::string& name) {
     return bin_dir() + "/" + name;
 }
 
+namespace {
+// The null-terminated pointer array that exec takes, over strings that outlive it.
+std::vector<char*> exec_array(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (auto& s : strings)
+        pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+} // namespace
+
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
     RunResult result;
@@ -41,17 +52,10 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     }
     for (const auto& [k, v] : options.env)
         if (!v.empty()) env_store.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (auto& e : env_store)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
+    std::vector<char*> envp = exec_array(env_store);
     std::vector<std::string> argv_store{program};
     argv_store.insert(argv_store.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_store)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = exec_array(argv_store);
 
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
@@ -300,10 +304,7 @@ int start_program(const std::string& program, const std::vector<std::string>& ar
                   const std::string& out_file) {
     std::vector<std::string> store{program};
     store.insert(store.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : store)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = exec_array(store);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
