@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # lipsync on a 5-minute voice recording (espeak-ng speech with pauses, 44100 Hz stereo 16-bit)
 # pinned to one core: the best of several runs as times faster than real time, for the
-# default analysis (phone recognition; bar: >= 20) and --fast (bar: >= 500).
+# default analysis (phone recognition; bar: >= 20) and --fast (bar: >= 500). Then the same
+# on ten short voice lines, one process each, as tarvik -lips runs it: start-up and model
+# loading count there.
 # Usage: bench/lipsync_speed.sh [runs] [lipsync binary]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,3 +43,26 @@ measure() { # bar, then lipsync's options
 }
 measure 20
 measure 500 --fast
+
+line_seconds=0
+for i in "${!lines[@]}"; do
+  line_seconds=$(echo "$line_seconds + $(soxi -D "$work/line$i.wav")" | bc -l)
+done
+measure_lines() { # bar, then lipsync's options
+  local bar=$1 best=999999 t
+  shift
+  for ((r = 0; r < runs; r++)); do
+    # the loop's arguments: lipsync, the number of options, the options, the lines
+    t=$( { /usr/bin/time -f "%U %S" taskset -c 0 bash -c \
+        'l=$1 n=$2; shift 2; o=("${@:1:n}"); shift "$n"
+         for f in "$@"; do "$l" -q "${o[@]}" "$f" || exit 1; done' \
+        _ "$lipsync" $# "$@" "$work"/line?.wav >/dev/null; } 2>&1 | awk '{print $1 + $2}')
+    best=$(echo "if ($t < $best) $t else $best" | bc -l)
+  done
+  best=$(echo "if ($best < 0.01) 0.01 else $best" | bc -l)
+  printf '%-9s %.1f s in %d lines of 22050 Hz speech, one process each: best of %d runs %.2f s CPU = %.0f x real time (bar: >= %s)\n' \
+    "${1:-default}" "$line_seconds" "${#lines[@]}" "$runs" "$best" \
+    "$(echo "$line_seconds / $best" | bc -l)" "$bar"
+}
+measure_lines 20
+measure_lines 500 --fast
