@@ -28,8 +28,8 @@ for v in "${!voices[@]}"; do
     i=$(( (v * 3 + n) % ${#lines[@]} ))
     base=$work/syn-$v-$n
     "$build/bin/lipsync_corpus" "${voices[$v]}" "${lines[$i]}" "$base"
-    if (( n == 1 )); then   # a third of the lines at 44.1 kHz
-      sox "$base.wav" -r 44100 "$base-44k.wav" && mv "$base-44k.wav" "$base.wav"
+    if (( n == 1 )); then   # a third of the lines at 44.1 kHz (undithered: the same corpus every run)
+      sox -D "$base.wav" -r 44100 "$base-44k.wav" && mv "$base-44k.wav" "$base.wav"
     fi
     printf 'synthetic\t%s\t%s\t%s\n' "$base.wav" "$base.phn" "${lines[$i]}" >>"$list"
   done

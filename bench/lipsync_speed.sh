@@ -21,8 +21,8 @@ for i in "${!lines[@]}"; do
   parts+=("$work/line$i.wav" "$work/pause$i.wav")
 done
 sox "${parts[@]}" "$work/round.wav"
-sox "$work/round.wav" -r 44100 -c 2 -b 16 "$work/long.wav" repeat 20
-sox "$work/long.wav" "$work/voice.wav" trim 0 300
+sox -D "$work/round.wav" -r 44100 -c 2 -b 16 "$work/long.wav" repeat 20
+sox -D "$work/long.wav" "$work/voice.wav" trim 0 300
 seconds=$(soxi -D "$work/voice.wav")
 
 measure() { # bar, then lipsync's options

@@ -1,6 +1,7 @@
 #include "lipsync/speech.hpp"
 
 #include "lipsync/phones.hpp"
+#include "platform/dynlib.hpp"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <sys/stat.h>
 
 namespace tarvik::lipsync {
@@ -35,6 +37,75 @@ bool is_file(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+// libpocketsphinx (with libsphinxbase behind it) and eSpeak NG are loaded when first needed,
+// not at start: --fast, --dump and the text forms never use them, and with the libraries
+// they pull in (some forty) their loading would be most of a short line's time there.
+template <typename F> bool bind(platform::LibraryHandle lib, const char* name, F*& function) {
+    function = reinterpret_cast<F*>(platform::find_symbol(lib, name));
+    return function != nullptr;
+}
+
+struct Sphinx {
+    decltype(::err_set_logfp)* err_set_logfp;
+    decltype(::ps_args)* ps_args;
+    decltype(::cmd_ln_parse_r)* cmd_ln_parse_r;
+    decltype(::cmd_ln_free_r)* cmd_ln_free_r;
+    decltype(::ps_init)* ps_init;
+    decltype(::ps_free)* ps_free;
+    decltype(::ps_add_word)* ps_add_word;
+    decltype(::ps_lookup_word)* ps_lookup_word;
+    decltype(::ckd_free)* ckd_free;
+    decltype(::ps_set_jsgf_string)* ps_set_jsgf_string;
+    decltype(::ps_set_search)* ps_set_search;
+    decltype(::ps_start_utt)* ps_start_utt;
+    decltype(::ps_process_raw)* ps_process_raw;
+    decltype(::ps_end_utt)* ps_end_utt;
+    decltype(::ps_get_hyp)* ps_get_hyp;
+    decltype(::ps_seg_iter)* ps_seg_iter;
+    decltype(::ps_seg_next)* ps_seg_next;
+    decltype(::ps_seg_frames)* ps_seg_frames;
+    decltype(::ps_seg_word)* ps_seg_word;
+};
+
+constexpr const char* kSphinxLibrary = "libpocketsphinx.so.3";
+
+// The recogniser's entry points, or null with the reason in `error`. Loaded once; the
+// library stays loaded.
+const Sphinx* sphinx(std::string& error) {
+    static std::string why;
+    static const std::optional<Sphinx> loaded = []() -> std::optional<Sphinx> {
+        const platform::LibraryHandle lib = platform::load_library(kSphinxLibrary);
+        Sphinx s{};
+        if (!lib || !bind(lib, "err_set_logfp", s.err_set_logfp) ||
+            !bind(lib, "ps_args", s.ps_args) || !bind(lib, "cmd_ln_parse_r", s.cmd_ln_parse_r) ||
+            !bind(lib, "cmd_ln_free_r", s.cmd_ln_free_r) || !bind(lib, "ps_init", s.ps_init) ||
+            !bind(lib, "ps_free", s.ps_free) || !bind(lib, "ps_add_word", s.ps_add_word) ||
+            !bind(lib, "ps_lookup_word", s.ps_lookup_word) || !bind(lib, "ckd_free", s.ckd_free) ||
+            !bind(lib, "ps_set_jsgf_string", s.ps_set_jsgf_string) ||
+            !bind(lib, "ps_set_search", s.ps_set_search) ||
+            !bind(lib, "ps_start_utt", s.ps_start_utt) ||
+            !bind(lib, "ps_process_raw", s.ps_process_raw) ||
+            !bind(lib, "ps_end_utt", s.ps_end_utt) || !bind(lib, "ps_get_hyp", s.ps_get_hyp) ||
+            !bind(lib, "ps_seg_iter", s.ps_seg_iter) || !bind(lib, "ps_seg_next", s.ps_seg_next) ||
+            !bind(lib, "ps_seg_frames", s.ps_seg_frames) ||
+            !bind(lib, "ps_seg_word", s.ps_seg_word)) {
+            why = "the speech recogniser cannot be loaded (" + platform::library_error() +
+                  "; Debian package libpocketsphinx3)";
+            return std::nullopt;
+        }
+        s.err_set_logfp(nullptr); // the library's log would flood standard error
+        return s;
+    }();
+    if (!loaded) error = why;
+    return loaded ? &*loaded : nullptr;
+}
+
+struct Espeak {
+    decltype(::espeak_Initialize)* initialize;
+    decltype(::espeak_SetVoiceByName)* set_voice;
+    decltype(::espeak_TextToPhonemes)* text_to_phonemes;
+};
 
 // Streaming band-limited resampler to the model rate: a windowed-sinc kernel tabled at
 // kPhases fractional positions, cut off below the lower of the two Nyquist frequencies.
@@ -114,18 +185,26 @@ std::string upper(std::string s) {
 // eSpeak NG holds process-wide state: one text at a time.
 std::mutex g_espeak_mutex;
 
+// The phones of a word outside the dictionary; none when eSpeak NG cannot be loaded.
 std::vector<std::string> espeak_phones(const std::string& word) {
     const std::lock_guard lock(g_espeak_mutex);
-    static const bool ready = [] {
-        if (espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, 0) < 0) return false;
-        return espeak_SetVoiceByName("en-us") == EE_OK;
+    static const std::optional<Espeak> espeak = []() -> std::optional<Espeak> {
+        const platform::LibraryHandle lib = platform::load_library("libespeak-ng.so.1");
+        Espeak e{};
+        if (!lib || !bind(lib, "espeak_Initialize", e.initialize) ||
+            !bind(lib, "espeak_SetVoiceByName", e.set_voice) ||
+            !bind(lib, "espeak_TextToPhonemes", e.text_to_phonemes) ||
+            e.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, 0) < 0 ||
+            e.set_voice("en-us") != EE_OK)
+            return std::nullopt;
+        return e;
     }();
     std::vector<std::string> out;
-    if (!ready) return out;
+    if (!espeak) return out;
     const void* text = word.c_str();
     while (text) {
         // Phoneme names separated by spaces.
-        const char* names = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, ' ' << 8);
+        const char* names = espeak->text_to_phonemes(&text, espeakCHARS_UTF8, ' ' << 8);
         if (!names) break;
         const std::string all = names;
         for (size_t start = 0; start < all.size();) {
@@ -148,6 +227,7 @@ std::string speech_model_dir() {
 }
 
 struct PhoneDecoder::Impl {
+    const Sphinx& api;
     Search search;
     ps_decoder_t* ps = nullptr;
     Resampler resampler;
@@ -156,25 +236,26 @@ struct PhoneDecoder::Impl {
     std::vector<PhoneSpan> spans;
     int rate; // of the sound fed
 
-    Impl(Search s, int r) : search(s), resampler(r, kModelRate), rate(r) {}
+    Impl(const Sphinx& a, Search s, int r) : api(a), search(s), resampler(r, kModelRate), rate(r) {}
     ~Impl() {
-        if (ps) ps_free(ps);
+        if (ps) api.ps_free(ps);
     }
     // Decodes the first `count` pending samples as one utterance. A whole utterance at
     // once lets the decoder normalise the cepstra over all of it; fed in blocks it would
     // start from the model's preset mean and adapt slowly, which misses most phones of a
     // line's first second. False when the search reaches no result.
     bool decode(size_t count) {
-        const bool ok = ps_start_utt(ps) == 0 &&
-                        ps_process_raw(ps, pending.data(), count, FALSE, TRUE) >= 0 &&
-                        ps_end_utt(ps) == 0;
+        const bool ok = api.ps_start_utt(ps) == 0 &&
+                        api.ps_process_raw(ps, pending.data(), count, FALSE, TRUE) >= 0 &&
+                        api.ps_end_utt(ps) == 0;
         int32 best = 0;
-        const bool heard = ok && ps_get_hyp(ps, &best) != nullptr;
+        const bool heard = ok && api.ps_get_hyp(ps, &best) != nullptr;
         const std::string prefix = kPhoneWordPrefix;
-        for (ps_seg_t* seg = heard ? ps_seg_iter(ps) : nullptr; seg; seg = ps_seg_next(seg)) {
+        for (ps_seg_t* seg = heard ? api.ps_seg_iter(ps) : nullptr; seg;
+             seg = api.ps_seg_next(seg)) {
             int first = 0, last = 0;
-            ps_seg_frames(seg, &first, &last);
-            std::string name = ps_seg_word(seg);
+            api.ps_seg_frames(seg, &first, &last);
+            std::string name = api.ps_seg_word(seg);
             if (name.rfind(prefix, 0) == 0) name = upper(name.substr(prefix.size()));
             if (first < 0 || last < first) continue;
             // The decoder's frame n is a 25.6 ms window from n * 10 ms: its middle (12.8 ms
@@ -194,11 +275,8 @@ PhoneDecoder::~PhoneDecoder() = default;
 
 std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
                                                  std::string& error) {
-    static const bool quiet = [] {
-        err_set_logfp(nullptr); // the library's log would flood standard error
-        return true;
-    }();
-    (void)quiet;
+    const Sphinx* api = sphinx(error);
+    if (!api) return nullptr;
     const std::string dir = speech_model_dir();
     const std::string acoustic = dir + "/en-us";
     const std::string phone_lm = dir + "/en-us-phone.lm.bin";
@@ -228,15 +306,15 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
-    cmd_ln_t* config =
-        cmd_ln_parse_r(nullptr, ps_args(), static_cast<int>(argv.size()), argv.data(), TRUE);
+    cmd_ln_t* config = api->cmd_ln_parse_r(nullptr, api->ps_args(), static_cast<int>(argv.size()),
+                                           argv.data(), TRUE);
     if (!config) {
         error = "the speech model cannot be configured";
         return nullptr;
     }
-    auto impl = std::make_unique<Impl>(search, std::max(1, sample_rate));
-    impl->ps = ps_init(config);
-    cmd_ln_free_r(config); // the decoder holds its own reference
+    auto impl = std::make_unique<Impl>(*api, search, std::max(1, sample_rate));
+    impl->ps = api->ps_init(config);
+    api->cmd_ln_free_r(config); // the decoder holds its own reference
     if (!impl->ps) {
         error = "the speech model in " + dir + " cannot be loaded";
         return nullptr;
@@ -245,7 +323,7 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
         const size_t count = std::size(kModelPhones);
         for (size_t i = 0; i < count; ++i) {
             const std::string word = std::string(kPhoneWordPrefix) + kModelPhones[i];
-            ps_add_word(impl->ps, word.c_str(), kModelPhones[i], i + 1 == count);
+            api->ps_add_word(impl->ps, word.c_str(), kModelPhones[i], i + 1 == count);
         }
     }
     return std::unique_ptr<PhoneDecoder>(new PhoneDecoder(std::move(impl)));
@@ -253,10 +331,10 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
 
 std::vector<std::string> PhoneDecoder::pronounce(const std::string& word) const {
     std::vector<std::string> out;
-    char* found = ps_lookup_word(impl_->ps, word.c_str());
+    char* found = impl_->api.ps_lookup_word(impl_->ps, word.c_str());
     if (!found) return out;
     const std::string all = found;
-    ckd_free(found);
+    impl_->api.ckd_free(found);
     for (size_t start = 0; start < all.size();) {
         size_t end = all.find(' ', start);
         if (end == std::string::npos) end = all.size();
@@ -276,8 +354,8 @@ bool PhoneDecoder::set_phones(const std::vector<std::string>& phones) {
         grammar += " " + std::string(kPhoneWordPrefix) + p;
     }
     grammar += ";\n";
-    if (ps_set_jsgf_string(impl_->ps, "line", grammar.c_str()) != 0) return false;
-    return ps_set_search(impl_->ps, "line") == 0;
+    if (impl_->api.ps_set_jsgf_string(impl_->ps, "line", grammar.c_str()) != 0) return false;
+    return impl_->api.ps_set_search(impl_->ps, "line") == 0;
 }
 
 void PhoneDecoder::feed(const float* samples, size_t count) {

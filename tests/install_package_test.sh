@@ -14,6 +14,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/pkg" >/dev/null
 deb=$(echo "$tmp"/pkg/tarvik_*_amd64.deb)
 lintian --fail-on error "$deb" || fail "lintian reports errors"
+# lipsync loads these by name, so no library scan finds them.
+depends=$(dpkg-deb --field "$deb" Depends)
+[[ $depends == *libpocketsphinx3* && $depends == *libespeak-ng1* ]] || fail "Depends: $depends"
 dpkg-deb -x "$deb" "$tmp/root"
 bin=$tmp/root/usr/bin
 [ -f "$tmp/root/usr/lib/tarvik/lame_enc.so" ] || fail "lame_enc.so not in usr/lib/tarvik"
