@@ -10,7 +10,7 @@
 #              forced alignment
 # Bars: default >= 0.65 on every corpus, --text >= 0.75, rest/speech >= 0.95.
 # Usage: bench/lipsync_quality.sh [build dir] [--confusion [N]]   (LIPSYNC_BENCH_KEEP=1 keeps
-# the corpus)
+# the corpus; LIPSYNC_BENCH_BY_VOICE=1 scores each synthetic voice on its own)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -31,7 +31,9 @@ for v in "${!voices[@]}"; do
     if (( n == 1 )); then   # a third of the lines at 44.1 kHz (undithered: the same corpus every run)
       sox -D "$base.wav" -r 44100 "$base-44k.wav" && mv "$base-44k.wav" "$base.wav"
     fi
-    printf 'synthetic\t%s\t%s\t%s\n' "$base.wav" "$base.phn" "${lines[$i]}" >>"$list"
+    corpus=synthetic
+    [ -n "${LIPSYNC_BENCH_BY_VOICE:-}" ] && corpus="synthetic ${voices[$v]}"
+    printf '%s\t%s\t%s\t%s\n' "$corpus" "$base.wav" "$base.phn" "${lines[$i]}" >>"$list"
   done
 done
 
