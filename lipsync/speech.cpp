@@ -101,12 +101,6 @@ const Sphinx* sphinx(std::string& error) {
     return loaded ? &*loaded : nullptr;
 }
 
-struct Espeak {
-    decltype(::espeak_Initialize)* initialize;
-    decltype(::espeak_SetVoiceByName)* set_voice;
-    decltype(::espeak_TextToPhonemes)* text_to_phonemes;
-};
-
 // Streaming band-limited resampler to the model rate: a windowed-sinc kernel tabled at
 // kPhases fractional positions, cut off below the lower of the two Nyquist frequencies.
 class Resampler {
@@ -181,6 +175,12 @@ std::string upper(std::string s) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
+
+struct Espeak {
+    decltype(::espeak_Initialize)* initialize;
+    decltype(::espeak_SetVoiceByName)* set_voice;
+    decltype(::espeak_TextToPhonemes)* text_to_phonemes;
+};
 
 // eSpeak NG holds process-wide state: one text at a time.
 std::mutex g_espeak_mutex;
