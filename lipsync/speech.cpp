@@ -24,6 +24,7 @@ namespace {
 constexpr int kModelRate = 16000;
 constexpr uint32_t kDecoderDelay = 1;                // frames
 constexpr size_t kDecoderHop = kModelRate / 100;     // samples per decoder frame
+constexpr size_t kMinPhoneFrames = 3;                // one per state of a phone's model
 constexpr size_t kStretch = 20 * size_t{kModelRate}; // samples recognised at once
 constexpr const char* kDefaultModelDir = "/usr/share/pocketsphinx/model/en-us";
 // Every model phone is also a word of the alignment grammar, spelled with this prefix.
@@ -234,7 +235,8 @@ struct PhoneDecoder::Impl {
     std::vector<int16_t> pending; // resampled audio not yet decoded
     uint32_t decoded_frames = 0;  // decoder frames of the stretches already decoded
     std::vector<PhoneSpan> spans;
-    int rate; // of the sound fed
+    std::vector<std::string> phones; // to align to
+    int rate;                        // of the sound fed
 
     Impl(const Sphinx& a, Search s, int r) : api(a), search(s), resampler(r, kModelRate), rate(r) {}
     ~Impl() {
@@ -346,16 +348,12 @@ std::vector<std::string> PhoneDecoder::pronounce(const std::string& word) const 
 
 bool PhoneDecoder::set_phones(const std::vector<std::string>& phones) {
     if (impl_->search != Search::Align || phones.empty()) return false;
-    std::string grammar = "#JSGF V1.0;\ngrammar line;\npublic <line> =";
-    for (const std::string& p : phones) {
+    for (const std::string& p : phones)
         if (std::find(std::begin(kModelPhones), std::end(kModelPhones), p) ==
             std::end(kModelPhones))
             return false;
-        grammar += " " + std::string(kPhoneWordPrefix) + p;
-    }
-    grammar += ";\n";
-    if (impl_->api.ps_set_jsgf_string(impl_->ps, "line", grammar.c_str()) != 0) return false;
-    return impl_->api.ps_set_search(impl_->ps, "line") == 0;
+    impl_->phones = phones;
+    return true;
 }
 
 void PhoneDecoder::feed(const float* samples, size_t count) {
@@ -375,6 +373,21 @@ std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
     const std::vector<float> quiet(static_cast<size_t>(int64_t{impl_->rate} * pad_ms / 1000), 0.0f);
     impl_->resampler.push(quiet.data(), quiet.size(), impl_->pending);
     impl_->resampler.finish(impl_->pending);
+    if (impl_->search == Search::Align) {
+        // Every phone lasts at least three decoder frames. A text with more phones than
+        // that leaves room for cannot fit, and its grammar would cost some 6 KB per phone
+        // to build (a 1 MiB text, gigabytes): it is not tried.
+        if (impl_->phones.empty() ||
+            impl_->phones.size() * kMinPhoneFrames > impl_->pending.size() / kDecoderHop)
+            return std::nullopt;
+        std::string grammar = "#JSGF V1.0;\ngrammar line;\npublic <line> =";
+        for (const std::string& p : impl_->phones)
+            grammar += " " + std::string(kPhoneWordPrefix) + p;
+        grammar += ";\n";
+        if (impl_->api.ps_set_jsgf_string(impl_->ps, "line", grammar.c_str()) != 0 ||
+            impl_->api.ps_set_search(impl_->ps, "line") != 0)
+            return std::nullopt;
+    }
     const bool heard = impl_->decode(impl_->pending.size());
     if (!heard && (impl_->search == Search::Align || impl_->spans.empty())) return std::nullopt;
     return std::move(impl_->spans);

@@ -40,7 +40,8 @@ class PhoneDecoder {
 
     // Mono samples at the sample rate given to open (full scale +-1).
     void feed(const float* samples, size_t count);
-    // Ends the sound. nullopt when the search reached no result.
+    // Ends the sound. nullopt when the search reached no result (for alignment, also when
+    // the sound is too short for the phones: at least 30 ms each).
     std::optional<std::vector<PhoneSpan>> finish();
 
   private:

@@ -6,6 +6,7 @@
 #include "tests/support/test_support.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace tarvik::lipsync {
 namespace {
@@ -131,6 +132,17 @@ TEST_F(LipsyncQuality, WhereTheTextDoesNotFitRecognitionTakesOver) {
     EXPECT_EQ(none.substr(0, first_end_), recognised.substr(0, first_end_));
     EXPECT_NE(shapes({"--text-string", "..."}, &err), "");
     EXPECT_NE(err.find("the text holds no words"), std::string::npos) << err;
+    // A text far longer than the speech (a whole script, 1 MiB) is not aligned: building
+    // its grammar took gigabytes.
+    std::string script;
+    while (script.size() < 1000000)
+        script += "Nothing of the sort, said the walrus. ";
+    write_file(dir_->path() + "/script.txt", script);
+    EXPECT_EQ(shapes({"--text", dir_->path() + "/script.txt"}, &err), recognised);
+    EXPECT_NE(err.find("does not fit the speech"), std::string::npos) << err;
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    EXPECT_LT(children.ru_maxrss, 1 << 20) << "KiB at most, for the largest lipsync run";
 }
 
 TEST_F(LipsyncQuality, ThePictureShowsWaveformLanesAndEveryCue) {
