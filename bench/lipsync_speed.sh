@@ -17,7 +17,7 @@ mapfile -t lines < bench/lipsync_lines.txt # ten voice lines
 parts=()
 for i in "${!lines[@]}"; do
   espeak-ng -w "$work/line$i.wav" "${lines[$i]}"
-  sox -n -r 22050 -c 1 -b 16 "$work/pause$i.wav" trim 0 "0.$((3 + i % 6))"
+  sox -D -n -r 22050 -c 1 -b 16 "$work/pause$i.wav" trim 0 "0.$((3 + i % 6))"
   parts+=("$work/line$i.wav" "$work/pause$i.wav")
 done
 sox "${parts[@]}" "$work/round.wav"

@@ -147,6 +147,8 @@ void Analyzer::process_span(const float* samples, size_t count) {
         float d;
         if (decimator_.push(e, d)) ring_[static_cast<size_t>(ring_count_++) & mask] = d;
     }
+    rumble.settle();
+    hf_filter.settle();
     rumble_filter_ = rumble;
     hf_filter_ = hf_filter;
     hop_.energy += energy;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ctime>
 #include <limits>
 #include <sys/stat.h>
 
@@ -178,6 +179,26 @@ TEST(LipsyncAnalysis, NonFiniteAndHugeSamplesGiveAValidTrack) {
     ASSERT_TRUE(decoder) << error;
     decoder->feed(s.data(), s.size());
     EXPECT_TRUE(decoder->finish());
+}
+
+// Speech followed by digital silence, as trimmed voice lines are padded, is analysed as fast
+// as speech followed by quiet noise: the filters' decay into silence must not go subnormal.
+TEST(LipsyncAnalysis, DigitalSilenceIsAsFastAsQuietNoise) {
+    const auto cpu_seconds = [](float quiet) {
+        std::vector<float> s(44100 * 20, 0.0f);
+        for (size_t i = 0; i < s.size(); ++i)
+            s[i] = i < 8820 ? 0.5f * static_cast<float>(std::sin(i * 0.05))
+                            : quiet * static_cast<float>((i * 7919) % 13) / 13;
+        timespec a{}, b{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+        Analyzer analyzer(44100);
+        analyzer.feed(s.data(), s.size());
+        analyzer.finish();
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+        return (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) * 1e-9;
+    };
+    const double noise = cpu_seconds(1e-4f), silence = cpu_seconds(0.0f);
+    EXPECT_LT(silence, 2 * noise) << silence << " s against " << noise << " s";
 }
 
 } // namespace
