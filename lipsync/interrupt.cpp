@@ -17,10 +17,12 @@ void on_stop_signal(int signal_number) {
     _exit(128 + signal_number);
 }
 
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 sigset_t stop_signals() {
     sigset_t set;
     sigemptyset(&set);
-    for (const int s : {SIGTERM, SIGINT, SIGHUP})
+    for (const int s : kStopSignals)
         sigaddset(&set, s);
     return set;
 }
@@ -31,8 +33,12 @@ void install_stop_handlers() {
     struct sigaction action {};
     action.sa_handler = on_stop_signal;
     action.sa_mask = stop_signals();
-    for (const int s : {SIGTERM, SIGINT, SIGHUP})
+    for (const int s : kStopSignals) {
+        // A signal the caller ignores stays ignored (nohup, background jobs of a script).
+        struct sigaction old {};
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
         sigaction(s, &action, nullptr);
+    }
 }
 
 StopSignalsHeld::StopSignalsHeld() {

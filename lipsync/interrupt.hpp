@@ -8,7 +8,8 @@
 
 namespace tarvik::lipsync {
 
-// Installs the handlers; the program calls it once at start.
+// Installs the handlers, except for signals the caller made ignored; the program calls it
+// once at start.
 void install_stop_handlers();
 
 // Holds stop signals off for its lifetime (they are handled when it ends). Creating a

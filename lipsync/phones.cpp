@@ -49,20 +49,22 @@ std::optional<Shape> shape_for_phone(std::string_view phone) {
     return std::nullopt;
 }
 
+std::vector<std::string> split_names(std::string_view list) {
+    std::vector<std::string> out;
+    for (size_t start = 0; start < list.size();) {
+        const size_t end = std::min(list.find(' ', start), list.size());
+        if (end > start) out.emplace_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
 std::vector<std::string> phones_for_espeak(std::string_view name) {
     while (!name.empty() && (name.front() == '\'' || name.front() == ','))
         name.remove_prefix(1);
-    std::vector<std::string> out;
-    for (const auto& [espeak, phones] : kEspeakPhones) {
-        if (espeak != name) continue;
-        for (size_t start = 0; start < phones.size();) {
-            const size_t end = std::min(phones.find(' ', start), phones.size());
-            out.emplace_back(phones.substr(start, end - start));
-            start = end + 1;
-        }
-        break;
-    }
-    return out;
+    for (const auto& [espeak, phones] : kEspeakPhones)
+        if (espeak == name) return split_names(phones);
+    return {};
 }
 
 } // namespace tarvik::lipsync

@@ -17,6 +17,9 @@ namespace tarvik::lipsync {
 // nullopt for what is not speech (SIL, noise and filler names).
 std::optional<Shape> shape_for_phone(std::string_view phone);
 
+// The names in a space-separated list ("DH AH"), in order; runs of spaces count as one.
+std::vector<std::string> split_names(std::string_view list);
+
 // Model phones for one eSpeak phoneme name ("'oU", "tS", "3:", "r-"): stress marks are
 // ignored; an unknown name gives none.
 std::vector<std::string> phones_for_espeak(std::string_view name);

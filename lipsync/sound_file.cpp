@@ -100,7 +100,7 @@ std::optional<std::string> read_sound(const std::string& path,
     if (info.samplerate < kMinSampleRate)
         return "sample rate of " + std::to_string(info.samplerate) + " Hz is too low (at least " +
                std::to_string(kMinSampleRate) + " Hz)";
-    result = SoundInfo{info.samplerate, info.channels, 0};
+    result = SoundInfo{info.samplerate, 0};
     opened(result);
 
     const size_t channels = static_cast<size_t>(info.channels);

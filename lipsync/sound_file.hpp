@@ -16,12 +16,11 @@ namespace tarvik::lipsync {
 
 struct SoundInfo {
     int sample_rate = 0;
-    int channels = 0;
     uint64_t frames = 0; // sample frames read
 };
 
 // Reads the sound file at `path` and hands its samples, mixed down to mono, to `block` in
-// order. `opened` sees the rate and channel count before the first block. Returns the
+// order. `opened` sees the rate before the first block. Returns the
 // reason when the file cannot be used: missing, a directory, unreadable, not a sound file,
 // too long, no audio, a read error.
 std::optional<std::string> read_sound(const std::string& path,

@@ -1,5 +1,7 @@
 #include "lipsync/speech.hpp"
 
+#include "common/files.hpp"
+#include "common/text.hpp"
 #include "lipsync/phones.hpp"
 #include "platform/dynlib.hpp"
 
@@ -14,9 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
-#include <numeric>
 #include <optional>
-#include <sys/stat.h>
 
 namespace tarvik::lipsync {
 
@@ -35,9 +35,10 @@ constexpr const char* kModelPhones[] = {"AA", "AE", "AH", "AO", "AW", "AY", "B",
                                         "L",  "M",  "N",  "NG", "OW", "OY", "P",  "R",  "S",  "SH",
                                         "T",  "TH", "UH", "UW", "V",  "W",  "Y",  "Z",  "ZH"};
 
-bool is_file(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// Where the model lies: $TARVIK_LIPSYNC_MODEL, else Debian's pocketsphinx-en-us.
+std::string speech_model_dir() {
+    const char* env = std::getenv("TARVIK_LIPSYNC_MODEL");
+    return env && *env ? env : kDefaultModelDir;
 }
 
 // libpocketsphinx (with libsphinxbase behind it) and eSpeak NG are loaded when first needed,
@@ -210,25 +211,14 @@ std::vector<std::string> espeak_phones(const std::string& word) {
         // Phoneme names separated by spaces.
         const char* names = espeak->text_to_phonemes(&text, espeakCHARS_UTF8, ' ' << 8);
         if (!names) break;
-        const std::string all = names;
-        for (size_t start = 0; start < all.size();) {
-            size_t end = all.find(' ', start);
-            if (end == std::string::npos) end = all.size();
-            for (std::string& p :
-                 phones_for_espeak(std::string_view(all).substr(start, end - start)))
+        for (const std::string& name : split_names(names))
+            for (std::string& p : phones_for_espeak(name))
                 out.push_back(std::move(p));
-            start = end + 1;
-        }
     }
     return out;
 }
 
 } // namespace
-
-std::string speech_model_dir() {
-    const char* env = std::getenv("TARVIK_LIPSYNC_MODEL");
-    return env && *env ? env : kDefaultModelDir;
-}
 
 struct PhoneDecoder::Impl {
     const Sphinx& api;
@@ -290,7 +280,7 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
     const std::string phone_lm = dir + "/en-us-phone.lm.bin";
     const std::string dictionary = dir + "/cmudict-en-us.dict";
     for (const std::string& f : {acoustic + "/mdef", phone_lm, dictionary}) {
-        if (!is_file(f)) {
+        if (!readable_file_size(f)) {
             error = "the speech model is missing (" + f + "; Debian package pocketsphinx-en-us)";
             return nullptr;
         }
@@ -342,17 +332,10 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
 }
 
 std::vector<std::string> PhoneDecoder::pronounce(const std::string& word) const {
-    std::vector<std::string> out;
     char* found = impl_->api.ps_lookup_word(impl_->ps, word.c_str());
-    if (!found) return out;
-    const std::string all = found;
+    if (!found) return {};
+    std::vector<std::string> out = split_names(found);
     impl_->api.ckd_free(found);
-    for (size_t start = 0; start < all.size();) {
-        size_t end = all.find(' ', start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) out.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
     return out;
 }
 
@@ -422,8 +405,7 @@ std::vector<std::string> phones_for_text(const std::string& text, const PhoneDec
         while (!word.empty() && word.back() == '\'')
             word.pop_back();
         if (word.empty()) continue;
-        for (char& c : word)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        word = to_lower_ascii(word);
         std::vector<std::string> said = decoder.pronounce(word);
         if (said.empty()) said = espeak_phones(word);
         phones.insert(phones.end(), said.begin(), said.end());

@@ -19,9 +19,6 @@ struct PhoneSpan {
     uint32_t last = 0;
 };
 
-// Where the model lies: $TARVIK_LIPSYNC_MODEL, else Debian's pocketsphinx-en-us.
-std::string speech_model_dir();
-
 class PhoneDecoder {
   public:
     enum class Search { Recognise, Align };

@@ -1,9 +1,9 @@
 #include "lipsync/svg.hpp"
 
+#include "common/text.hpp"
 #include "lipsync/exporters.hpp"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace tarvik::lipsync {
 
@@ -37,9 +37,7 @@ std::string xml_text(std::string_view text) {
 }
 
 std::string number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", v);
-    return text;
+    return format_text("%.1f", v);
 }
 
 } // namespace

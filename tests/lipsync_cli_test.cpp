@@ -72,6 +72,19 @@ TEST_F(LipsyncCli, AStopSignalLeavesNoTemporaryFileAndExits128PlusTheSignal) {
         EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"line.wav", "old.vlp"}));
         EXPECT_EQ(read_file(dir / "old.vlp"), "earlier");
     }
+    // A signal that the caller ignores (nohup) does not stop it.
+    signal(SIGHUP, SIG_IGN);
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp), 0);
+    signal(SIGHUP, SIG_DFL);
+    for (int i = 0; i < 3000 && list_dir(dir.path()).size() < 3; ++i)
+        usleep(10000);
+    kill(pid, SIGHUP);
+    usleep(300000);
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended by an ignored SIGHUP";
+    kill(pid, SIGTERM);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
 }
 
 TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundAndReadsAnyFormat) {
