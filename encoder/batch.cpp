@@ -18,11 +18,9 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>

@@ -63,7 +63,8 @@ std::string report_line_text(std::string_view line);
 bool log_failure(const std::string& report_path, const std::string& line);
 
 // Converts every *.wav of input_dir (without a trailing '/') into output_dir. Returns 0 when every
-// file was converted, 1 when some failed, 255 when nothing could be done, 130 when interrupted.
+// file was converted, 1 when some failed, 255 when nothing could be done, 128 + N when stopped
+// by signal N.
 int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir);
 
 } // namespace tarvik

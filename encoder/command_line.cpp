@@ -15,8 +15,6 @@ namespace tarvik {
 
 namespace {
 
-constexpr std::array<uint32_t, 9> kSampleRates{8000, 11025, 12000, 16000, 22050,
-                                               24000, 32000, 44100, 48000};
 constexpr std::array<uint16_t, 18> kBitRates{8,  16,  24,  32,  40,  48,  56,  64,  80,
                                              96, 112, 128, 144, 160, 192, 224, 256, 320};
 template <typename A, typename V> bool contains(const A& a, V v) {
@@ -196,7 +194,7 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                 s.sample_rate = 44100;
             } else {
                 const long long v = parse_leading_int(next);
-                s.sample_rate = contains(kSampleRates, v) ? static_cast<uint32_t>(v) : 44100;
+                s.sample_rate = contains(kMpegRates, v) ? static_cast<uint32_t>(v) : 44100;
                 ++i;
             }
             if (is_mpeg1_rate(s.sample_rate)) {

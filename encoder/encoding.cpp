@@ -40,15 +40,6 @@ BE_CONFIG build_config(uint16_t mpeg_version, uint32_t sample_rate, uint8_t mode
     return c;
 }
 
-namespace {
-constexpr std::array<uint32_t, 9> kMpegRates{8000,  11025, 12000, 16000, 22050,
-                                             24000, 32000, 44100, 48000};
-constexpr std::array<uint16_t, 14> kMpeg1Kbps{32,  40,  48,  56,  64,  80,  96,
-                                              112, 128, 160, 192, 224, 256, 320};
-constexpr std::array<uint16_t, 14> kMpeg2Kbps{8,  16, 24, 32,  40,  48,  56,
-                                              64, 80, 96, 112, 128, 144, 160};
-} // namespace
-
 MpegClass mpeg_class(uint32_t input_rate) {
     // The nearest MPEG rate (the higher one on a tie): 96000 Hz becomes 48000 Hz.
     uint32_t rate = kMpegRates[0];
@@ -217,9 +208,6 @@ struct FrameHeader {
 };
 
 FrameHeader read_frame_header(const uint8_t* h) {
-    static constexpr uint16_t kKbps[2][15] = {
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
     static constexpr uint32_t kRates[3] = {44100, 48000, 32000};
     const int version = (h[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
     const int rate_index = (h[2] >> 2) & 3, bit_rate_index = h[2] >> 4;
@@ -229,7 +217,9 @@ FrameHeader read_frame_header(const uint8_t* h) {
     const bool mpeg1 = version == 3, mono = (h[3] >> 6) == 3;
     const uint32_t rate = kRates[rate_index] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
     FrameHeader f;
-    f.size = (mpeg1 ? 144000u : 72000u) * kKbps[mpeg1 ? 0 : 1][bit_rate_index] / rate +
+    const uint16_t kbps =
+        (mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)[static_cast<size_t>(bit_rate_index - 1)];
+    f.size = (mpeg1 ? 144000u : 72000u) * kbps / rate +
              ((h[2] >> 1) & 1);
     f.samples = mpeg1 ? 1152 : 576;
     f.tag_offset = 4 + ((h[1] & 1) ? 0 : 2) + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));

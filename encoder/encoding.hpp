@@ -6,6 +6,7 @@
 #include "encoder/run_state.hpp"
 #include "lame_enc.h"
 
+#include <array>
 #include <atomic>
 #include <string>
 
@@ -17,6 +18,15 @@ BE_CONFIG build_config(uint16_t mpeg_version, uint32_t sample_rate, uint8_t mode
 inline BE_CONFIG build_config(const RunSettings& s) {
     return build_config(s.mpeg_version, s.sample_rate, s.mode, s.bit_rate, s.vbr_quality);
 }
+
+// MPEG's nine sample rates, and the bit rates of MPEG-1 and of MPEG-2/2.5, in kbps (also the
+// order of the frame header's bit-rate index, from 1).
+inline constexpr std::array<uint32_t, 9> kMpegRates{8000,  11025, 12000, 16000, 22050,
+                                                    24000, 32000, 44100, 48000};
+inline constexpr std::array<uint16_t, 14> kMpeg1Kbps{32,  40,  48,  56,  64,  80,  96,
+                                                     112, 128, 160, 192, 224, 256, 320};
+inline constexpr std::array<uint16_t, 14> kMpeg2Kbps{8,  16, 24, 32,  40,  48,  56,
+                                                     64, 80, 96, 112, 128, 144, 160};
 
 // What the encoder makes of an input rate: the MPEG rate it writes (a rate outside MPEG's
 // nine is resampled to the nearest of them) and the bit rates that rate allows.
@@ -43,9 +53,9 @@ void adjust_config(BE_CONFIG& config, const RunSettings& settings);
 const char* mode_name(int32_t mode);
 
 struct EncodeOptions {
-    bool show_bar = true;   // ten-step bar, or the numeric percentage
-    bool no_click = false;  // drop the encoder's flushed frames
-    bool progress = true;   // false: no progress line at all (parallel batch)
+    bool show_bar = true;                      // ten-step bar, or the numeric percentage
+    bool no_click = false;                     // drop the encoder's flushed frames
+    bool progress = true;                      // false: no progress line at all (parallel batch)
     const std::atomic<bool>* cancel = nullptr; // set: stop and fail as soon as possible
 };
 

@@ -4,10 +4,10 @@
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "encoder/run_state.hpp"
+#include "platform/system.hpp"
 
 #include <cstdio>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarvik {
 
@@ -29,7 +29,7 @@ bool prepare_output_dir(std::string& dir, int line) {
     if (make_dir_path(dir, true) > 0) std::printf("\nDirectory created: \"%s\"\n", dir.c_str());
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        ::access(dir.c_str(), W_OK | X_OK) != 0) {
+        !platform::directory_writable(dir)) {
         show_error(
             kUnit, line,
             format_text("Cannot use \"%s\" as the output directory: it is not a directory that "

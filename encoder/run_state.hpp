@@ -10,7 +10,6 @@ namespace tarvik {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 255; // exit status -1, as an 8-bit status
 inline constexpr int kExitPartial = 1;   // a batch that ran but had failed files
-inline constexpr int kExitInterrupted = 130; // a batch stopped by Ctrl-C
 inline constexpr int kMaxJobs = 64;
 
 inline constexpr const char* kUnit = "tarvik"; // source unit named in error captions
