@@ -346,21 +346,22 @@ Handle stream_create_file(const char* path) {
     if (g_stream) return fail(TARVIK_AUDIO_ERROR_ALREADY, "sf_open"), 0;
     // Tell "cannot open" from "cannot read this format". Only a regular file is taken: a
     // FIFO or device could block the open or never end (non-blocking, so a FIFO does not wait).
-    {
-        const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        const int open_errno = errno;
-        struct stat st {};
-        const bool regular = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // The descriptor checked is the one read, so the name cannot be swapped in between.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int open_errno = errno;
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) ::close(fd);
-        if (!regular)
-            return fail(TARVIK_AUDIO_ERROR_FILEOPEN, "open",
-                        fd < 0 ? std::strerror(open_errno) : "not a regular file"),
-                   0;
+        return fail(TARVIK_AUDIO_ERROR_FILEOPEN, "open",
+                    fd < 0 ? std::strerror(open_errno) : "not a regular file"),
+               0;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     auto s = std::make_unique<Stream>();
     SF_INFO info{};
-    s->file = sf_open(path, SFM_READ, &info);
+    // libsndfile owns the descriptor from here and closes it, on failure too.
+    s->file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (!s->file) return fail(TARVIK_AUDIO_ERROR_FILEFORM, "sf_open", sf_strerror(nullptr)), 0;
     if (info.channels < 1 || info.samplerate < 1) {
         sf_close(s->file);
