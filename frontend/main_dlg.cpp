@@ -119,9 +119,9 @@ void CMainDlg::OnInitDialog() {
     ui_->highRadio->setText(
         QString::fromStdString(format_text("&High (%d kbps)", settings_.highBitrate)));
     ui_->customBitrateEdit->setMaxLength(3);
-    const int32_t savedCustom = settings_.customBitrate;
     ShowQuality();
-    if (savedCustom != -1) ui_->customBitrateEdit->setText(QString::number(savedCustom));
+    if (settings_.customBitrate != -1)
+        ui_->customBitrateEdit->setText(QString::number(settings_.customBitrate));
 
     ReadOptionSettings(*parser_, settings_);
     if (settings_.vbrValue >= 0) lastVbrValue_ = settings_.vbrValue;
@@ -185,8 +185,10 @@ void CMainDlg::ShowNoClick() {
     ui_->noClickCheck->setChecked(settings_.noClick);
 }
 
-void CMainDlg::UpdateGoButton() {
-    ui_->goButton->setEnabled(!RunUnderWay() && FolderHasWavs(settings_.inputFolder));
+bool CMainDlg::UpdateGoButton() {
+    const bool has_wavs = FolderHasWavs(settings_.inputFolder);
+    ui_->goButton->setEnabled(!RunUnderWay() && has_wavs);
+    return has_wavs;
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event) {
@@ -294,8 +296,7 @@ void CMainDlg::OnDeleteConfig() {
 }
 
 void CMainDlg::OnGo() {
-    UpdateGoButton();
-    if (!FolderHasWavs(settings_.inputFolder)) {
+    if (!UpdateGoButton()) {
         show_gui_error("There is no WAV file in \"%s\" any more.", settings_.inputFolder.c_str());
         return;
     }

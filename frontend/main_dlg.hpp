@@ -75,7 +75,8 @@ class CMainDlg : public QDialog {
     void ShowOptions();
     void ShowSilentMode();
     void ShowNoClick();
-    void UpdateGoButton();
+    // Enables Go! when no run is under way and the input folder holds WAVs; whether it does.
+    bool UpdateGoButton();
     // Whether a silent run started from this dialog is still going.
     bool RunUnderWay() const { return runTimer_.isActive(); }
 
