@@ -18,11 +18,12 @@ TEST(Adapter, RefusesBadConfigurationsAndNonMp3Files) {
     uint32_t chunk = 0, size = 0;
     HBE_STREAM stream = nullptr;
     EXPECT_EQ(beInitStream(&config, &chunk, &size, &stream), BE_ERR_INVALID_FORMAT_PARAMETERS);
-    EXPECT_EQ(beCloseStream(stream), BE_ERR_SUCCESS); // releases the handle it left
+    ASSERT_NE(stream, nullptr); // the handle is left, for the caller to release
+    EXPECT_EQ(beCloseStream(stream), BE_ERR_SUCCESS); // the leak checker sees it released
     config.format.LHV1.nMode = BE_MP3_MODE_MONO;
     config.dwConfig = BE_CONFIG_MP3; // the old form
     EXPECT_NE(beInitStream(&config, &chunk, &size, &stream), BE_ERR_SUCCESS);
-    EXPECT_EQ(beCloseStream(stream), BE_ERR_SUCCESS);
+    EXPECT_EQ(stream, nullptr); // refused before any handle was made
     EXPECT_NE(beWriteVBRHeader("/nonexistent/x.mp3"), BE_ERR_SUCCESS); // no pending stream
 
     // A closed stream's tag is never written over a file that is not an MP3.

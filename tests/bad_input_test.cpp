@@ -104,7 +104,7 @@ void expect_clean(const RunResult& r, const std::string& what) {
 }
 
 void expect_no_temporaries(const std::string& dir) {
-    for (const auto& name : list_dir(dir)) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << dir << "/" << name;
+    EXPECT_EQ(hidden_names(dir), std::vector<std::string>{}) << dir;
 }
 
 } // namespace

@@ -23,12 +23,6 @@ std::string unknown(const std::string& s) {
     return "Unknown switch: \"" + s + "\". Run with -? (or -h, -help) for help";
 }
 
-// The console form of an error box: caption line, then the box text.
-std::string error_box(int line, const std::string& message) {
-    return "tarvik 1.1b - [called from \"tarvik\", line " + std::to_string(line) +
-           "]\n************ ERROR ************\n" + message + "\n";
-}
-
 struct Case {
     std::vector<std::string> args;
     int exit_status;

@@ -19,17 +19,6 @@ namespace {
 
 constexpr auto npos = std::string::npos;
 
-RunResult tarvik_in(const std::string& cwd, const std::vector<std::string>& args) {
-    RunOptions o;
-    o.cwd = cwd;
-    return run(bin("tarvik"), args, o);
-}
-
-std::string error_box(int line, const std::string& message) {
-    return "tarvik 1.1b - [called from \"tarvik\", line " + std::to_string(line) +
-           "]\n************ ERROR ************\n" + message + "\n";
-}
-
 std::string final_settings(int rate, const std::string& mode, const std::string& kbps) {
     return "Final settings: | Sample rate = " + std::to_string(rate) +
            "Hz\n                | Mode        = " + mode +
@@ -203,10 +192,9 @@ TEST(Encoding, InputsProgressAndRemoval) {
     ASSERT_TRUE(write_file(t / "tiny.wav", std::string(9999, 'x')) && write_file(t / "empty.wav", ""));
     // voice.wav with a LIST chunk after its data, as recording tools write them.
     std::string bytes = read_file(t / "voice.wav");
-    const auto le32 = [](size_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
     const std::string info = "INFOICMT" + le32(4000) + std::string(4000, 'z');
-    bytes += "LIST" + le32(info.size()) + info;
-    ASSERT_TRUE(write_file(t / "listed.wav", bytes.replace(4, 4, le32(bytes.size() - 8))));
+    bytes += "LIST" + le32(static_cast<uint32_t>(info.size())) + info;
+    ASSERT_TRUE(write_file(t / "listed.wav", bytes.replace(4, 4, le32(static_cast<uint32_t>(bytes.size() - 8)))));
     const std::string cannot_open = "main() failed on fopen(). Cannot open \"" + t.path() + "/";
     struct Case {
         std::vector<std::string> args;
@@ -228,7 +216,7 @@ TEST(Encoding, InputsProgressAndRemoval) {
         {{"0"}, "", error_box(590, "Silence time is null!"), ""},
         {{"abc"}, "", error_box(590, "Silence time is null!"), ""},
         // A silence whose temporary WAV would not fit is refused before anything is written.
-        {{"99999999999", "new/dir"}, "", "tarvik 1.1b - [called from \"tarvik\", line 1008]\n************ ERROR ************\n"
+        {{"99999999999", "new/dir"}, "", error_box_head(1008) +
          "Cannot make 99999999999 seconds of silence: its temporary WAV file would take 7.8 PiB, but \"" + bin_dir() + "\" has ", ""},
     };
     // clang-format on

@@ -44,9 +44,7 @@ void expect_nothing_lost(const std::string& in, const std::string& out, int n,
             EXPECT_TRUE(exists(wav)) << wav << " was lost";
         }
     }
-    if (fs::exists(out))
-        for (const auto& name : list_dir(out))
-            EXPECT_NE(name[0], '.') << "temporary file left: " << name;
+    EXPECT_EQ(hidden_names(out), std::vector<std::string>{}) << "temporary files left";
 }
 
 int count_mp3s(const std::string& dir) {
@@ -58,10 +56,7 @@ int count_mp3s(const std::string& dir) {
 }
 
 bool has_hidden(const std::string& dir) {
-    if (!fs::exists(dir)) return false;
-    for (const auto& name : list_dir(dir))
-        if (name[0] == '.') return true;
-    return false;
+    return !hidden_names(dir).empty();
 }
 
 } // namespace

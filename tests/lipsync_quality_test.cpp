@@ -137,7 +137,7 @@ TEST_F(LipsyncQuality, WhereTheTextDoesNotFitRecognitionTakesOver) {
     std::string script;
     while (script.size() < 1000000)
         script += "Nothing of the sort, said the walrus. ";
-    write_file(dir_->path() + "/script.txt", script);
+    ASSERT_TRUE(write_file(dir_->path() + "/script.txt", script));
     EXPECT_EQ(shapes({"--text", dir_->path() + "/script.txt"}, &err), recognised);
     EXPECT_NE(err.find("does not fit the speech"), std::string::npos) << err;
     rusage children{};

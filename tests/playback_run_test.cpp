@@ -121,9 +121,7 @@ TEST_F(Play, ErrorBoxes) {
         const auto r =
             run({"-play", c.file}, c.driver, c.bare ? dir_ / "bare/tarvik" : test::bin("tarvik"));
         EXPECT_EQ(r.exit_status, 255);
-        EXPECT_NE(r.err.find("tarvik 1.1b - [called from \"tarvik\", line " +
-                             std::to_string(c.line) + "]\n************ ERROR ************\n" +
-                             c.message),
+        EXPECT_NE(r.err.find(test::error_box_head(c.line) + c.message),
                   std::string::npos)
             << r.err;
         EXPECT_EQ(r.out.find("Interactive keys"), std::string::npos);

@@ -41,6 +41,22 @@ std::vector<char*> exec_array(std::vector<std::string>& strings) {
 }
 } // namespace
 
+std::string error_box_head(int line) {
+    return "tarvik 1.1b - [called from \"tarvik\", line " + std::to_string(line) +
+           "]\n************ ERROR ************\n";
+}
+
+std::string error_box(int line, const std::string& message) {
+    return error_box_head(line) + message + "\n";
+}
+
+RunResult tarvik_in(const std::string& cwd, const std::vector<std::string>& args,
+                    const std::string& program) {
+    RunOptions o;
+    o.cwd = cwd;
+    return run(program, args, o);
+}
+
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
     RunResult result;
@@ -264,8 +280,15 @@ std::vector<std::string> list_dir(const std::string& path) {
     return names;
 }
 
+std::vector<std::string> hidden_names(const std::string& dir) {
+    std::vector<std::string> names = list_dir(dir);
+    std::erase_if(names, [](const std::string& n) { return n[0] != '.'; });
+    return names;
+}
+
 int count_occurrences(const std::string& text, const std::string& needle) {
     int count = 0;
+    if (needle.empty()) return 0;
     for (size_t pos = text.find(needle); pos != std::string::npos;
          pos = text.find(needle, pos + needle.size()))
         ++count;

@@ -30,8 +30,15 @@ struct RunOptions {
 };
 
 // Runs a program with an argument vector (no shell) and collects its output.
+// tarvik's console form of an error box: the caption line and the ERROR line, then the text.
+std::string error_box_head(int line);
+std::string error_box(int line, const std::string& message);
+
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
+// tarvik (or another program) run in the folder `cwd`.
+RunResult tarvik_in(const std::string& cwd, const std::vector<std::string>& args,
+                    const std::string& program = bin("tarvik"));
 
 // A fresh directory under the system's temporary directory, removed with the object.
 class TempDir {
@@ -95,6 +102,8 @@ bool exists(const std::string& path);
 int64_t file_size(const std::string& path);
 // Names in a directory, sorted.
 std::vector<std::string> list_dir(const std::string& path);
+// The hidden names (temporary files) in a directory; none when it does not exist.
+std::vector<std::string> hidden_names(const std::string& dir);
 // A private program folder: tarvik and the encoder library, with a lip-sync tool that is
 // the real one (tool "real"), none (""), or a stand-in shell script (any other text).
 // Returns the path of its tarvik.
@@ -109,7 +118,7 @@ int wait_program(int pid);
 // Waits until the predicate holds (checked every 2 ms) or the seconds pass; its last value.
 bool wait_until(const std::function<bool()>& done, double seconds);
 
-// Number of lines of text that contain `needle`.
+// Number of times `needle` (not empty) occurs in `text`, without overlaps.
 int count_occurrences(const std::string& text, const std::string& needle);
 
 } // namespace tarvik::test
