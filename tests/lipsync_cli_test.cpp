@@ -135,18 +135,21 @@ TEST_F(LipsyncCli, TextFormsAgreeWithTheFile) {
     ASSERT_EQ(run(lipsync(), {"-q", dir / "talk.wav"}).exit_status, 0);
     const auto track = read_vlp_file(dir / "talk.vlp").track;
     ASSERT_TRUE(track);
-    std::string tsv;
-    for (const Cue& c : track->cues)
-        tsv += std::to_string(c.start / 100) + "." + (c.start % 100 < 10 ? "0" : "") +
-               std::to_string(c.start % 100) + "\t" + shape_letter(c.shape) + "\n";
     const RunResult dump = run(lipsync(), {"--dump", dir / "talk.vlp"});
     EXPECT_NE(dump.out.find("cues: " + std::to_string(track->cues.size()) + "\n"),
               std::string::npos);
     EXPECT_EQ(count_occurrences(dump.out, "\n"), 7 + int(track->cues.size()));
-    // From the VLP file as from the sound; TSV ends with an X line only after speech.
+    // From the VLP file as from the sound: one TSV line per cue with its shape, and a final
+    // X line only after speech.
+    const std::string tsv = run(lipsync(), {"--format", "tsv", dir / "talk.vlp"}).out;
+    const bool ends_in_rest = track->cues.back().shape == Shape::X;
+    EXPECT_EQ(count_occurrences(tsv, "\n"), int(track->cues.size()) + (ends_in_rest ? 0 : 1));
+    for (size_t i = 0, at = 0; i < track->cues.size(); ++i, at = tsv.find('\n', at) + 1)
+        EXPECT_EQ(tsv.substr(tsv.find('\t', at) + 1, 2),
+                  std::string(1, shape_letter(track->cues[i].shape)) + "\n")
+            << "cue " << i;
     for (const std::string& input : {dir / "talk.vlp", dir / "talk.wav"}) {
-        const RunResult r = run(lipsync(), {"--format", "tsv", input});
-        EXPECT_EQ(r.out.substr(0, tsv.size()), tsv) << input;
+        EXPECT_EQ(run(lipsync(), {"--format", "tsv", input}).out, tsv) << input;
         const RunResult json = run(lipsync(), {"--format=json", input});
         EXPECT_EQ(count_occurrences(json.out, "\"value\""), int(track->cues.size())) << input;
         EXPECT_NE(json.out.find("\"soundFile\": \"" + input + "\""), std::string::npos);
