@@ -2,6 +2,10 @@
 
 #include "common/paths.hpp"
 
+#include "common/text.hpp"
+
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,12 +42,20 @@ AtomicFile::AtomicFile(std::string destination) : destination_(std::move(destina
 
 AtomicFile::~AtomicFile() { abandon(); }
 
+std::string errno_text(int error) {
+    return error == EFBIG ? "file too large" : std::strerror(error);
+}
+
 bool AtomicFile::open() {
     const std::string dir = directory_of(destination_);
     // A short fixed name: a destination name of up to 255 bytes must not make it too long.
     std::string templ = join_path(dir, ".tmp-XXXXXX");
     const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        error_ = format_text("cannot create a file in \"%s\": %s", escaped(dir).c_str(),
+                             errno_text(errno).c_str());
+        return false;
+    }
     ::fchmod(fd, creation_mode());
     file_ = ::fdopen(fd, "wb");
     if (!file_) {
@@ -57,16 +69,40 @@ bool AtomicFile::open() {
 
 bool AtomicFile::close() {
     if (!file_) return !write_error_;
+    errno = 0;
     const bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+    const int flush_error = errno;
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
-    if (!ok || !closed) write_error_ = true;
+    if (!ok || !closed) {
+        write_error_ = true;
+        if (error_.empty())
+            error_ = format_text("cannot write \"%s\": %s", escaped(destination_).c_str(),
+                                 errno_text(flush_error ? flush_error : errno).c_str());
+    }
     return !write_error_;
 }
 
-bool AtomicFile::commit() {
+bool AtomicFile::commit(const Place& place) {
     if (temp_path_.empty()) return false;
-    if (!close() || !sync_file(temp_path_) || ::rename(temp_path_.c_str(), destination_.c_str()) != 0) {
+    if (!close()) {
+        abandon();
+        return false;
+    }
+    if (!sync_file(temp_path_)) {
+        error_ = format_text("cannot write \"%s\" to disk: %s", escaped(destination_).c_str(),
+                             errno_text(errno).c_str());
+        abandon();
+        return false;
+    }
+    errno = 0;
+    const bool placed = place ? place(temp_path_, destination_)
+                              : ::rename(temp_path_.c_str(), destination_.c_str()) == 0;
+    if (!placed) {
+        if (errno != 0)
+            error_ = format_text("cannot rename \"%s\" to \"%s\": %s",
+                                 escaped(temp_path_).c_str(), escaped(destination_).c_str(),
+                                 std::strerror(errno));
         abandon();
         return false;
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,9 +24,13 @@ public:
     const std::string& destination() const { return destination_; }
     // Flushes and closes the stream (the temporary file stays). False on any write error.
     bool close();
-    // Closes if needed, syncs to disk, renames over the destination and syncs the
-    // directory. False (and the temporary file removed) on any failure.
-    bool commit();
+    // Moves a synced temporary file over the destination; false with errno set on failure.
+    using Place = std::function<bool(const std::string& temp, const std::string& destination)>;
+    // Closes if needed, syncs to disk, renames over the destination (through `place` when
+    // given) and syncs the directory. False (and the temporary file removed) on any failure,
+    // with error() saying which step failed and why.
+    bool commit(const Place& place = {});
+    const std::string& error() const { return error_; }
     // Removes the temporary file.
     void abandon();
 
@@ -34,7 +39,12 @@ private:
     std::string temp_path_;
     std::FILE* file_ = nullptr;
     bool write_error_ = false;
+    std::string error_;
 };
+
+// The reason a file operation failed, from errno: "file too large" for a file grown past the
+// size limit (ulimit -f), else the system's text.
+std::string errno_text(int error);
 
 // True when both paths name the same existing file (hard links and symlinks included).
 bool same_file(const std::string& a, const std::string& b);

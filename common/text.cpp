@@ -28,6 +28,27 @@ std::string format_text(const char* fmt, ...) {
     return out;
 }
 
+std::string escaped(std::string_view name) {
+    std::string text;
+    text.reserve(name.size());
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\\')
+            text += "\\\\";
+        else if (c == '\n')
+            text += "\\n";
+        else if (c == '\r')
+            text += "\\r";
+        else if (c == '\t')
+            text += "\\t";
+        else if (u < 0x20 || u == 0x7f)
+            text += format_text("\\x%02x", u);
+        else
+            text += c;
+    }
+    return text;
+}
+
 std::string to_lower_ascii(std::string_view s) {
     std::string out(s);
     for (char& c : out)

@@ -14,6 +14,11 @@ std::string format_text(const char* fmt, ...) __attribute__((format(printf, 1, 2
 // The same from a va_list (the list is used once).
 std::string vformat_text(const char* fmt, va_list args);
 
+// A name as the console and the failure report show it: control characters as \n, \r, \t
+// or \xHH and the backslash doubled, so that a file name can neither break a line nor send
+// a terminal escape sequence.
+std::string escaped(std::string_view name);
+
 // ASCII lower case (A-Z only), as the command line is read.
 std::string to_lower_ascii(std::string_view s);
 

@@ -15,7 +15,11 @@
 #include "platform/dir_search.hpp"
 #include "platform/signals.hpp"
 
+#include <utf8proc.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -57,7 +61,8 @@ std::string report_header() {
 }
 
 std::string summary_text(size_t mp3_count, size_t vlp_count, size_t total, bool lips,
-                         const std::string& report_path, bool report_failed, double elapsed) {
+                         std::optional<size_t> deleted, const std::string& report_path,
+                         bool report_failed, double elapsed) {
     std::string text = "\n---- Final stats ----\n";
     const int mp3s = static_cast<int>(mp3_count), vlps = static_cast<int>(vlp_count),
               all = static_cast<int>(total);
@@ -70,16 +75,19 @@ std::string summary_text(size_t mp3_count, size_t vlp_count, size_t total, bool 
     if (lips)
         text += vlp_count == 1 ? format_text("| %d/%d VLP file generated\n", vlps, all)
                                : format_text("| %d/%d VLP files generated\n", vlps, all);
+    if (deleted)
+        text += format_text(*deleted == 1 ? "| %d/%d WAV file deleted\n" : "| %d/%d WAV files deleted\n",
+                            static_cast<int>(*deleted), all);
     if (report_failed)
         text += format_text(
             "\nThe list of the file(s) that didn't pass the process could not be written "
             "to:\n\n%s\n",
-            report_path.c_str());
+            escaped(report_path).c_str());
     else if (file_exists(report_path))
         text +=
             format_text("\nConsult the following file to get aware of the file(s) that didn't pass "
                         "the process:\n\n%s\n",
-                        report_path.c_str());
+                        escaped(report_path).c_str());
     text += format_text("\nElapsed time: %s\n", format_duration(elapsed).c_str());
     return text;
 }
@@ -101,25 +109,33 @@ std::optional<std::vector<std::string>> list_wav_files(const std::string& dir, s
     return paths;
 }
 
-std::string report_line_text(std::string_view line) {
-    std::string text;
-    text.reserve(line.size());
-    for (const char c : line) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\\')
-            text += "\\\\";
-        else if (c == '\n')
-            text += "\\n";
-        else if (c == '\r')
-            text += "\\r";
-        else if (c == '\t')
-            text += "\\t";
-        else if (u < 0x20 || u == 0x7f)
-            text += format_text("\\x%02x", u);
-        else
-            text += c;
-    }
+std::string folded_name(std::string_view name) {
+    utf8proc_uint8_t* folded = nullptr;
+    const utf8proc_ssize_t n = utf8proc_map(
+        reinterpret_cast<const utf8proc_uint8_t*>(name.data()),
+        static_cast<utf8proc_ssize_t>(name.size()), &folded,
+        static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD));
+    if (n < 0) return to_lower_ascii(name);
+    std::string text(reinterpret_cast<const char*>(folded), static_cast<size_t>(n));
+    std::free(folded);
     return text;
+}
+
+bool ProducedFiles::place(const std::string& temp, const std::string& destination,
+                          const std::string& wav, std::string* clash_with) {
+    std::lock_guard lock(mutex_);
+    if (const auto there = identity_of(destination)) {
+        const auto made = made_.find({there->device, there->inode});
+        if (made != made_.end()) {
+            *clash_with = made->second;
+            errno = 0;
+            return false;
+        }
+    }
+    if (std::rename(temp.c_str(), destination.c_str()) != 0) return false;
+    if (const auto placed = identity_of(destination))
+        made_[{placed->device, placed->inode}] = wav;
+    return true;
 }
 
 bool log_failure(const std::string& report_path, const std::string& line) {
@@ -127,7 +143,7 @@ bool log_failure(const std::string& report_path, const std::string& line) {
     std::FILE* f = std::fopen(report_path.c_str(), existed ? "ab" : "wb");
     if (!f) return false;
     std::string text = existed ? std::string() : report_header();
-    text += report_line_text(line);
+    text += escaped(line);
     text += '\n';
     const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     // Closed after every line: a killed batch leaves an accurate report.
@@ -146,8 +162,15 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     out.print("\n------------------------------\n| Proceeding with file "
               "%d/%d\n------------------------------\n",
               static_cast<int>(n), static_cast<int>(total));
+    const std::string shown = escaped(wav_path);
     auto skip = [&](const char* fmt) {
-        out.print(fmt, wav_path.c_str());
+        out.print(fmt, shown.c_str());
+        outcome.report_line = wav_path;
+        return outcome;
+    };
+    auto clash = [&](const std::string& first, const std::string& output) {
+        out.print("WARNING! \"%s\" and \"%s\" would both become \"%s\"\nSkipping it...\n",
+                  escaped(first).c_str(), shown.c_str(), escaped(output).c_str());
         outcome.report_line = wav_path;
         return outcome;
     };
@@ -156,23 +179,19 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     if (!size) return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
     if (*size == 0) return skip("WARNING! Null file size detected for \"%s\"\nSkipping it...\n");
     if (*size < 10000) return skip("WARNING! \"%s\" is below 10kb in size\nSkipping it...\n");
-    out.print("Input file = \"%s\"\n", wav_path.c_str());
+    out.print("Input file = \"%s\"\n", shown.c_str());
 
     const std::string name = file_part(wav_path).value_or(wav_path);
     const std::string mp3_path =
         join_path(p.output_dir, strip_extension(name).value_or(name) + ".mp3");
-    out.print("Output file = \"%s\"\n", mp3_path.c_str());
-    if (!clashes_with.empty()) {
-        // Another WAV of the list already makes this MP3 (names equal but for letter case).
-        out.print("WARNING! \"%s\" and \"%s\" would both become \"%s\"\nSkipping it...\n",
-                  clashes_with.c_str(), wav_path.c_str(), mp3_path.c_str());
-        outcome.report_line = wav_path;
-        return outcome;
-    }
+    out.print("Output file = \"%s\"\n", escaped(mp3_path).c_str());
+    // Another WAV of the list already makes this MP3 (names equal once folded).
+    if (!clashes_with.empty()) return clash(clashes_with, mp3_path);
 
     // What -rem may delete later: this very file, as it is before it is read.
     const auto identity = identity_of(wav_path);
-    switch (inspect_wav_content(wav_path)) {
+    const WavCheck check = inspect_wav_content(wav_path);
+    switch (check.content) {
     case WavContent::Audio:
         break;
     case WavContent::Empty:
@@ -188,43 +207,58 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
         return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
     if (!get_wav_specs(wav_path, config, settings))
         return skip("WARNING! Cannot retrieve WAV specs for \"%s\"\nSkipping it...\n");
+    out.write(length_warning(check, wav_path));
+    std::string clash_with;
+    auto place = [&](const std::string& temp, const std::string& destination) {
+        return p.produced ? p.produced->place(temp, destination, wav_path, &clash_with)
+                          : std::rename(temp.c_str(), destination.c_str()) == 0;
+    };
     EncodeOptions options = encode_options_for(settings);
     options.progress = !p.collected;
     options.cancel = p.cancel;
-    if (!encode_mp3(config, wav_path, mp3_path, options, out)) {
+    options.place = place;
+    const EncodeResult encoded = encode_mp3(config, wav_path, mp3_path, options, out);
+    if (!encoded.ok) {
         if (p.cancel && p.cancel->load()) {
             outcome.cancelled = true; // abandoned, not failed: nothing to report
             return outcome;
         }
-        return skip("WARNING! Cannot encode \"%s\"\nSkipping it...\n");
+        if (!clash_with.empty()) return clash(clash_with, mp3_path);
+        out.print("WARNING! Cannot encode \"%s\": %s\nSkipping it...\n", shown.c_str(),
+                  encoded.reason.c_str());
+        outcome.report_line = wav_path;
+        return outcome;
     }
     outcome.mp3_done = true;
     if (p.lips) {
-        const VlpRequest request{p.program_dir,           wav_path,    mp3_path, false,
-                                 audio_seconds(wav_path), p.collected, p.cancel};
-        outcome.vlp_done = generate_vlp(request, out);
-        if (!outcome.vlp_done && p.cancel && p.cancel->load()) {
+        const VlpRequest request{p.program_dir, wav_path,    mp3_path, false, audio_seconds(wav_path),
+                                 p.collected,   p.cancel,    place};
+        const VlpResult vlp = generate_vlp(request, out);
+        outcome.vlp_done = vlp.ok;
+        if (!vlp.ok && p.cancel && p.cancel->load()) {
             // Stopped by the interruption, not a fault of the file: keep its WAV for the next run.
             outcome.cancelled = true;
             return outcome;
         }
-        if (!outcome.vlp_done) {
+        if (!clash_with.empty()) return clash(clash_with, vlp_path_for(mp3_path));
+        if (!vlp.ok) {
             out.print("WARNING! Cannot generate VLP for \"%s\"\nSkipping it...\n",
-                      mp3_path.c_str());
+                      escaped(mp3_path).c_str());
             outcome.report_line = "VLP: " + wav_path;
             return outcome; // the WAV stays, so that its lip-sync can be made again
         }
     }
     if (p.delete_wav) {
-        if (identity && !same_file(wav_path, mp3_path) &&
-            delete_if_unchanged(wav_path, *identity)) {
-            out.print("Input file deleted: \"%s\"\n", wav_path.c_str());
+        const std::string kept = same_file(wav_path, mp3_path)
+                                     ? "it is the output itself"
+                                     : delete_encoded_input(wav_path, check, identity, encoded.read);
+        if (kept.empty()) {
+            out.print("Input file deleted: \"%s\"\n", shown.c_str());
+            outcome.deleted = true;
         } else {
-            out.print(
-                "WARNING! \"%s\" was not deleted (it changed since it was encoded, or cannot be "
-                "deleted)\n",
-                wav_path.c_str());
+            out.print("WARNING! \"%s\" was not deleted (%s)\n", shown.c_str(), kept.c_str());
             outcome.delete_failed = true;
+            outcome.report_line = "REM: " + wav_path;
         }
     }
     return outcome;
@@ -236,7 +270,7 @@ std::vector<std::string> find_name_clashes(const std::vector<std::string>& wav_p
     for (size_t i = 0; i < wav_paths.size(); ++i) {
         const std::string name = file_part(wav_paths[i]).value_or(wav_paths[i]);
         const auto [it, inserted] =
-            first_of.emplace(to_lower_ascii(strip_extension(name).value_or(name)), i);
+            first_of.emplace(folded_name(strip_extension(name).value_or(name)), i);
         if (!inserted) clashes[i] = wav_paths[it->second];
     }
     return clashes;
@@ -252,7 +286,7 @@ struct Report {
     void add(const std::string& line) {
         if (log_failure(path, line) || failed) return;
         failed = true;
-        std::printf("WARNING! Cannot write the failure report \"%s\"\n", path.c_str());
+        std::printf("WARNING! Cannot write the failure report \"%s\"\n", escaped(path).c_str());
     }
 };
 
@@ -260,6 +294,7 @@ struct BatchTotals {
     size_t mp3_count = 0;
     size_t vlp_count = 0;
     size_t finished = 0; // files whose outcome is known
+    size_t deleted = 0;
     bool delete_failed = false;
     bool cancelled = false;
 };
@@ -268,6 +303,7 @@ void account(BatchTotals& totals, const BatchFileOutcome& o, Report& report) {
     if (o.report_line) report.add(*o.report_line);
     totals.mp3_count += o.mp3_done;
     totals.vlp_count += o.vlp_done;
+    totals.deleted += o.deleted;
     totals.delete_failed = totals.delete_failed || o.delete_failed;
     totals.cancelled = totals.cancelled || o.cancelled;
     if (!o.cancelled) ++totals.finished;
@@ -393,10 +429,10 @@ BatchTotals run_in_parallel(const BatchFileParams& one_at_a_time,
 
 } // namespace
 
-int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir) {
+int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir,
+              const std::optional<std::vector<std::string>>& files) {
     std::printf("\n[---> starting process <---]\n");
-    std::printf("Reading directory \"%s\"... ", input_dir.c_str());
-    const auto files = list_wav_files(input_dir);
+    std::printf("Reading directory \"%s\"... ", escaped(input_dir).c_str());
     if (!files) {
         std::printf("Failed (no WAV file detected)\n");
         return kExitFailure;
@@ -407,11 +443,11 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
             kUnit, 1853,
             format_text(
                 "Too many WAV files detected in \"%s\"!\nI can only handle up to 16384 files.",
-                input_dir.c_str()));
+                escaped(input_dir).c_str()));
         return kExitFailure;
     }
     std::printf("OK (%d WAV files detected)\n", static_cast<int>(files->size()));
-    std::printf("Output directory = \"%s\"\n", output_dir.c_str());
+    std::printf("Output directory = \"%s\"\n", escaped(output_dir).c_str());
     Report report{join_path(output_dir, kReportName)};
     ::unlink(report.path.c_str());
 
@@ -422,6 +458,8 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     params.lips = ctx.flags.lips;
     params.delete_wav = ctx.flags.delete_wav;
     params.cancel = &interrupted;
+    ProducedFiles produced;
+    params.produced = &produced;
     const std::vector<std::string> clashes = find_name_clashes(*files);
 
     const std::time_t start = std::time(nullptr);
@@ -435,10 +473,12 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
                     static_cast<int>(totals.finished), static_cast<int>(files->size()),
                     static_cast<int>(totals.mp3_count));
         if (report.failed)
-            std::printf("The failure report could not be written: \"%s\"\n", report.path.c_str());
+            std::printf("The failure report could not be written: \"%s\"\n",
+                        escaped(report.path).c_str());
         return platform::stop_exit_status();
     }
     show_info(summary_text(totals.mp3_count, totals.vlp_count, files->size(), params.lips,
+                           params.delete_wav ? std::optional(totals.deleted) : std::nullopt,
                            report.path, report.failed, static_cast<double>(end - start)));
     const bool all_done = totals.mp3_count == files->size() && !totals.delete_failed &&
                           (!params.lips || totals.vlp_count == files->size());
@@ -448,16 +488,21 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
 int run_batch_command(Context& ctx, const std::vector<std::string>& positionals) {
     std::string input_dir = positionals[0];
     if (input_dir.size() > 1 && input_dir.back() == '/') input_dir.pop_back();
-    std::printf("Input directory = \"%s\"\n", input_dir.c_str());
+    std::printf("Input directory = \"%s\"\n", escaped(input_dir).c_str());
     print_defaults(ctx);
 
+    // The WAVs are listed before the output directory is made: a batch that is refused
+    // touches nothing, and creates no output directory.
+    if (positionals.size() > 1 && !output_dir_acceptable(positionals[1], 621)) return kExitFailure;
+    const auto files = list_wav_files(input_dir);
+    const bool runs = files && files->size() <= kMaxBatchFiles;
     std::string output_dir = input_dir;
     if (positionals.size() > 1) {
         // Any output directory, relative ones included, is used and created as given.
         output_dir = positionals[1];
-        if (!prepare_output_dir(output_dir, 621)) return kExitFailure;
+        if (runs && !prepare_output_dir(output_dir, 621)) return kExitFailure;
     }
-    return run_batch(ctx, input_dir, output_dir);
+    return run_batch(ctx, input_dir, output_dir, files);
 }
 
 } // namespace tarvik

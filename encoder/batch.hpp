@@ -5,6 +5,8 @@
 #include "encoder/run_state.hpp"
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +23,21 @@ inline constexpr const char* kReportName = "failed conversions.txt";
 std::optional<std::vector<std::string>> list_wav_files(const std::string& dir,
                                                        size_t max_files = kMaxBatchFiles);
 
+// The outputs this batch has put in place, by device and inode. Where a file system folds
+// names in a way no rule here predicts, the second WAV whose MP3 or VLP would land on the
+// first one's output is caught before it replaces it.
+class ProducedFiles {
+public:
+    // Renames temp to destination for `wav`, unless destination already is an output this
+    // run made: then false, errno 0 and *clash_with names the WAV that made it.
+    bool place(const std::string& temp, const std::string& destination, const std::string& wav,
+               std::string* clash_with);
+
+private:
+    std::mutex mutex_;
+    std::map<std::pair<uint64_t, uint64_t>, std::string> made_;
+};
+
 // Everything the conversion of one file needs, as plain values.
 struct BatchFileParams {
     RunSettings settings; // the settings snapshot, restored for every file
@@ -32,12 +49,14 @@ struct BatchFileParams {
     // parallel): no progress bar, and the lip-sync tool's output is captured into it.
     bool collected = false;
     const std::atomic<bool>* cancel = nullptr;
+    ProducedFiles* produced = nullptr; // shared by every file of the batch
 };
 
 struct BatchFileOutcome {
     bool mp3_done = false;
     bool vlp_done = false;
     bool cancelled = false;
+    bool deleted = false;                   // -rem deleted the WAV
     bool delete_failed = false;             // -rem asked, the WAV stayed
     std::optional<std::string> report_line; // the failure line for the report, if any
 };
@@ -50,21 +69,23 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& params, const std::st
                                     size_t n, size_t total, ConsoleOut& out,
                                     const std::string& clashes_with = {});
 
-// For each WAV of the list, the earlier WAV whose MP3 name equals its own without regard to
-// case (line.wav and line.WAV, Take1.wav and take1.wav), or empty.
+// A name as a case-insensitive file system compares it: NFC, then full Unicode case
+// folding (Ärger and ärger, café in NFC and in NFD, ÉTÉ and été are one name). A name that
+// is not UTF-8 is folded in ASCII only.
+std::string folded_name(std::string_view name);
+
+// For each WAV of the list, the earlier WAV whose MP3 name equals its own once folded
+// (line.wav and line.WAV, Ärger.wav and ärger.wav), or empty.
 std::vector<std::string> find_name_clashes(const std::vector<std::string>& wav_paths);
 
-// A report line as written: control characters as \n, \r, \t or \xHH and the backslash
-// doubled, so that every name stays on its own line.
-std::string report_line_text(std::string_view line);
-
-// Appends one line to the failure report, creating it with its header when missing. False
+// Appends one line (escaped, so that every name stays on its own line) to the failure report, creating it with its header when missing. False
 // when it could not be written (a report that could not take its header is removed).
 bool log_failure(const std::string& report_path, const std::string& line);
 
-// Converts every *.wav of input_dir (without a trailing '/') into output_dir. Returns 0 when every
-// file was converted, 1 when some failed, 255 when nothing could be done, 128 + N when stopped
-// by signal N.
-int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir);
+// Converts the WAVs `files` (listed from input_dir, without a trailing '/'; nullopt when
+// none could be listed) into output_dir. Returns 0 when every file was converted, 1 when
+// some failed, 255 when nothing could be done, 128 + N when stopped by signal N.
+int run_batch(Context& ctx, const std::string& input_dir, const std::string& output_dir,
+              const std::optional<std::vector<std::string>>& files);
 
 } // namespace tarvik

@@ -1,6 +1,7 @@
 #include "encoder/encoding.hpp"
 
 #include "common/files.hpp"
+#include "common/text.hpp"
 #include "encoder/binding.hpp"
 
 #include <algorithm>
@@ -8,8 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <sndfile.h>
-#include <unistd.h>
 #include <vector>
 
 namespace tarvik {
@@ -199,31 +200,14 @@ private:
     int mark_ = -1;
 };
 
-// A layer III frame from its 4-byte header: size in bytes, samples, and where its side
-// information ends (where a tag frame's "Xing" or "Info" starts). Size 0: not a frame.
-struct FrameHeader {
-    size_t size = 0;
-    int samples = 0;
-    size_t tag_offset = 0;
-};
-
-FrameHeader read_frame_header(const uint8_t* h) {
-    static constexpr uint32_t kRates[3] = {44100, 48000, 32000};
+// Where a layer III frame's side information ends, from its 4-byte header: where a tag
+// frame's "Xing" or "Info" starts. 0: not a frame.
+size_t tag_offset(const uint8_t* h) {
     const int version = (h[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
-    const int rate_index = (h[2] >> 2) & 3, bit_rate_index = h[2] >> 4;
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || ((h[1] >> 1) & 3) != 1 || version == 1 ||
-        rate_index == 3 || bit_rate_index == 0 || bit_rate_index == 15)
-        return {};
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || ((h[1] >> 1) & 3) != 1 || version == 1)
+        return 0;
     const bool mpeg1 = version == 3, mono = (h[3] >> 6) == 3;
-    const uint32_t rate = kRates[rate_index] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-    FrameHeader f;
-    const uint16_t kbps =
-        (mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)[static_cast<size_t>(bit_rate_index - 1)];
-    f.size = (mpeg1 ? 144000u : 72000u) * kbps / rate +
-             ((h[2] >> 1) & 1);
-    f.samples = mpeg1 ? 1152 : 576;
-    f.tag_offset = 4 + ((h[1] & 1) ? 0 : 2) + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
-    return f;
+    return 4 + ((h[1] & 1) ? 0 : 2) + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
 }
 
 // CRC-16 as the LAME tag uses it (polynomial 0x8005, bits reflected).
@@ -236,96 +220,51 @@ uint16_t crc16(uint16_t crc, const uint8_t* p, size_t n) {
     return crc;
 }
 
-uint32_t get_be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-void put_be(uint8_t* p, uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i, v >>= 8)
-        p[i] = static_cast<uint8_t>(v);
-}
-
-// Decoders hold back this many samples at the start of the stream; the tag's padding must
-// not claim samples beyond the last frame they can decode.
-constexpr int kDecoderDelay = 529;
-
-// The tag frame told the truth about the frames now kept: counts, seek table, padding, CRCs.
-void retag(std::vector<uint8_t>& tag, const FrameHeader& first,
-           const std::vector<long long>& starts, long long end, uint16_t music_crc) {
-    size_t q = first.tag_offset;
-    if (q + 8 > tag.size() ||
+// Adds `extra` samples to the padding the LAME tag declares, so that decoders which honour
+// it drop the fade appended after the audio. False when the file has no such tag or the
+// padding would not fit its 12 bits.
+bool add_tag_padding(std::FILE* f, uint32_t extra) {
+    std::vector<uint8_t> tag(512);
+    if (std::fseek(f, 0, SEEK_SET) != 0) return false;
+    tag.resize(std::fread(tag.data(), 1, tag.size(), f));
+    size_t q = tag.size() >= 4 ? tag_offset(tag.data()) : 0;
+    if (q == 0 || q + 8 > tag.size() ||
         (std::memcmp(&tag[q], "Xing", 4) != 0 && std::memcmp(&tag[q], "Info", 4) != 0))
-        return;
-    const uint32_t flags = get_be32(&tag[q + 4]);
-    const auto frames =
-        static_cast<uint32_t>(starts.size() - 1); // audio frames, the tag's own aside
-    uint32_t claimed = frames;
-    q += 8;
-    if ((flags & 1) && q + 4 <= tag.size()) {
-        claimed = get_be32(&tag[q]);
-        put_be(&tag[q], frames, 4);
-        q += 4;
-    }
-    if ((flags & 2) && q + 4 <= tag.size()) {
-        put_be(&tag[q], static_cast<uint32_t>(end), 4);
-        q += 4;
-    }
-    if ((flags & 4) && q + 100 <= tag.size()) {
-        for (uint32_t i = 0; i < 100 && frames > 0; ++i)
-            tag[q + i] = static_cast<uint8_t>(
-                std::min<long long>(255, 256 * starts[1 + i * frames / 100] / end));
-        q += 100;
-    }
-    if (flags & 8) q += 4;
-    if (q + 36 > tag.size() || std::memcmp(&tag[q], "LAME", 4) != 0) return;
+        return false;
+    const uint32_t flags =
+        uint32_t{tag[q + 4]} << 24 | uint32_t{tag[q + 5]} << 16 | tag[q + 6] << 8 | tag[q + 7];
+    q += 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) +
+         ((flags & 8) ? 4 : 0);
+    if (q + 36 > tag.size() || std::memcmp(&tag[q], "LAME", 4) != 0) return false;
     uint8_t* lame_ext = &tag[q];
-    const long long padding = ((lame_ext[22] & 15) << 8) | lame_ext[23];
-    const long long dropped = static_cast<long long>(claimed) - frames;
-    const auto kept_padding = static_cast<uint32_t>(
-        std::clamp<long long>(padding - dropped * first.samples, kDecoderDelay, 4095));
-    lame_ext[22] = static_cast<uint8_t>((lame_ext[22] & 0xF0) | (kept_padding >> 8));
-    lame_ext[23] = static_cast<uint8_t>(kept_padding);
-    put_be(lame_ext + 28, static_cast<uint32_t>(end), 4); // music length: the whole file
-    put_be(lame_ext + 32, music_crc, 2);
-    put_be(lame_ext + 34, crc16(0, tag.data(), q + 34), 2);
+    const uint32_t padding = (((lame_ext[22] & 15u) << 8) | lame_ext[23]) + extra;
+    if (padding > 4095) return false;
+    lame_ext[22] = static_cast<uint8_t>((lame_ext[22] & 0xF0) | (padding >> 8));
+    lame_ext[23] = static_cast<uint8_t>(padding);
+    const uint16_t crc = crc16(0, tag.data(), q + 34);
+    lame_ext[34] = static_cast<uint8_t>(crc >> 8);
+    lame_ext[35] = static_cast<uint8_t>(crc);
+    return std::fseek(f, 0, SEEK_SET) == 0 &&
+           std::fwrite(tag.data(), 1, q + 36, f) == q + 36 && std::fflush(f) == 0;
 }
 
-// Ends the MP3 on its last whole frame (without the flushed frames its last one is cut
-// short) and rewrites the tag frame at its start to match.
-bool keep_whole_frames(const std::string& path) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "r+b"), std::fclose);
-    if (!f) return false;
-    std::vector<long long> starts;
-    std::vector<uint8_t> frame(4), tag;
-    FrameHeader first;
-    uint16_t music_crc = 0;
-    long long end = 0;
-    while (std::fread(frame.data(), 1, 4, f.get()) == 4) {
-        const FrameHeader h = read_frame_header(frame.data());
-        if (h.size < 4) break;
-        frame.resize(h.size);
-        if (std::fread(frame.data() + 4, 1, h.size - 4, f.get()) != h.size - 4) break;
-        if (starts.empty()) {
-            first = h;
-            tag = frame;
-        } else {
-            music_crc = crc16(music_crc, frame.data(), h.size);
-        }
-        starts.push_back(end);
-        end += static_cast<long long>(h.size);
-    }
-    if (!starts.empty()) {
-        retag(tag, first, starts, end, music_crc);
-        if (std::fseek(f.get(), 0, SEEK_SET) != 0 ||
-            std::fwrite(tag.data(), 1, tag.size(), f.get()) != tag.size())
-            return false;
-    }
-    return std::fflush(f.get()) == 0 && ::ftruncate(::fileno(f.get()), end) == 0;
+// The fade appended by no-click: about 10 ms, as many input samples as make a whole number
+// of output samples when the encoder resamples; 0 when no short such length exists.
+struct Fade {
+    uint32_t input = 0, output = 0;
+};
+Fade fade_length(uint32_t input_rate, uint32_t output_rate) {
+    const uint32_t g = std::gcd(input_rate, output_rate);
+    const uint32_t step_in = input_rate / g, step_out = output_rate / g;
+    const uint32_t steps = std::max<uint32_t>(1, input_rate / 100 / step_in);
+    if (step_in * steps > input_rate / 25) return {};
+    return {step_in * steps, step_out * steps};
 }
 
 } // namespace
 
-bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std::string& mp3_path,
-                const EncodeOptions& options, ConsoleOut& out) {
+EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
+                        const std::string& mp3_path, const EncodeOptions& options, ConsoleOut& out) {
     const auto& l = config.format.LHV1;
     // What the frame headers will carry: the output rate, and the bit rate or VBR range.
     out.print("Final settings: | Sample rate = %dHz\n                | Mode        = %s\n",
@@ -338,22 +277,32 @@ bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std:
     else
         out.print("                | Bitrate     = %d-%dkbps (VBR)\n", low, high);
 
+    EncodeResult result;
+    auto fail = [&](std::string reason) {
+        result.reason = std::move(reason);
+        return result;
+    };
     EncoderStream stream;
     uint32_t chunk_samples = 0, buffer_size = 0;
     if (stream.init(config, chunk_samples, buffer_size) != BE_ERR_SUCCESS || chunk_samples == 0)
-        return false;
+        return fail("the encoder refused the settings");
     const int out_ch = l.nMode == kModeMono ? 1 : 2;
     const sf_count_t chunk_frames = chunk_samples / static_cast<uint32_t>(out_ch);
 
+    // The input is opened once; every byte the decoder reads is hashed, so that -rem can
+    // tell later whether the file still holds exactly what was encoded.
+    HashingReader reader;
     SF_INFO info{};
-    SndfilePtr wav(sf_open(wav_path.c_str(), SFM_READ, &info));
-    if (!wav || info.channels < 1) return false;
+    SndfilePtr wav(reader.open(wav_path)
+                       ? sf_open_virtual(&HashingReader::io, SFM_READ, &info, &reader)
+                       : nullptr);
+    if (!wav || info.channels < 1) return fail("cannot read its audio");
     const int in_ch = info.channels;
     // libsndfile converts integer PCM of any width to 16 bits itself; float data read as
     // 16-bit would be truncated (or normalised to its peak), so it is read as float here.
     const int subtype = info.format & SF_FORMAT_SUBMASK;
     const bool float_data = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
-    const long long input_length = file_size_of(wav_path);
+    const long long input_length = reader.length();
 
     std::vector<int16_t> pcm(chunk_samples);
     std::vector<int16_t> mix(in_ch == out_ch ? 0 : static_cast<size_t>(chunk_frames * in_ch));
@@ -361,12 +310,20 @@ bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std:
     std::vector<uint8_t> mp3(buffer_size);
 
     AtomicFile file(mp3_path);
-    if (!file.open()) return false;
+    if (!file.open()) return fail(file.error());
+    auto write = [&](uint32_t bytes) {
+        return bytes == 0 || std::fwrite(mp3.data(), 1, bytes, file.stream()) == bytes;
+    };
+    auto write_failed = [&] {
+        return fail(format_text("cannot write \"%s\": %s", escaped(mp3_path).c_str(),
+                                errno_text(errno).c_str()));
+    };
 
     Progress progress(options, out, info.frames);
     sf_count_t done = 0;
+    std::array<int16_t, 2> last{}; // the last sample of each output channel
     for (;;) {
-        if (options.cancel && options.cancel->load(std::memory_order_relaxed)) return false;
+        if (options.cancel && options.cancel->load(std::memory_order_relaxed)) return result;
         int16_t* frames = in_ch == out_ch ? pcm.data() : mix.data();
         const sf_count_t got = float_data ? sf_readf_float(wav.get(), floats.data(), chunk_frames)
                                           : sf_readf_short(wav.get(), frames, chunk_frames);
@@ -376,32 +333,62 @@ bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std:
         uint32_t bytes = 0;
         if (lame().encode_chunk(stream.handle(), static_cast<uint32_t>(got * out_ch), pcm.data(),
                                 mp3.data(), &bytes) != BE_ERR_SUCCESS)
-            return false;
-        if (bytes && std::fwrite(mp3.data(), 1, bytes, file.stream()) != bytes) return false;
+            return fail("the encoder failed");
+        if (!write(bytes)) return write_failed();
+        for (int c = 0; c < out_ch; ++c)
+            last[static_cast<size_t>(c)] = pcm[static_cast<size_t>((got - 1) * out_ch + c)];
         done += got;
         progress.update(done);
     }
     // A read error is a failure, not an early end of the audio.
-    if (sf_error(wav.get()) != SF_ERR_NO_ERROR) return false;
+    if (sf_error(wav.get()) != SF_ERR_NO_ERROR) return fail("cannot read its audio");
     progress.finish();
 
+    // No-click: a raised-cosine fade from the last sample to silence after the audio.
+    const Fade fade = options.no_click && done > 0
+                          ? fade_length(l.dwSampleRate, l.dwReSampleRate)
+                          : Fade{};
+    if (fade.input > 0) {
+        std::vector<int16_t> tail(static_cast<size_t>(fade.input) * static_cast<size_t>(out_ch));
+        for (uint32_t i = 0; i < fade.input; ++i) {
+            const double gain = 0.5 * (1.0 + std::cos(M_PI * (i + 1) / fade.input));
+            for (int c = 0; c < out_ch; ++c)
+                tail[i * static_cast<size_t>(out_ch) + static_cast<size_t>(c)] =
+                    static_cast<int16_t>(std::lround(last[static_cast<size_t>(c)] * gain));
+        }
+        for (size_t at = 0; at < tail.size(); at += chunk_samples) {
+            const auto n = static_cast<uint32_t>(std::min<size_t>(chunk_samples, tail.size() - at));
+            uint32_t bytes = 0;
+            if (lame().encode_chunk(stream.handle(), n, tail.data() + at, mp3.data(), &bytes) !=
+                BE_ERR_SUCCESS)
+                return fail("the encoder failed");
+            if (!write(bytes)) return write_failed();
+        }
+    }
     uint32_t flushed = 0;
-    if (lame().deinit_stream(stream.handle(), mp3.data(), &flushed) != BE_ERR_SUCCESS) return false;
-    if (flushed && !options.no_click && std::fwrite(mp3.data(), 1, flushed, file.stream()) != flushed)
-        return false;
-    if (!file.close()) return false;
+    if (lame().deinit_stream(stream.handle(), mp3.data(), &flushed) != BE_ERR_SUCCESS)
+        return fail("the encoder failed");
+    if (!write(flushed)) return write_failed();
+    if (!file.close()) return fail(file.error());
     wav.reset();
+    result.read = reader.finish();
     stream.close();
     // The tag frame reserved at the start now gets the real length and sizes; a file whose
     // frame was too small for a tag simply has none.
     lame().write_vbr_header(file.temp_path().c_str());
-    if (options.no_click && !keep_whole_frames(file.temp_path())) return false;
-    if (!file.commit()) return false;
+    if (fade.input > 0) {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(
+            std::fopen(file.temp_path().c_str(), "r+b"), std::fclose);
+        if (!f || !add_tag_padding(f.get(), fade.output))
+            return fail("cannot mark the fade as padding in its length tag");
+    }
+    const long long mp3_size = file_size_of(file.temp_path());
+    if (!file.commit(options.place)) return fail(file.error());
 
-    const long long mp3_size = file_size_of(mp3_path);
     if (mp3_size >= 0 && input_length > 0)
         out.print("Space saved: %d%%\n", static_cast<int>(100 - mp3_size * 100 / input_length));
-    return true;
+    result.ok = true;
+    return result;
 }
 
 } // namespace tarvik

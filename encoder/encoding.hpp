@@ -3,6 +3,8 @@
 #pragma once
 
 #include "common/console_out.hpp"
+#include "common/files.hpp"
+#include "encoder/input_file.hpp"
 #include "encoder/run_state.hpp"
 #include "lame_enc.h"
 
@@ -54,9 +56,16 @@ const char* mode_name(int32_t mode);
 
 struct EncodeOptions {
     bool show_bar = true;                      // ten-step bar, or the numeric percentage
-    bool no_click = false;                     // drop the encoder's flushed frames
+    bool no_click = false;                     // fade to silence after the last sample
     bool progress = true;                      // false: no progress line at all (parallel batch)
     const std::atomic<bool>* cancel = nullptr; // set: stop and fail as soon as possible
+    AtomicFile::Place place;                   // moves the finished MP3 into place (default: rename)
+};
+
+struct EncodeResult {
+    bool ok = false;
+    std::string reason;   // why it failed; empty when cancelled or refused by `place`
+    ReadFingerprint read; // the input as the encoder read it
 };
 
 // The encode options the run settings ask for (bar or percentage, no-click).
@@ -64,10 +73,12 @@ EncodeOptions encode_options_for(const RunSettings& settings);
 
 // Encodes the audio of wav_path into mp3_path. The MP3 appears under its name only when
 // complete (written under a temporary name, synced, renamed); on failure nothing is left.
-// With no_click the flushed frames are left out and the file ends on its last whole frame,
-// its tag rewritten to match.
+// Every input sample is kept: the length tag makes decoders that honour it return exactly
+// the input's length. With no_click the audio is followed by a short fade from its last
+// sample to silence, inside the padding that those decoders drop, so that a player that
+// ignores the tag does not end on a step (a click) when the audio does not end in silence.
 // Prints the final settings, progress and "Space saved" to out; no message on failure.
-bool encode_mp3(const BE_CONFIG& config, const std::string& wav_path, const std::string& mp3_path,
-                const EncodeOptions& options, ConsoleOut& out);
+EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
+                        const std::string& mp3_path, const EncodeOptions& options, ConsoleOut& out);
 
 } // namespace tarvik

@@ -1,12 +1,15 @@
 #include "encoder/input_file.hpp"
 
+#include "common/text.hpp"
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tarvik {
 
@@ -16,32 +19,55 @@ uint32_t le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// True when a RIFF WAV's data chunk claims more bytes than follow it in the file. A size of
-// 0 or 0xFFFFFFFF means "unknown" (a writer that could not seek back) and is not a claim.
-bool data_chunk_cut_short(const std::string& path) {
+FileIdentity identity_from(const struct stat& st) {
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                        static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+                        static_cast<int64_t>(st.st_mtim.tv_nsec)};
+}
+
+enum class DataChunk { Consistent, CutShort, Unknown, Understated };
+
+// Walks a RIFF WAV's chunks: does its data chunk claim more bytes than the file holds, not
+// state its size (0 or 0xFFFFFFFF), or leave bytes after it that are not well-formed chunks
+// (a recorder that updated its header now and then, then stopped)? Anything that is not a
+// RIFF WAV is left to libsndfile and counts as consistent.
+DataChunk walk_chunks(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return DataChunk::Consistent;
     struct stat st {};
-    bool cut = false;
+    DataChunk result = DataChunk::Consistent;
     std::array<unsigned char, 12> head{};
     if (::fstat(fd, &st) == 0 && ::pread(fd, head.data(), head.size(), 0) == 12 &&
         std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WAVE", 4) == 0) {
         off_t pos = 12;
-        // Chunks until "data"; a bounded walk, so a hostile header cannot loop for long.
-        for (int i = 0; i < 4096 && pos + 8 <= st.st_size; ++i) {
+        bool after_data = false;
+        // A bounded walk, so that a hostile header cannot loop for long; a file with more
+        // chunks than that is not trusted to end well.
+        int i = 0;
+        for (; i < 4096 && pos + 8 <= st.st_size; ++i) {
             std::array<unsigned char, 8> chunk{};
             if (::pread(fd, chunk.data(), chunk.size(), pos) != 8) break;
             const uint32_t size = le32(chunk.data() + 4);
-            if (std::memcmp(chunk.data(), "data", 4) == 0) {
+            if (after_data) {
+                for (int k = 0; k < 4; ++k)
+                    if (chunk[static_cast<size_t>(k)] < 0x20 || chunk[static_cast<size_t>(k)] > 0x7e)
+                        return ::close(fd), DataChunk::Understated;
+                if (pos + 8 + off_t(size) > st.st_size) return ::close(fd), DataChunk::Understated;
+            } else if (std::memcmp(chunk.data(), "data", 4) == 0) {
                 const off_t available = st.st_size - (pos + 8);
-                cut = size != 0 && size != 0xFFFFFFFFu && off_t(size) > available;
-                break;
+                if (size == 0 || size == 0xFFFFFFFFu) return ::close(fd), DataChunk::Unknown;
+                if (off_t(size) > available) return ::close(fd), DataChunk::CutShort;
+                after_data = true;
             }
             pos += 8 + off_t(size) + (size & 1);
         }
+        // Past the data, the chunks must reach the end of the file (a last pad byte may be
+        // missing; a few stray bytes shorter than a chunk header are no audio).
+        if (after_data && (i == 4096 || pos > st.st_size + 1))
+            result = DataChunk::Understated;
     }
     ::close(fd);
-    return cut;
+    return result;
 }
 
 } // namespace
@@ -49,24 +75,138 @@ bool data_chunk_cut_short(const std::string& path) {
 std::optional<FileIdentity> identity_of(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                        static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
-                        static_cast<int64_t>(st.st_mtim.tv_nsec)};
+    return identity_from(st);
 }
 
-WavContent inspect_wav_content(const std::string& path) {
+WavCheck inspect_wav_content(const std::string& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return WavContent::Unreadable;
+    if (!file) return {WavContent::Unreadable};
     sf_close(file);
-    if (info.frames <= 0) return WavContent::Empty;
-    return data_chunk_cut_short(path) ? WavContent::Truncated : WavContent::Audio;
+    if (info.frames <= 0) return {WavContent::Empty};
+    switch (walk_chunks(path)) {
+    case DataChunk::CutShort: return {WavContent::Truncated};
+    case DataChunk::Unknown: return {WavContent::Audio, DataSize::Unknown};
+    case DataChunk::Understated: return {WavContent::Audio, DataSize::Understated};
+    case DataChunk::Consistent: break;
+    }
+    return {WavContent::Audio};
 }
 
-bool delete_if_unchanged(const std::string& path, const FileIdentity& encoded) {
-    const auto now = identity_of(path);
-    if (!now || !(*now == encoded)) return false;
-    return ::unlink(path.c_str()) == 0;
+std::string length_warning(const WavCheck& check, const std::string& path) {
+    if (check.content != WavContent::Audio || check.size == DataSize::Stated) return {};
+    return format_text(check.size == DataSize::Unknown
+                           ? "WARNING! The header of \"%s\" does not state its length (still "
+                             "being recorded?): it is encoded as far as it goes\n"
+                           : "WARNING! The header of \"%s\" states less audio than the file "
+                             "holds: only the audio it states is encoded\n",
+                       escaped(path).c_str());
+}
+
+void ContentHash::add(const void* data, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    uint64_t h = hash_;
+    for (size_t i = 0; i < size; ++i)
+        h = (h ^ p[i]) * 1099511628211ull;
+    hash_ = h;
+}
+
+SF_VIRTUAL_IO HashingReader::io = {
+    [](void* r) { return static_cast<HashingReader*>(r)->length(); },
+    [](sf_count_t offset, int whence, void* r) {
+        return static_cast<HashingReader*>(r)->seek(offset, whence);
+    },
+    [](void* buffer, sf_count_t count, void* r) {
+        return static_cast<HashingReader*>(r)->read_at(buffer, count);
+    },
+    [](const void*, sf_count_t, void*) { return sf_count_t{0}; },
+    [](void* r) { return static_cast<HashingReader*>(r)->tell(); },
+};
+
+HashingReader::~HashingReader() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool HashingReader::open(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    opened_ = identity_from(st);
+    return true;
+}
+
+sf_count_t HashingReader::length() const {
+    struct stat st {};
+    return ::fstat(fd_, &st) == 0 ? static_cast<sf_count_t>(st.st_size) : 0;
+}
+
+sf_count_t HashingReader::seek(sf_count_t offset, int whence) {
+    const sf_count_t base = whence == SEEK_CUR ? position_ : whence == SEEK_END ? length() : 0;
+    if (base + offset < 0) return -1;
+    position_ = base + offset;
+    return position_;
+}
+
+sf_count_t HashingReader::read_at(void* buffer, sf_count_t count) {
+    if (!hash_up_to(position_)) return 0;
+    ssize_t got;
+    do {
+        got = ::pread(fd_, buffer, static_cast<size_t>(count), position_);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return 0;
+    const sf_count_t end = position_ + got;
+    if (end > hashed_) {
+        hash_.add(static_cast<const unsigned char*>(buffer) + (hashed_ - position_),
+                  static_cast<size_t>(end - hashed_));
+        hashed_ = end;
+    }
+    position_ = end;
+    return got;
+}
+
+bool HashingReader::hash_up_to(sf_count_t end) {
+    std::vector<unsigned char> block;
+    while (hashed_ < end && !failed_) {
+        block.resize(static_cast<size_t>(std::min<sf_count_t>(end - hashed_, 1 << 16)));
+        const ssize_t got = ::pread(fd_, block.data(), block.size(), hashed_);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            failed_ = true;
+            break;
+        }
+        hash_.add(block.data(), static_cast<size_t>(got));
+        hashed_ += got;
+    }
+    return !failed_;
+}
+
+ReadFingerprint HashingReader::finish() {
+    const sf_count_t size = length();
+    hash_up_to(size);
+    struct stat st {};
+    const bool same = ::fstat(fd_, &st) == 0 && identity_from(st) == opened_;
+    return {opened_, hash_.value(), failed_ || !same || hashed_ != size};
+}
+
+std::string delete_encoded_input(const std::string& path, const WavCheck& check,
+                                 const std::optional<FileIdentity>& before,
+                                 const ReadFingerprint& read) {
+    if (check.size == DataSize::Unknown)
+        return "its header does not state its length: it may still be being recorded";
+    if (check.size == DataSize::Understated)
+        return "its header states less audio than the file holds";
+    if (read.changed || !before || !(*before == read.opened))
+        return "it changed while it was being encoded";
+    // Same device, inode, size and time, and the same bytes: a take rewritten in place at the
+    // same size on a file system with coarse times differs in its hash.
+    HashingReader now;
+    if (!now.open(path)) return "it is no longer the file that was encoded";
+    const ReadFingerprint again = now.finish();
+    if (!(again.opened == read.opened) || again.hash != read.hash || again.changed)
+        return "it changed since it was encoded";
+    if (::unlink(path.c_str()) != 0) return std::string("cannot delete it: ") + std::strerror(errno);
+    return {};
 }
 
 } // namespace tarvik

@@ -1,10 +1,12 @@
-// The input WAV as the run found it: whether it holds audio at all, whether it is shorter
-// than its header says (a recording still being written), and which file it was, so that
-// -rem deletes only the very file that was encoded.
+// The input WAV as the run found it: whether it holds audio at all, whether its header states
+// the audio's length truthfully, which file it was, and what bytes the encoder read, so that
+// -rem deletes only the very file that was encoded, unchanged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <sndfile.h>
 #include <string>
 
 namespace tarvik {
@@ -29,11 +31,79 @@ enum class WavContent {
     Unreadable, // not audio that can be read
 };
 
-// Looks at the WAV's header and frame count.
-WavContent inspect_wav_content(const std::string& path);
+// What the header says of the audio's length.
+enum class DataSize {
+    Stated,      // stated, and the file ends in well-formed chunks after the audio
+    Unknown,     // 0 or 0xFFFFFFFF: a recorder that is still writing, or could not seek back
+    Understated, // the bytes after the stated audio are not chunks: more audio than stated
+};
 
-// Deletes the WAV only when it is still the file that was encoded. False (nothing deleted)
-// when it is gone, was replaced or changed since, or cannot be deleted.
-bool delete_if_unchanged(const std::string& path, const FileIdentity& encoded);
+struct WavCheck {
+    WavContent content = WavContent::Unreadable;
+    DataSize size = DataSize::Stated;
+};
+
+// Looks at the WAV's header, its chunks and its frame count.
+WavCheck inspect_wav_content(const std::string& path);
+
+// The warning line for an input whose header does not state its length truthfully (the
+// audio is encoded as far as the header or the file goes); empty for any other input.
+std::string length_warning(const WavCheck& check, const std::string& path);
+
+// A 64-bit FNV-1a hash, fed in pieces.
+class ContentHash {
+public:
+    void add(const void* data, size_t size);
+    uint64_t value() const { return hash_; }
+
+private:
+    uint64_t hash_ = 14695981039346656037ull;
+};
+
+// The input as the encoder read it: the file it was when opened, a hash of all its bytes in
+// file order, and whether it grew or changed while it was read.
+struct ReadFingerprint {
+    FileIdentity opened;
+    uint64_t hash = 0;
+    bool changed = false;
+};
+
+// An input file opened once for libsndfile, hashing every byte in file order as the decoder
+// reads it (a gap the decoder skips is read and hashed too).
+class HashingReader {
+public:
+    HashingReader() = default;
+    ~HashingReader();
+    HashingReader(const HashingReader&) = delete;
+    HashingReader& operator=(const HashingReader&) = delete;
+
+    // Opens a regular file without blocking (a FIFO is refused, never waited on).
+    bool open(const std::string& path);
+    // libsndfile's virtual I/O over this reader; pass `this` as its user data.
+    static SF_VIRTUAL_IO io;
+    // Hashes what the decoder did not read, and says whether the file changed meanwhile.
+    ReadFingerprint finish();
+
+    sf_count_t read_at(void* buffer, sf_count_t count);
+    sf_count_t seek(sf_count_t offset, int whence);
+    sf_count_t length() const;
+    sf_count_t tell() const { return position_; }
+
+private:
+    bool hash_up_to(sf_count_t end);
+    int fd_ = -1;
+    FileIdentity opened_;
+    sf_count_t position_ = 0;
+    sf_count_t hashed_ = 0; // bytes [0, hashed_) are in the hash
+    ContentHash hash_;
+    bool failed_ = false;
+};
+
+// Deletes the WAV that was encoded when it is provably the same file with the same bytes:
+// its header stated its length, it did not change while it was read, and its identity and a
+// fresh hash of its bytes match. Returns the reason it was kept, or empty when deleted.
+std::string delete_encoded_input(const std::string& path, const WavCheck& check,
+                                 const std::optional<FileIdentity>& before,
+                                 const ReadFingerprint& read);
 
 } // namespace tarvik

@@ -6,7 +6,9 @@
 #include "lipsync/vlp.hpp"
 #include "platform/process.hpp"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -47,17 +49,24 @@ std::string line_text_for(const std::string& wav_path) {
     return readable_file_size(text) ? text : std::string();
 }
 
-bool generate_vlp(const VlpRequest& request, ConsoleOut& out) {
+VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out) {
+    VlpResult vlp;
     const std::string tool = join_path(request.program_dir, kLipsyncToolName);
-    if (::access(tool.c_str(), F_OK) != 0) return false;
+    if (::access(tool.c_str(), F_OK) != 0) {
+        vlp.tool_missing = true;
+        vlp.reason = "Make sure the lipsync tool stands in the same directory as tarvik";
+        return vlp;
+    }
     out.print("Generating VLP file...\n");
     out.flush();
 
     const std::string destination = vlp_path_for(request.mp3_path);
     const auto fresh = fresh_vlp_path(directory_of(destination));
     if (!fresh) {
-        out.print("Cannot create a file in \"%s\"\n", directory_of(destination).c_str());
-        return false;
+        vlp.reason = format_text("Cannot create a file in \"%s\"",
+                                 escaped(directory_of(destination)).c_str());
+        out.print("%s\n", vlp.reason.c_str());
+        return vlp;
     }
     std::vector<std::string> args;
     if (!request.silence_mode)
@@ -77,23 +86,35 @@ bool generate_vlp(const VlpRequest& request, ConsoleOut& out) {
         tool, args, limit, request.capture_tool_output ? &captured : nullptr, request.cancel);
     out.write(captured);
     if (result.timed_out)
-        out.print("The lip-sync tool ran longer than %.0f seconds and was stopped.\n", limit);
-    else if (result.started && !result.cancelled && (!result.exited || result.exit_status != 0))
-        out.print("The lip-sync tool failed (%s %d).\n",
-                  result.exited ? "exit status" : "ended by signal",
-                  result.exited ? result.exit_status : -1);
+        vlp.reason = format_text("The lip-sync tool did not finish within %.0f s and was stopped.",
+                                 limit);
+    else if (!result.started)
+        vlp.reason = "The lip-sync tool could not be started.";
+    else if (!result.cancelled && !result.exited)
+        vlp.reason = format_text("The lip-sync tool failed (ended by signal %d).", result.signal);
+    else if (!result.cancelled && result.exit_status != 0)
+        vlp.reason = format_text("The lip-sync tool failed (exit status %d).", result.exit_status);
+    else if (!result.cancelled && !vlp_covers(*fresh, request.audio_seconds))
+        vlp.reason = "The lip-sync tool wrote no VLP file covering the audio.";
+    if (!vlp.reason.empty()) out.print("%s\n", vlp.reason.c_str());
 
     // Only what this run's tool wrote, complete, counts; never a file left from before.
-    const bool ok = result.started && result.exited && result.exit_status == 0 &&
-                    vlp_covers(*fresh, request.audio_seconds) &&
-                    ::rename(fresh->c_str(), destination.c_str()) == 0;
-    if (!ok) {
+    errno = 0;
+    vlp.ok = vlp.reason.empty() && !result.cancelled &&
+             (request.place ? request.place(*fresh, destination)
+                            : ::rename(fresh->c_str(), destination.c_str()) == 0);
+    if (!vlp.ok) {
+        if (vlp.reason.empty() && errno != 0) {
+            vlp.reason = format_text("Cannot rename \"%s\" to \"%s\": %s", escaped(*fresh).c_str(),
+                                     escaped(destination).c_str(), std::strerror(errno));
+            out.print("%s\n", vlp.reason.c_str());
+        }
         ::unlink(fresh->c_str());
         if (result.started && !result.cancelled) out.print("\n-Failure\n");
-        return false;
+        return vlp;
     }
     out.print("\n-Success\n");
-    return true;
+    return vlp;
 }
 
 } // namespace tarvik

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/console_out.hpp"
+#include "common/files.hpp"
 
 #include <atomic>
 #include <string>
@@ -18,6 +19,13 @@ struct VlpRequest {
     double audio_seconds = 0;         // sets the tool's time limit; the VLP must cover it
     bool capture_tool_output = false; // the tool's output goes into `out` instead of the console
     const std::atomic<bool>* cancel = nullptr; // set: stop the tool at once
+    AtomicFile::Place place;                   // moves the VLP into place (default: rename)
+};
+
+struct VlpResult {
+    bool ok = false;
+    std::string reason; // why there is no VLP, as a sentence; empty when stopped or refused
+    bool tool_missing = false;
 };
 
 // Where the VLP of an MP3 goes: beside it, with its name and ".vlp".
@@ -29,8 +37,8 @@ std::string line_text_for(const std::string& wav_path);
 
 // Starts the tool on the WAV, asking it to write a fresh file in the MP3's folder, waits
 // (within a time limit proportional to the audio's length) and moves the result beside the
-// MP3. True only when the tool exited with 0 and what it wrote reads back as a VLP covering
-// the audio, and that VLP is in place.
-bool generate_vlp(const VlpRequest& request, ConsoleOut& out);
+// MP3. Succeeds only when the tool exited with 0 and what it wrote reads back as a VLP
+// covering the audio, and that VLP is in place.
+VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out);
 
 } // namespace tarvik

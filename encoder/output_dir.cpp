@@ -26,7 +26,7 @@ bool prepare_output_dir(std::string& dir, int line) {
                    "The output directory is empty!\nName a directory, or leave it out.");
         return false;
     }
-    if (make_dir_path(dir, true) > 0) std::printf("\nDirectory created: \"%s\"\n", dir.c_str());
+    if (make_dir_path(dir, true) > 0) std::printf("\nDirectory created: \"%s\"\n", escaped(dir).c_str());
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
         !platform::directory_writable(dir)) {
@@ -34,7 +34,7 @@ bool prepare_output_dir(std::string& dir, int line) {
             kUnit, line,
             format_text("Cannot use \"%s\" as the output directory: it is not a directory that "
                         "can be written to.",
-                        dir.c_str()));
+                        escaped(dir).c_str()));
         return false;
     }
     return true;

@@ -193,14 +193,15 @@ int play(Context& ctx, const std::string& file) {
     if (!found) {
         show_error(kUnit, 1669,
                    format_text("File not found: \"%s\". Supported streams: WAV/MP3/MP2/MP1/OGG.",
-                               name_without_extension(file).c_str()));
+                               escaped(name_without_extension(file)).c_str()));
         return kExitFailure;
     }
     const std::string& name = *found;
     if (::access(name.c_str(), F_OK) != 0) {
         show_error(
             kUnit, 1685,
-            format_text("play() failed on access(). This file is missing: \"%s\".", name.c_str()));
+            format_text("play() failed on access(). This file is missing: \"%s\".",
+                        escaped(name).c_str()));
         return kExitFailure;
     }
     std::string problem;
@@ -228,7 +229,7 @@ int play(Context& ctx, const std::string& file) {
         return kExitFailure;
     }
     const double duration = audio.channel_bytes_to_seconds(stream, audio.stream_get_length(stream));
-    std::printf("Streaming file \"%s\" [duration: %s]\n", file_part(name).value_or("").c_str(),
+    std::printf("Streaming file \"%s\" [duration: %s]\n", escaped(file_part(name).value_or("")).c_str(),
                 format_duration(duration).c_str());
 
     if (!audio.start()) {

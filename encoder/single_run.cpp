@@ -21,10 +21,14 @@ namespace tarvik {
 
 namespace {
 
-std::string vlp_failure(const std::string& mp3_path) {
-    return format_text("Cannot generate a VLP file for \"%s\"\nMake sure the lipsync tool stands "
-                       "in the same directory as tarvik",
-                       mp3_path.c_str());
+std::string vlp_failure(const std::string& mp3_path, const VlpResult& vlp) {
+    return format_text("Cannot generate a VLP file for \"%s\"\n%s", escaped(mp3_path).c_str(),
+                       vlp.reason.c_str());
+}
+
+std::string encode_failure(const std::string& path, const EncodeResult& result) {
+    return format_text("There was a problem for encoding \"%s\" (%s)", escaped(path).c_str(),
+                       result.reason.c_str());
 }
 
 // The output directory step shared by both runs: the quote check, the directories made,
@@ -44,7 +48,7 @@ void print_start(const Context& ctx, const std::string& mp3_path, long long sile
         std::printf("Silence time = 1 second\n");
     else if (silence_seconds > 1)
         std::printf("Silence time = %lld seconds\n", silence_seconds);
-    std::printf("Output file = \"%s\"\n", mp3_path.c_str());
+    std::printf("Output file = \"%s\"\n", escaped(mp3_path).c_str());
     make_parent_dir(mp3_path);
 }
 
@@ -103,23 +107,23 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     if (!wav_path) return platform::stop_requested() ? platform::stop_exit_status() : kExitFailure;
 
     int status = kExitSuccess;
-    if (!encode_mp3(config, *wav_path, *mp3_path, stoppable_options(s), out)) {
+    if (const EncodeResult encoded = encode_mp3(config, *wav_path, *mp3_path, stoppable_options(s), out);
+        !encoded.ok) {
         if (platform::stop_requested()) {
             status = platform::stop_exit_status();
         } else {
-            show_error(kUnit, 788,
-                       format_text("There was a problem for encoding \"%s\"", mp3_path->c_str()));
+            show_error(kUnit, 788, encode_failure(*mp3_path, encoded));
             status = kExitFailure;
         }
     } else if (ctx.flags.lips) {
         const VlpRequest request{
             ctx.program_dir,       *wav_path, *mp3_path, true, static_cast<double>(seconds), false,
-            &platform::stop_flag()};
-        if (!generate_vlp(request, out)) {
+            &platform::stop_flag(), {}};
+        if (const VlpResult vlp = generate_vlp(request, out); !vlp.ok) {
             if (platform::stop_requested()) {
                 status = platform::stop_exit_status();
             } else {
-                show_error(kUnit, 761, vlp_failure(*mp3_path));
+                show_error(kUnit, 761, vlp_failure(*mp3_path, vlp));
                 status = kExitPartial;
             }
         }
@@ -133,7 +137,8 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     const auto size = readable_file_size(wav_path);
     if (!size) {
         show_error(kUnit, 661,
-                   format_text("main() failed on fopen(). Cannot open \"%s\".", wav_path.c_str()));
+                   format_text("main() failed on fopen(). Cannot open \"%s\".",
+                               escaped(wav_path).c_str()));
         return kExitFailure;
     }
     if (*size == 0) {
@@ -156,63 +161,69 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
             kUnit, 693,
             format_text("The output file \"%s\" is the input file itself!\nRename the input file "
                         "or choose another output directory.",
-                        mp3_path->c_str()));
+                        escaped(*mp3_path).c_str()));
         return kExitFailure;
     }
     // What -rem may delete later: this very file, as it is before it is read.
     const auto identity = identity_of(wav_path);
-    if (const WavContent content = inspect_wav_content(wav_path); content == WavContent::Empty) {
-        show_error(
-            kUnit, 675,
-            format_text("No audio in \"%s\": its header says it holds none.", wav_path.c_str()));
+    const WavCheck check = inspect_wav_content(wav_path);
+    if (check.content == WavContent::Empty) {
+        show_error(kUnit, 675,
+                   format_text("No audio in \"%s\": its header says it holds none.",
+                               escaped(wav_path).c_str()));
         return kExitFailure;
-    } else if (content == WavContent::Truncated) {
+    } else if (check.content == WavContent::Truncated) {
         show_error(
             kUnit, 675,
             format_text("\"%s\" holds less audio than its header says (still being written?)",
-                        wav_path.c_str()));
+                        escaped(wav_path).c_str()));
         return kExitFailure;
     }
     print_start(ctx, *mp3_path, 0);
+    std::fputs(length_warning(check, wav_path).c_str(), stdout);
 
     RunSettings& s = ctx.settings;
     BE_CONFIG config = build_config(s);
     if (!probe_wav(wav_path, config, s, true))
-        show_error(kUnit, 747, format_text("Cannot open \"%s\"", wav_path.c_str()));
+        show_error(kUnit, 747, format_text("Cannot open \"%s\"", escaped(wav_path).c_str()));
     adjust_config(config, s);
     if (!get_wav_specs(wav_path, config, s)) {
         show_error(kUnit, 790,
                    format_text("There was a problem for retrieving some specs about \"%s\"",
-                               wav_path.c_str()));
+                               escaped(wav_path).c_str()));
         return kExitFailure;
     }
     ConsoleOut out;
-    if (!encode_mp3(config, wav_path, *mp3_path, stoppable_options(s), out)) {
+    const EncodeResult encoded = encode_mp3(config, wav_path, *mp3_path, stoppable_options(s), out);
+    if (!encoded.ok) {
         if (platform::stop_requested()) return platform::stop_exit_status();
-        show_error(kUnit, 788,
-                   format_text("There was a problem for encoding \"%s\"", wav_path.c_str()));
+        show_error(kUnit, 788, encode_failure(wav_path, encoded));
         return kExitFailure;
     }
     int status = kExitSuccess;
     if (ctx.flags.lips) {
         const VlpRequest request{
             ctx.program_dir,       wav_path, *mp3_path, false, audio_seconds(wav_path), false,
-            &platform::stop_flag()};
-        if (!generate_vlp(request, out)) {
+            &platform::stop_flag(), {}};
+        if (const VlpResult vlp = generate_vlp(request, out); !vlp.ok) {
             if (platform::stop_requested()) return platform::stop_exit_status();
-            show_error(kUnit, 777, vlp_failure(*mp3_path));
+            show_error(kUnit, 777, vlp_failure(*mp3_path, vlp));
             // The WAV stays, so that its lip-sync can be made again.
             return kExitPartial;
         }
     }
     if (ctx.flags.delete_wav) {
-        // Only the file that was encoded, and never the MP3 itself.
-        if (!identity || same_file(wav_path, *mp3_path) ||
-            !delete_if_unchanged(wav_path, *identity)) {
-            show_error(kUnit, 784, format_text("Cannot delete \"%s\"", wav_path.c_str()));
+        // Only the file that was encoded, unchanged, and never the MP3 itself.
+        const std::string kept = same_file(wav_path, *mp3_path)
+                                     ? "it is the output itself"
+                                     : delete_encoded_input(wav_path, check, identity, encoded.read);
+        if (!kept.empty()) {
+            show_error(kUnit, 784,
+                       format_text("Cannot delete \"%s\" (%s)", escaped(wav_path).c_str(),
+                                   kept.c_str()));
             status = kExitPartial;
         } else {
-            std::printf("Input file deleted: \"%s\"\n", wav_path.c_str());
+            std::printf("Input file deleted: \"%s\"\n", escaped(wav_path).c_str());
         }
     }
     return status;

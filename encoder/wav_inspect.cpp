@@ -103,7 +103,7 @@ bool silence_fits(const BE_CONFIG& config, long long seconds, const std::string&
                     seconds,
                     needed ? size_text(static_cast<long double>(*needed)).c_str()
                            : "more than 8 EiB",
-                    dir.c_str(), known ? size_text(free_bytes).c_str() : "an unknown amount"));
+                    escaped(dir).c_str(), known ? size_text(free_bytes).c_str() : "an unknown amount"));
     return false;
 }
 
@@ -162,7 +162,7 @@ std::optional<std::string> generate_wave(const BE_CONFIG& config, long long seco
         show_error(kUnit, 1060, "generate_wave() failed on sf_write_short().\n");
         return std::nullopt;
     }
-    out.print("Temporary WAV file = \"%s\"  (%dHz/16bits/%s/%lldsec)\n", path.c_str(),
+    out.print("Temporary WAV file = \"%s\"  (%dHz/16bits/%s/%lldsec)\n", escaped(path).c_str(),
               static_cast<int>(rate), channels == 1 ? "mono" : "stereo", seconds);
     if (sf_close(wav) != 0) {
         ::unlink(path.c_str());

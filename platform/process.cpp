@@ -56,6 +56,8 @@ void fill_status(ProcessResult& r, int status) {
     if (WIFEXITED(status)) {
         r.exited = true;
         r.exit_status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        r.signal = WTERMSIG(status);
     }
 }
 } // namespace

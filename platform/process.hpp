@@ -12,6 +12,7 @@ struct ProcessResult {
     bool started = false;   // the program could be started
     bool exited = false;    // it ended by itself (not by a signal or a time limit)
     int exit_status = -1;   // its exit status when exited
+    int signal = 0;         // the signal that ended it, when one did
     bool timed_out = false; // it was killed because it ran past the time limit
     bool cancelled = false; // it was killed because *cancel was set
 };

@@ -15,7 +15,7 @@ extern "C" void on_run_stop_signal(int sig) {
     g_stop.store(true);
 }
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 } // namespace
 
 void install_stop_handlers() {
@@ -27,9 +27,12 @@ void install_stop_handlers() {
         ::sigaction(sig, nullptr, &old);
         // SIGPIPE is handled even when ignored: an ignored one would leave a batch converting
         // on into a closed pipe.
-        if (old.sa_handler == SIG_IGN && sig != SIGPIPE && sig != SIGXFSZ) continue;
+        if (old.sa_handler == SIG_IGN && sig != SIGPIPE) continue;
         ::sigaction(sig, &sa, nullptr);
     }
+    // A file grown past the size limit (ulimit -f) is that file's failure, not a stop: with
+    // the signal ignored, the write fails with EFBIG and the run goes on with the next file.
+    ::signal(SIGXFSZ, SIG_IGN);
     struct sigaction child {};
     child.sa_handler = SIG_DFL;
     sigemptyset(&child.sa_mask);

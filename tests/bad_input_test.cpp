@@ -62,7 +62,11 @@ protected:
         std::string unfinished = pcm_wav(1, 22050, 16, 0, 30000);
         unfinished.replace(4, 4, le32(0));
         add("no-sizes.wav", unfinished, Expect::Refused, "No audio in");
+        // A header that does not state the length (a recorder still writing), or states less
+        // than follows and is followed by no chunks (one that crashed): encoded as far as it
+        // states, never deleted.
         add("size-ffffffff.wav", pcm_wav(1, 22050, 16, 0xFFFFFFFF, 30000), Expect::Encoded, {}, 15000);
+        add("understated.wav", pcm_wav(1, 22050, 16, 15000, 70000), Expect::Encoded, {}, 7500);
         add("odd-bytes.wav", pcm_wav(1, 22050, 16, 30001, 30001), Expect::Encoded, {}, 15000);
         add("8bit.wav", pcm_wav(1, 22050, 8, 30000, 30000), Expect::Encoded, {}, 30000);
         add("24bit.wav", pcm_wav(2, 44100, 24, 60000, 60000), Expect::Encoded, {}, 10000);
@@ -90,7 +94,7 @@ protected:
         cases.push_back({"fifo.wav", Expect::Refused, cannot_open, -1});
         fs::create_symlink(dir / "nowhere.wav", dir / "in/dangling.wav");
         cases.push_back({"dangling.wav", Expect::Refused, cannot_open, -1});
-        const std::string odd_name = "50% \"q\" 'x' sp ace\n nl \xff\xfe.wav";
+        const std::string odd_name = "50% \"q\" 'x' sp ace\n nl \x1b[31m \xff\xfe.wav";
         add(odd_name, pcm_wav(1, 16000, 16, 32000, 32000), Expect::Encoded, {}, 16000);
     }
 };
@@ -130,7 +134,14 @@ TEST_F(BadInputs, SingleFileRuns) {
             const auto pcm = decode(mp3, &info);
             EXPECT_GT(info.frames, 0);
             if (c.frames >= 0) EXPECT_EQ(info.frames, c.frames);
-            EXPECT_NE(r.out.find("Output file = \"" + mp3 + "\"\n"), std::string::npos); // the name literally
+            // The name as typed, its control characters escaped: no terminal escape reaches
+            // the console.
+            std::string shown = mp3;
+            for (const auto& [raw, text] : {std::pair{"\n", "\\n"}, {"\x1b", "\\x1b"}})
+                for (size_t at; (at = shown.find(raw)) != std::string::npos;)
+                    shown.replace(at, 1, text);
+            EXPECT_NE(r.out.find("Output file = \"" + shown + "\"\n"), std::string::npos) << r.out;
+            EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
         }
         if (exists(dir / "out")) expect_no_temporaries(dir / "out");
     }
@@ -152,9 +163,12 @@ TEST_F(BadInputs, BatchOfAllOfThem) {
         for (const auto& c : cases) {
             const std::string stem = c.name.substr(0, c.name.rfind('.'));
             const bool made = exists(dir / ("out/" + stem + ".mp3"));
-            const bool reported = report.find(dir / ("in/" + c.name) + "\n") != std::string::npos;
+            const std::string path = dir / ("in/" + c.name);
+            const bool reported = report.find("\n" + path + "\n") != std::string::npos;
             EXPECT_NE(made, reported) << c.name << ": either converted or reported, never both or neither";
-            if (rem) EXPECT_EQ(fs::exists(fs::symlink_status(dir / ("in/" + c.name))), !made) << c.name << ": -rem";
+            const bool length_unsure = c.name == "size-ffffffff.wav" || c.name == "understated.wav";
+            if (rem) EXPECT_EQ(fs::exists(fs::symlink_status(path)), !made || length_unsure) << c.name << ": -rem";
+            if (rem && length_unsure) EXPECT_NE(report.find("\nREM: " + path + "\n"), std::string::npos) << report;
             if (c.wav == Expect::Encoded) EXPECT_TRUE(made) << c.name;
             if (c.wav == Expect::Refused) EXPECT_TRUE(reported) << c.name;
         }

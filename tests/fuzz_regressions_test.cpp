@@ -58,7 +58,7 @@ Replay replay_wav_encode(const std::string& wav, const std::string& mp3, uint8_t
     options.no_click = pick & 0x20;
     options.progress = pick & 0x80;
     tarvik::ConsoleOut out(&r.console);
-    r.encoded = tarvik::encode_mp3(config, wav, mp3, options, out);
+    r.encoded = tarvik::encode_mp3(config, wav, mp3, options, out).ok;
     return r;
 }
 

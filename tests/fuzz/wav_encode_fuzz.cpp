@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                 bool(pick & 0x80)};
             std::string text;
             tarvik::ConsoleOut out(&text);
-            const bool ok = tarvik::encode_mp3(config, wav, mp3, options, out);
+            const bool ok = tarvik::encode_mp3(config, wav, mp3, options, out).ok;
             // Complete or absent: the input, plus the MP3 only on success; no temporary file.
             const auto files =
                 std::distance(fs::directory_iterator(work_dir), fs::directory_iterator{});
