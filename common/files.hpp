@@ -1,6 +1,8 @@
 // File operations that never leave a half-written file under its final name.
 #pragma once
 
+#include "platform/temporaries.hpp" // how these temporaries are named, and cleaned
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -35,6 +37,10 @@ private:
     std::FILE* file_ = nullptr;
     bool write_error_ = false;
 };
+
+// A template for mkstemp: a hidden temporary file of this run in dir, which a later run
+// recognises and removes once this one is gone. Short, so that it fits beside any name.
+std::string temporary_template(const std::string& dir);
 
 // True when both paths name the same existing file (hard links and symlinks included).
 bool same_file(const std::string& a, const std::string& b);
