@@ -48,8 +48,7 @@ std::string errno_text(int error) {
 
 bool AtomicFile::open() {
     const std::string dir = directory_of(destination_);
-    // A short fixed name: a destination name of up to 255 bytes must not make it too long.
-    std::string templ = join_path(dir, ".tmp-XXXXXX");
+    std::string templ = temporary_template(dir);
     const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
     if (fd < 0) {
         error_ = format_text("cannot create a file in \"%s\": %s", escaped(dir).c_str(),
@@ -120,6 +119,10 @@ void AtomicFile::abandon() {
         ::unlink(temp_path_.c_str());
         temp_path_.clear();
     }
+}
+
+std::string temporary_template(const std::string& dir) {
+    return join_path(dir, platform::temporary_name("tarvik"));
 }
 
 bool sync_file(const std::string& path) {

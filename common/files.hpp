@@ -1,6 +1,8 @@
 // File operations that never leave a half-written file under its final name.
 #pragma once
 
+#include "platform/temporaries.hpp" // how these temporaries are named, and cleaned
+
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -45,6 +47,10 @@ private:
 // The reason a file operation failed, from errno: "file too large" for a file grown past the
 // size limit (ulimit -f), else the system's text.
 std::string errno_text(int error);
+
+// A template for mkstemp: a hidden temporary file of this run in dir, which a later run
+// recognises and removes once this one is gone. Short, so that it fits beside any name.
+std::string temporary_template(const std::string& dir);
 
 // True when both paths name the same existing file (hard links and symlinks included).
 bool same_file(const std::string& a, const std::string& b);

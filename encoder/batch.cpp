@@ -450,6 +450,7 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     std::printf("Output directory = \"%s\"\n", escaped(output_dir).c_str());
     Report report{join_path(output_dir, kReportName)};
     ::unlink(report.path.c_str());
+    platform::remove_stale_temporaries(output_dir); // left by killed runs
 
     BatchFileParams params;
     params.settings = ctx.settings;

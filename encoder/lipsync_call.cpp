@@ -17,10 +17,9 @@ namespace tarvik {
 
 namespace {
 
-// A new, empty, uniquely named file in dir; the tool writes its VLP over it. Short, so that
-// it fits beside any name.
+// A new, empty, uniquely named file in dir; the tool writes its VLP over it.
 std::optional<std::string> fresh_vlp_path(const std::string& dir) {
-    std::string templ = join_path(dir, ".vlp-XXXXXX");
+    std::string templ = temporary_template(dir);
     const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     ::close(fd);

@@ -100,6 +100,7 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     const auto mp3_path =
         output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));
     if (!mp3_path) return kExitFailure;
+    platform::remove_stale_temporaries(directory_of(*mp3_path)); // left by killed runs
     print_start(ctx, *mp3_path, seconds);
 
     ConsoleOut out;
@@ -179,6 +180,7 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
                         escaped(wav_path).c_str()));
         return kExitFailure;
     }
+    platform::remove_stale_temporaries(directory_of(*mp3_path)); // left by killed runs
     print_start(ctx, *mp3_path, 0);
     std::fputs(length_warning(check, wav_path).c_str(), stdout);
 

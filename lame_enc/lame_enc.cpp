@@ -99,10 +99,8 @@ BE_ERR configure(Stream& s, const BE_CONFIG& cfg) {
         lame_set_num_channels(gf, 1);
         break;
     case BE_MP3_MODE_DUALCHANNEL:
-        // LAME has no true dual-channel mode: stereo with forced mid/side, as LAME's DLL does.
-        lame_set_mode(gf, STEREO);
+        lame_set_mode(gf, DUAL_CHANNEL);
         lame_set_num_channels(gf, 2);
-        lame_set_force_ms(gf, 1);
         break;
     default: return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }

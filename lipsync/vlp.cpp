@@ -1,6 +1,7 @@
 #include "lipsync/vlp.hpp"
 
 #include "lipsync/interrupt.hpp"
+#include "platform/temporaries.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -123,10 +124,11 @@ Status write_vlp_file(const std::string& path, const LipSyncTrack& track) {
     const std::string bytes = encode_vlp(track);
     if (bytes.empty()) return failure("invalid track: " + check_track(track).error);
 
-    // A short fixed name: the temporary file must fit wherever the final name fits.
+    // A short name, so that it fits wherever the final name fits, which a later tarvik run
+    // in the folder recognises and removes once this process is gone.
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string temp = dir + ".lipsync.XXXXXX";
+    std::string temp = dir + platform::temporary_name("lipsync");
     std::optional<TempFileGuard> guard;
     int fd;
     {

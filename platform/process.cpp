@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -52,6 +53,74 @@ void stop_group(pid_t pid, int pidfd, int& status) {
     }
 }
 
+// Starts `program` as a child that leads a process group of its own (so that a stuck program
+// is stopped with everything it started) and that the kernel kills when this process dies,
+// its standard output and error on output_fd when that is not -1. Returns its pid once it
+// runs the program, or -1 when it could not be started.
+//
+// PR_SET_PDEATHSIG fires when the thread that forked ends, not only the process: the thread
+// calling run_and_wait waits in it for the child, so it outlives the child unless the whole
+// process dies.
+pid_t start_child(const std::string& program, char* const argv[], int output_fd) {
+    // Carries exec's errno; closed without data (CLOEXEC) when exec succeeds.
+    int err_pipe[2];
+    if (::pipe2(err_pipe, O_CLOEXEC) != 0) return -1;
+    // Recorded before fork: a child whose parent differs from it was orphaned before the
+    // death signal was set, and nothing would stop it.
+    const pid_t parent = ::getpid();
+    // No handler of ours may run in the child before exec: every signal stays blocked across
+    // fork until the child has reset the handlers to their defaults.
+    sigset_t all, old_mask;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &old_mask);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls until exec: other threads may have held locks at fork.
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        if (output_fd >= 0)
+            for (const int target : {STDOUT_FILENO, STDERR_FILENO}) {
+                if (output_fd == target)
+                    ::fcntl(target, F_SETFD, 0); // kept open across exec
+                else
+                    ::dup2(output_fd, target);
+            }
+        for (int sig = 1; sig < NSIG; ++sig) {
+            struct sigaction sa {};
+            if (::sigaction(sig, nullptr, &sa) == 0 && sa.sa_handler != SIG_IGN &&
+                sa.sa_handler != SIG_DFL) {
+                sa = {};
+                sa.sa_handler = SIG_DFL;
+                ::sigaction(sig, &sa, nullptr);
+            }
+        }
+        ::sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+        ::execve(program.c_str(), argv, environ);
+        const int e = errno;
+        (void)!::write(err_pipe[1], &e, sizeof e);
+        ::_exit(127);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    ::close(err_pipe[1]);
+    if (pid < 0) {
+        ::close(err_pipe[0]);
+        return -1;
+    }
+    int child_errno = 0;
+    ssize_t n;
+    while ((n = ::read(err_pipe[0], &child_errno, sizeof child_errno)) < 0 && errno == EINTR) {
+    }
+    ::close(err_pipe[0]);
+    if (n != 0) { // exec failed (or the child ended before it)
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return -1;
+    }
+    return pid;
+}
+
 void fill_status(ProcessResult& r, int status) {
     if (WIFEXITED(status)) {
         r.exited = true;
@@ -67,29 +136,11 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
                            const std::atomic<bool>* cancel) {
     ProcessResult result;
     auto argv = make_argv(program, args);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     int pipe_fds[2] = {-1, -1};
-    if (captured) {
-        if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
-            posix_spawn_file_actions_destroy(&actions);
-            return result;
-        }
-        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
-    }
-    // The child leads a process group of its own, so that a stuck program is stopped with
-    // everything it started.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    if (captured && ::pipe2(pipe_fds, O_CLOEXEC) != 0) return result;
+    const pid_t pid = start_child(program, argv.data(), pipe_fds[1]);
     if (captured) ::close(pipe_fds[1]);
-    if (rc != 0) {
+    if (pid < 0) {
         if (captured) ::close(pipe_fds[0]);
         return result;
     }

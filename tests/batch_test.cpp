@@ -342,7 +342,7 @@ TEST(Batch, LineTextReachesTheTool) {
     ASSERT_TRUE(write_file(t / "in/a.txt", "Halt! Who goes there?"));
     tarvik_in(t.path(), {"-batch", "-lips", "in", "out"}, program);
     const std::string calls = read_file(t / "prog/lipsync.calls");
-    EXPECT_EQ(calls.rfind("--text in/a.txt -q -o out/.vlp-", 0), 0u) << calls;
-    EXPECT_NE(calls.find(" in/a.wav\n-q -o out/.vlp-"), std::string::npos) << calls;
+    EXPECT_EQ(calls.rfind("--text in/a.txt -q -o out/.tarvik-", 0), 0u) << calls;
+    EXPECT_NE(calls.find(" in/a.wav\n-q -o out/.tarvik-"), std::string::npos) << calls;
     EXPECT_EQ(count_occurrences(calls, "--text"), 1);
 }

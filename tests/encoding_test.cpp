@@ -46,6 +46,8 @@ TEST(Encoding, PrintedSettingsAreTheFrames) {
         int kbps, format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     };
     const std::string stereo = "independent stereo", joint = "joint stereo";
+    const std::map<std::string, int> mode_codes = {
+        {stereo, 0}, {joint, 1}, {"dual channel", 2}, {"mono", 3}}; // the header's mode bits
     std::vector<Case> cases = {{44100, 2, {"-mode", "dual"}, "dual channel", 128},
                                {44100, 1, {"-mode", "dual"}, "mono", 64},
                                {22050, 2, {"-mode", "stereo", "-brate", "144"}, stereo, 144},
@@ -75,10 +77,8 @@ TEST(Encoding, PrintedSettingsAreTheFrames) {
                   npos);
         const auto facts = mp3_facts(t / "in.mp3");
         ASSERT_TRUE(facts) << r.out << r.err;
-        // Dual channel is written as stereo with forced mid/side: the encoder has no other.
-        const int mode_code = c.mode == "mono" ? 3 : c.mode == joint ? 1 : 0;
         EXPECT_EQ(std::tuple(facts->sample_rate, facts->mpeg_version, facts->channel_mode),
-                  std::tuple(mp3_rate, mpeg_of(c.rate), mode_code));
+                  std::tuple(mp3_rate, mpeg_of(c.rate), mode_codes.at(c.mode)));
         EXPECT_EQ(std::set(facts->bit_rates.begin(), facts->bit_rates.end()), std::set{c.kbps});
         AudioInfo info;
         const auto pcm = decode(t / "in.mp3", &info);
@@ -179,6 +179,18 @@ TEST(Encoding, SilenceRunsDecodeToDigitalSilence) {
         EXPECT_EQ(info.channels, c.channels);
         if (c.frames) EXPECT_EQ(info.frames, c.frames);
         EXPECT_EQ(std::count(pcm.begin(), pcm.end(), 0.0f), static_cast<long>(pcm.size()));
+    }
+}
+
+// A dual-channel silence is written in dual-channel frames, MPEG-1 and MPEG-2 alike.
+TEST(Encoding, DualChannelSilenceHasDualChannelFrames) {
+    TempDir t;
+    for (const auto& [srate, version] : {std::pair("44100", 1), std::pair("22050", 2)}) {
+        const RunResult r = tarvik_in(t.path(), {"-mode", "dual", "-srate", srate, "1", srate});
+        EXPECT_NE(r.out.find("| Mode        = dual channel\n"), npos) << r.out;
+        const auto facts = mp3_facts(t / srate + "/1_sec.mp3");
+        ASSERT_TRUE(facts) << r.err;
+        EXPECT_EQ(std::pair(facts->mpeg_version, facts->channel_mode), std::pair(version, 2));
     }
 }
 

@@ -8,7 +8,9 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tarvik::test;
 namespace fs = std::filesystem;
@@ -156,6 +158,41 @@ TEST(Faults, SingleRunsStoppedBySignals) {
         }
 }
 
+// A killed tarvik takes its lip-sync tool with it; the next run in the same output folder
+// removes the temporaries of dead runs but not those of a live run nor other hidden files.
+TEST(Faults, KilledRunTakesItsToolAndItsTemporariesGoNextRun) {
+    TempDir t;
+    const std::string program = make_program_dir( // says its pid, writes its output 2 s later
+        t / "prog", "#!/bin/sh\necho $$ > \"$0.pid\"\nsleep 2\n"
+                    "while [ \"$1\" != -o ]; do shift; done\necho vlp > \"$2\"\n");
+    ASSERT_TRUE(write_wav(t / "in.wav", WavSpec{22050, 1, 0.5}));
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1); // an orphaned tool becomes ours, to be waited for
+    const auto start_with_tool = [&](const std::string& out) {
+        fs::remove(t / "prog/lipsync.pid");
+        const int pid = start_program(program, {"-wav", "-lips", t / "in.wav", out});
+        EXPECT_TRUE(wait_until([&] { return file_size(t / "prog/lipsync.pid") > 0; }, 30));
+        return pid;
+    };
+    const int killed = start_with_tool(t / "out");
+    kill(killed, SIGKILL);
+    wait_program(killed);
+    const int tool = std::stoi(read_file(t / "prog/lipsync.pid"));
+    EXPECT_TRUE(wait_until([&] { return waitpid(tool, nullptr, WNOHANG) == tool; }, 1));
+    usleep(2'500'000); // past the moment the tool would have written its output
+    const auto left = hidden_names(t / "out");
+    ASSERT_EQ(left.size(), 1u); // the VLP's temporary, which the tool did not fill
+    EXPECT_EQ(file_size(t / "out/" + left[0]), 0);
+
+    const int live = start_with_tool(t / "out2");
+    const std::string live_temp = ".tarvik-" + std::to_string(live) + "-abcdef";
+    for (const std::string& name :
+         {live_temp, std::string(".tarvik-notes"), ".lipsync-" + std::to_string(tool) + "-Ab12Cd"})
+        ASSERT_TRUE(write_file(t / "out/" + name, ""));
+    EXPECT_EQ(run(program, {"-wav", t / "in.wav", t / "out"}).exit_status, 0);
+    EXPECT_EQ(hidden_names(t / "out"), (std::vector<std::string>{live_temp, ".tarvik-notes"}));
+    wait_program(live);
+}
+
 TEST(Faults, LipsyncToolCrashesHangsOrChatters) {
     struct Case {
         std::string name, script, jobs;
@@ -220,7 +257,7 @@ TEST(Faults, RemoveKeepsReplacedTakesAndToolStatusesCount) {
     EXPECT_TRUE(exists(t / "in/take.wav"));
 
     const RunResult f = run("/bin/bash", {"-c", "trap '' CHLD; exec \"$0\" \"$@\"", failing, "-wav",
-                                        "-lips", "-rem", t / "in/take.wav", t / "out2"});
+                                          "-lips", "-rem", t / "in/take.wav", t / "out2"});
     EXPECT_EQ(f.exit_status, 1) << f.out << f.err;
     EXPECT_FALSE(exists(t / "out2/take.vlp"));
     EXPECT_TRUE(exists(t / "in/take.wav"));

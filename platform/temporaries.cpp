@@ -1,0 +1,82 @@
+#include "platform/temporaries.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <optional>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvik::platform {
+
+namespace {
+
+// The programs whose temporaries are recognised; a temporary's process must run one of them
+// under this name (as /proc/<pid>/comm shows it).
+constexpr std::string_view kPrograms[] = {"tarvik", "lipsync"};
+constexpr std::string_view kRandomPart = "XXXXXX";
+
+struct Owner {
+    std::string_view program;
+    pid_t pid;
+};
+
+// The program and pid in a name ".<program>-<pid>-" followed by mkstemp's six letters and
+// digits, and nothing else; nullopt for any other name.
+std::optional<Owner> owner_of(std::string_view name) {
+    for (const std::string_view program : kPrograms) {
+        std::string_view rest = name;
+        if (!rest.starts_with('.') || !rest.substr(1).starts_with(program)) continue;
+        rest.remove_prefix(1 + program.size());
+        // '-', at least one digit, '-', the random part
+        if (!rest.starts_with('-') || rest.size() < 3 + kRandomPart.size()) continue;
+        rest.remove_prefix(1);
+        const std::string_view digits = rest.substr(0, rest.size() - kRandomPart.size() - 1);
+        const std::string_view random = rest.substr(rest.size() - kRandomPart.size());
+        if (rest[digits.size()] != '-' || digits[0] == '0') continue;
+        pid_t pid = 0;
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+        if (ec != std::errc() || end != digits.data() + digits.size() || pid <= 0) continue;
+        bool random_ok = true;
+        for (const char c : random)
+            random_ok = random_ok && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                                      (c >= 'a' && c <= 'z'));
+        if (random_ok) return Owner{program, pid};
+    }
+    return std::nullopt;
+}
+
+// True when the process is gone: it does not exist, or it runs another program. A process
+// whose program cannot be read (no /proc) counts as alive.
+bool owner_gone(const Owner& owner) {
+    if (::kill(owner.pid, 0) != 0 && errno == ESRCH) return true;
+    std::ifstream comm("/proc/" + std::to_string(owner.pid) + "/comm");
+    std::string running;
+    return std::getline(comm, running) && running != owner.program;
+}
+
+} // namespace
+
+std::string temporary_name(const std::string& program) {
+    return "." + program + "-" + std::to_string(::getpid()) + "-" + std::string(kRandomPart);
+}
+
+void remove_stale_temporaries(const std::string& dir) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const int fd = ::dirfd(d);
+    while (const dirent* e = ::readdir(d)) {
+        const auto owner = owner_of(e->d_name);
+        struct stat st {};
+        if (owner && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && owner_gone(*owner))
+            ::unlinkat(fd, e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+} // namespace tarvik::platform

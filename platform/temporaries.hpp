@@ -1,0 +1,18 @@
+// Hidden temporary files named after the program and the process that write them, so that
+// those a killed run left behind can be told from a live run's and removed.
+#pragma once
+
+#include <string>
+
+namespace tarvik::platform {
+
+// The mkstemp template of a temporary file of this process of `program` ("tarvik" or
+// "lipsync"): ".<program>-<pid>-XXXXXX".
+std::string temporary_name(const std::string& program);
+
+// Removes from dir the regular files named as temporaries of tarvik or lipsync whose
+// process is gone: no such process, or one running another program. Any other file, and
+// any file whose process cannot be checked, stays.
+void remove_stale_temporaries(const std::string& dir);
+
+} // namespace tarvik::platform
