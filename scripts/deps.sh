@@ -13,6 +13,8 @@ packages=(
   # speech with transcripts for its quality benchmark
   libpocketsphinx-dev pocketsphinx-en-us libespeak-ng-dev
   pocketsphinx-testdata asterisk-core-sounds-en-wav asterisk-core-sounds-en
+  # tests: a case-folding FUSE file system standing in for case-insensitive output folders
+  libfuse3-dev fuse3 libutf8proc-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvik::test {
@@ -117,6 +118,29 @@ int start_program(const std::string& program, const std::vector<std::string>& ar
 int wait_program(int pid);
 // Waits until the predicate holds (checked every 2 ms) or the seconds pass; its last value.
 bool wait_until(const std::function<bool()>& done, double seconds);
+
+// The case-folding FUSE file system (tests/support/casefold_fs.c) mirroring a folder at a
+// mount point, unmounted when the object goes.
+class CasefoldMount {
+  public:
+    CasefoldMount(std::string mountpoint, int pid)
+        : mountpoint_(std::move(mountpoint)), pid_(pid) {}
+    CasefoldMount(CasefoldMount&& other) noexcept
+        : mountpoint_(std::move(other.mountpoint_)), pid_(std::exchange(other.pid_, -1)) {}
+    CasefoldMount& operator=(CasefoldMount&&) = delete;
+    ~CasefoldMount();
+
+  private:
+    std::string mountpoint_;
+    int pid_ = -1;
+};
+
+// Mounts `backing` at `mountpoint` (an empty folder), folding names with NFC and case folding,
+// or with compatibility folding too when `nfkc` is set. Returns nothing when FUSE cannot be
+// used here, with the reason in `why_not`.
+std::optional<CasefoldMount> mount_casefold(const std::string& backing,
+                                            const std::string& mountpoint, bool nfkc = false,
+                                            std::string* why_not = nullptr);
 
 // Number of times `needle` (not empty) occurs in `text`, without overlaps.
 int count_occurrences(const std::string& text, const std::string& needle);
