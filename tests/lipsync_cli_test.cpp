@@ -25,25 +25,6 @@ class LipsyncCli : public ::testing::Test {
     const std::string lipsync = bin("lipsync");
 };
 
-TEST_F(LipsyncCli, WritesTheVlpBesideTheSoundOrWhereOSays) {
-    ASSERT_TRUE(write_wav(dir / "line.wav", WavSpec{.seconds = 0.5}));
-    ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
-    const RunResult r = run(lipsync, {dir / "line.wav"});
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    const VlpReadResult read = read_vlp_file(dir / "line.vlp");
-    ASSERT_TRUE(read.track) << read.error;
-    EXPECT_EQ(r.out, "Wrote \"" + (dir / "line.vlp") +
-                         "\": " + std::to_string(read.track->cues.size()) + " cue" +
-                         (read.track->cues.size() == 1 ? "" : "s") + " over 0.50 s\n");
-    for (const std::string& o : {std::string("-o"), std::string("--output")}) {
-        const RunResult q = run(lipsync, {"-q", o, dir / "out/fresh.vlp", dir / "line.wav"});
-        EXPECT_EQ(q.exit_status, 0) << q.err;
-        EXPECT_EQ(q.out, "");
-        EXPECT_EQ(read_vlp_file(dir / "out/fresh.vlp").track, read.track);
-    }
-    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"line.vlp", "line.wav", "out"}));
-}
-
 TEST_F(LipsyncCli, AStopSignalLeavesNoTemporaryFileAndExits128PlusTheSignal) {
     // The preloaded library stalls fsync, so lipsync is caught with its temporary file.
     ASSERT_TRUE(write_wav(dir / "line.wav", WavSpec{.seconds = 0.5}));
@@ -82,8 +63,10 @@ TEST_F(LipsyncCli, AStopSignalLeavesNoTemporaryFileAndExits128PlusTheSignal) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
 }
 
-TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundAndReadsAnyFormat) {
-    ASSERT_EQ(mkdir((dir / "voice.lines").c_str(), 0755), 0);
+// -o (or --output) writes only there, quietly with -q; else the VLP goes beside the sound.
+TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundOrAsOSaysAndReadsAnyFormat) {
+    for (const char* sub : {"voice.lines", "out"})
+        ASSERT_EQ(mkdir((dir / sub).c_str(), 0755), 0);
     const std::string longest(250, 'n'); // the temporary name beside it must fit too
     const struct {
         std::string sound, vlp;
@@ -99,16 +82,28 @@ TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundAndReadsAnyFormat) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sound);
         ASSERT_TRUE(write_wav(dir / c.sound, {c.rate, c.channels, 1.234, c.format}));
-        EXPECT_EQ(tarvik_in(dir.path(), {"-q", "--", c.sound}, lipsync).exit_status, 0);
+        std::optional<LipSyncTrack> fresh;
+        for (const char* o : {"-o", "--output"}) {
+            const RunResult q = run(lipsync, {"-q", o, dir / "out/fresh.vlp", dir / c.sound});
+            EXPECT_EQ(q.exit_status + q.out.size(), 0u) << q.err << q.out;
+            fresh = read_vlp_file(dir / "out/fresh.vlp").track;
+        }
+        EXPECT_FALSE(exists(dir / c.vlp));
+        const RunResult r = tarvik_in(dir.path(), {"--", c.sound}, lipsync);
+        EXPECT_EQ(r.exit_status, 0) << r.err;
         const VlpReadResult read = read_vlp_file(dir / c.vlp);
         ASSERT_TRUE(read.track) << read.error;
+        EXPECT_EQ(read.track, fresh);
         EXPECT_EQ(read.track->sample_rate, uint32_t(c.rate));
         EXPECT_EQ(read.track->sample_frames, uint64_t(std::llround(1.234 * c.rate)));
         EXPECT_EQ(read.track->frame_count, 123u);
-        std::remove((dir / c.sound).c_str());
-        std::remove((dir / c.vlp).c_str());
+        const size_t cues = read.track->cues.size();
+        EXPECT_EQ(r.out, "Wrote \"" + c.vlp + "\": " + std::to_string(cues) + " cue" +
+                             (cues == 1 ? "" : "s") + " over 1.23 s\n");
+        for (const std::string& made : {dir / c.sound, dir / c.vlp, dir / "out/fresh.vlp"})
+            std::remove(made.c_str());
     }
-    EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"voice.lines"});
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"out", "voice.lines"}));
 }
 
 TEST_F(LipsyncCli, TextFormsAgreeWithTheFile) {
