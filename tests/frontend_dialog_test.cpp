@@ -93,9 +93,6 @@ struct Env {
 const auto button = [](CMainDlg& d, int id) {
     return qobject_cast<QAbstractButton*>(d.Control(id));
 };
-const auto text = [](CMainDlg& d, int id) {
-    return qobject_cast<QLineEdit*>(d.Control(id))->text();
-};
 const auto press = [](CMainDlg& d, int id) { button(d, id)->click(); };
 } // namespace
 
@@ -108,7 +105,7 @@ class DialogTest : public QObject {
         Env env("$last output folder: /tmp\n$no click: yes\n");
         auto d = env.dialog();
         env.boxes.answers = {BoxAnswer::No}; // the click question: a No unticks the option
-        QCOMPARE(text(*d, ControlId::InputFolder),
+        QCOMPARE(qobject_cast<QLineEdit*>(d->Control(ControlId::InputFolder))->text(),
                  QString::fromStdString(env.wavs)); // not lower-cased
         press(*d, ControlId::High);
         press(*d, ControlId::Vbr);

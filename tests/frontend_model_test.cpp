@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace tarvik::gui;
@@ -38,43 +36,27 @@ std::string value_of(const std::string& text, const char* key, char kind) {
 } // namespace
 
 TEST(FrontEndParser, FindsKeysAtLineStartsAndReadsValues) {
-    struct Case {
-        std::string text;
-        const char* key;
-        char kind;
-        std::string value;
-    };
-    const std::vector<Case> cases = {
-        {"  \t$SILENT Mode:   YES    ; note\n", "$silent mode:", 'b', "true"},
-        {"; $k: 1\nx $k: 2\n", "$k:", 's', "<none>"},       // comments, middle of a line
-        {"a: 1\n#eof\nb: 2\n#Eof\nc: 3\n", "b:", 'i', "2"}, // "#Eof" wins over "#eof"
-        {"a: 1\n#eof\nb: 2\n#Eof\nc: 3\n", "c:", 'i', "<none>"},
-        {"$f: /my wavs/take one  \t \nnext\n", "$f:", 's', "/my wavs/take one"},
-        {"$f: /a;b\r\n", "$f:", 's', "/a"},
-        {"$f: /À faire/Голоса — \xe2\x80\x94\n$g: 1\n", "$f:", 's',
-         "/À faire/Голоса — \xe2\x80\x94"},
-        {"$f: \x80\n$g: 7\n", "$g:", 'i', "7"}, // a 0x80 byte is text like any other
-        {"$f: " + std::string(300, 'v'), "$f:", 's', std::string(256, 'v')},
-        {"$n: 12abc\n", "$n:", 'i', "12"},
-        {"$n: abc\n", "$n:", 'i', "-1!"},
-        {"$n:\n\n +9, 4\n", "$n:", 'i', "9"},
-        {"$b: 7up\n", "$b:", 'b', "true"},
-        {"x;" + std::string(2045, 'x') + "$k: 5", "$k:", 'i', "5"}, // pieces of 2047
-        {"x;" + std::string(2046, 'x') + "$k: 5", "$k:", 'i', "<none>"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(value_of(c.text, c.key, c.kind), c.value) << c.text;
+    for (const auto& [text, key, kind, value] :
+         std::vector<std::tuple<std::string, const char*, char, std::string>>{
+             {"  \t$SILENT Mode:   YES    ; note\n", "$silent mode:", 'b', "true"},
+             {"; $k: 1\nx $k: 2\n", "$k:", 's', "<none>"},       // comments, middle of a line
+             {"a: 1\n#eof\nb: 2\n#Eof\nc: 3\n", "b:", 'i', "2"}, // "#Eof" wins over "#eof"
+             {"a: 1\n#eof\nb: 2\n#Eof\nc: 3\n", "c:", 'i', "<none>"},
+             {"$f: /my wavs/take one  \t \nnext\n", "$f:", 's', "/my wavs/take one"},
+             {"$f: /a;b\r\n", "$f:", 's', "/a"},
+             {"$f: /À faire/Голоса — \xe2\x80\x94\n$g: 1\n", "$f:", 's',
+              "/À faire/Голоса — \xe2\x80\x94"},
+             {"$f: \x80\n$g: 7\n", "$g:", 'i', "7"}, // a 0x80 byte is text like any other
+             {"$f: " + std::string(300, 'v'), "$f:", 's', std::string(256, 'v')},
+             {"$n: 12abc\n", "$n:", 'i', "12"},
+             {"$n: abc\n", "$n:", 'i', "-1!"},
+             {"$n:\n\n +9, 4\n", "$n:", 'i', "9"},
+             {"$b: 7up\n", "$b:", 'b', "true"},
+             {"x;" + std::string(2045, 'x') + "$k: 5", "$k:", 'i', "5"}, // pieces of 2047
+             {"x;" + std::string(2046, 'x') + "$k: 5", "$k:", 'i', "<none>"}})
+        EXPECT_EQ(value_of(text, key, kind), value) << text;
     for (const char* other : {"maybe", "", "-1", "yes please"}) // the destination is kept
         EXPECT_EQ(value_of(std::string("$b: ") + other + "\n", "$b:", 'b'), "false") << other;
-}
-
-TEST(FrontEndParser, LoadsOnlyRegularFiles) {
-    TempDir dir;
-    // A FIFO, or a link to one, is refused at once instead of waiting for a writer.
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    ASSERT_EQ(::symlink("fifo", (dir / "link").c_str()), 0);
-    TokenParser p;
-    EXPECT_FALSE(p.Load(dir / "fifo") || p.Load(dir / "link"));
 }
 
 TEST(FrontEndSettings, RoundTripKeepsUtf8FoldersAndTheCustomBitRate) {
@@ -84,13 +66,9 @@ TEST(FrontEndSettings, RoundTripKeepsUtf8FoldersAndTheCustomBitRate) {
     ASSERT_EQ(::mkdir(wavs.c_str(), 0755) + ::mkdir(out.c_str(), 0755), 0);
     write_file(wavs + "/Line01.WAV", "x");
     GuiSettings s;
-    s.inputFolder = wavs;
-    s.outputFolder = out;
-    s.generateVlp = s.silentMode = s.noClick = s.useVbr = true;
-    s.vbrValue = 0;
-    s.qualityDefault = false;
-    s.qualityCustom = true;
-    s.customBitrate = 144;
+    s.inputFolder = wavs, s.outputFolder = out;
+    s.generateVlp = s.silentMode = s.noClick = s.useVbr = s.qualityCustom = true;
+    s.vbrValue = 0, s.qualityDefault = false, s.customBitrate = 144;
     const AppPaths paths{dir / "tarvik-gui.ini", dir / "tarvik"};
     ASSERT_TRUE(WriteSettings(s, paths));
     TokenParser p;
@@ -98,7 +76,6 @@ TEST(FrontEndSettings, RoundTripKeepsUtf8FoldersAndTheCustomBitRate) {
     GuiSettings back;
     ReadAllSettings(p, back);
     EXPECT_EQ(back, s);
-
     EXPECT_NE(read_file(paths.settingsPath).find("show up its terminal window\n"),
               std::string::npos);
 }
@@ -127,8 +104,13 @@ TEST(FrontEndSettings, DefaultsAndChecksOfTheKeys) {
         EXPECT_FALSE(FolderStorable(bad)) << bad;
 }
 
-TEST(FrontEndSettings, WritesThroughALinkAndSaysWhyAWriteFailed) {
+TEST(FrontEndSettings, WrittenThroughALinkReadOnlyWhenRegularAndFailuresSayWhy) {
     TempDir dir;
+    // A FIFO, or a link to one, is refused at once instead of waiting for a writer.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("fifo", (dir / "link").c_str()), 0);
+    TokenParser p;
+    EXPECT_FALSE(p.Load(dir / "fifo") || p.Load(dir / "link"));
     ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
     write_file(dir / "real/tarvik-gui.ini", "old\n");
     ASSERT_EQ(::symlink("real/tarvik-gui.ini", (dir / "tarvik-gui.ini").c_str()), 0);
@@ -206,11 +188,7 @@ TEST(FrontEndLaunch, SilentRunIsWatchedAndItsWarningsCollected) {
     ASSERT_EQ(launcher.Start(request), LaunchResult::Started);
     EXPECT_FALSE(launcher.PollSilentRun()); // still running
     std::optional<BatchEnd> end;
-    for (int i = 0; i < 500 && !end; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        end = launcher.PollSilentRun();
-    }
-    ASSERT_TRUE(end);
+    ASSERT_TRUE(tarvik::test::wait_until([&] { return bool(end = launcher.PollSilentRun()); }, 10));
     EXPECT_EQ(end->exitStatus, 1);
     EXPECT_EQ(end->warnings, Args{"WARNING! Cannot open \"a.wav\""});
     EXPECT_EQ(BatchEndText(*end), "tarvik ended with exit status 1.\n\n1 warning(s):\n"

@@ -19,33 +19,11 @@ namespace {
 
 using namespace tarvik::test;
 
-std::string lipsync() {
-    return bin("lipsync");
-}
-
 class LipsyncCli : public ::testing::Test {
   protected:
     TempDir dir;
+    const std::string lipsync = bin("lipsync");
 };
-
-TEST_F(LipsyncCli, WritesTheVlpBesideTheSoundOrWhereOSays) {
-    ASSERT_TRUE(write_wav(dir / "line.wav", WavSpec{.seconds = 0.5}));
-    ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
-    const RunResult r = run(lipsync(), {dir / "line.wav"});
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    const VlpReadResult read = read_vlp_file(dir / "line.vlp");
-    ASSERT_TRUE(read.track) << read.error;
-    EXPECT_EQ(r.out, "Wrote \"" + (dir / "line.vlp") +
-                         "\": " + std::to_string(read.track->cues.size()) + " cue" +
-                         (read.track->cues.size() == 1 ? "" : "s") + " over 0.50 s\n");
-    for (const std::string& o : {std::string("-o"), std::string("--output")}) {
-        const RunResult q = run(lipsync(), {"-q", o, dir / "out/fresh.vlp", dir / "line.wav"});
-        EXPECT_EQ(q.exit_status, 0) << q.err;
-        EXPECT_EQ(q.out, "");
-        EXPECT_EQ(read_vlp_file(dir / "out/fresh.vlp").track, read.track);
-    }
-    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"line.vlp", "line.wav", "out"}));
-}
 
 TEST_F(LipsyncCli, AStopSignalLeavesNoTemporaryFileAndExits128PlusTheSignal) {
     // The preloaded library stalls fsync, so lipsync is caught with its temporary file.
@@ -54,19 +32,21 @@ TEST_F(LipsyncCli, AStopSignalLeavesNoTemporaryFileAndExits128PlusTheSignal) {
     std::string preload = std::string("LD_PRELOAD=") + STALL_FSYNC;
     std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
     char* const envp[] = {preload.data(), asan.data(), nullptr};
-    std::vector<std::string> args = {lipsync(), "-o", dir / "old.vlp", dir / "line.wav"};
+    std::vector<std::string> args = {lipsync, "-o", dir / "old.vlp", dir / "line.wav"};
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    const auto start = [&] { // once its temporary file is there
         pid_t pid;
-        ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp), 0);
-        for (int i = 0; i < 3000 && list_dir(dir.path()).size() < 3; ++i)
-            usleep(10000);
-        EXPECT_EQ(list_dir(dir.path()).size(), 3u) << "the temporary file appears";
+        EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp), 0);
+        EXPECT_TRUE(wait_until([&] { return list_dir(dir.path()).size() == 3; }, 30));
+        return pid;
+    };
+    int status = 0;
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        const pid_t pid = start();
         kill(pid, sig);
-        int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + sig) << status;
         EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"line.wav", "old.vlp"}));
@@ -74,74 +54,71 @@ TEST_F(LipsyncCli, AStopSignalLeavesNoTemporaryFileAndExits128PlusTheSignal) {
     }
     // A signal that the caller ignores (nohup) does not stop it.
     signal(SIGHUP, SIG_IGN);
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp), 0);
+    const pid_t pid = start();
     signal(SIGHUP, SIG_DFL);
-    for (int i = 0; i < 3000 && list_dir(dir.path()).size() < 3; ++i)
-        usleep(10000);
     kill(pid, SIGHUP);
     usleep(300000);
-    int status = 0;
     EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended by an ignored SIGHUP";
     kill(pid, SIGTERM);
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
 }
 
-TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundAndReadsAnyFormat) {
-    ASSERT_EQ(mkdir((dir / "voice.lines").c_str(), 0755), 0);
+// -o (or --output) writes only there, quietly with -q; else the VLP goes beside the sound.
+TEST_F(LipsyncCli, NamesTheVlpAfterTheSoundOrAsOSaysAndReadsAnyFormat) {
+    for (const char* sub : {"voice.lines", "out"})
+        ASSERT_EQ(mkdir((dir / sub).c_str(), 0755), 0);
     const std::string longest(250, 'n'); // the temporary name beside it must fit too
-    struct Case {
+    const struct {
         std::string sound, vlp;
-        WavSpec tone;
+        int rate, channels, format;
     } cases[] = {
-        {"take.01.wav", "take.01.vlp", {.sample_rate = 8000}},
-        {"voice.lines/take",
-         "voice.lines/take.vlp",
-         {.sample_rate = 11025, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8}},
-        {"LOUD.WAV",
-         "LOUD.vlp",
-         {.sample_rate = 44100, .channels = 2, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_24}},
-        {"-dash.wav",
-         "-dash.vlp",
-         {.sample_rate = 48000, .channels = 6, .format = SF_FORMAT_WAV | SF_FORMAT_FLOAT}},
-        {"two words.aiff",
-         "two words.vlp",
-         {.sample_rate = 22050, .format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16}},
-        {longest + ".flac",
-         longest + ".vlp",
-         {.sample_rate = 16000, .format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16}},
+        {"take.01.wav", "take.01.vlp", 8000, 1, 0},
+        {"voice.lines/take", "voice.lines/take.vlp", 11025, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_U8},
+        {"LOUD.WAV", "LOUD.vlp", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+        {"-dash.wav", "-dash.vlp", 48000, 6, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+        {"two words.aiff", "two words.vlp", 22050, 1, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+        {longest + ".flac", longest + ".vlp", 16000, 1, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
     };
-    for (Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.sound);
-        c.tone.seconds = 1.234;
-        ASSERT_TRUE(write_wav(dir / c.sound, c.tone));
-        RunOptions in_dir;
-        in_dir.cwd = dir.path();
-        EXPECT_EQ(run(lipsync(), {"-q", "--", c.sound}, in_dir).exit_status, 0);
+        ASSERT_TRUE(write_wav(dir / c.sound, {c.rate, c.channels, 1.234, c.format}));
+        std::optional<LipSyncTrack> fresh;
+        for (const char* o : {"-o", "--output"}) {
+            const RunResult q = run(lipsync, {"-q", o, dir / "out/fresh.vlp", dir / c.sound});
+            EXPECT_EQ(q.exit_status + q.out.size(), 0u) << q.err << q.out;
+            fresh = read_vlp_file(dir / "out/fresh.vlp").track;
+        }
+        EXPECT_FALSE(exists(dir / c.vlp));
+        const RunResult r = tarvik_in(dir.path(), {"--", c.sound}, lipsync);
+        EXPECT_EQ(r.exit_status, 0) << r.err;
         const VlpReadResult read = read_vlp_file(dir / c.vlp);
         ASSERT_TRUE(read.track) << read.error;
-        EXPECT_EQ(read.track->sample_rate, uint32_t(c.tone.sample_rate));
-        EXPECT_EQ(read.track->sample_frames, uint64_t(std::llround(1.234 * c.tone.sample_rate)));
+        EXPECT_EQ(read.track, fresh);
+        EXPECT_EQ(read.track->sample_rate, uint32_t(c.rate));
+        EXPECT_EQ(read.track->sample_frames, uint64_t(std::llround(1.234 * c.rate)));
         EXPECT_EQ(read.track->frame_count, 123u);
-        std::remove((dir / c.sound).c_str());
-        std::remove((dir / c.vlp).c_str());
+        const size_t cues = read.track->cues.size();
+        EXPECT_EQ(r.out, "Wrote \"" + c.vlp + "\": " + std::to_string(cues) + " cue" +
+                             (cues == 1 ? "" : "s") + " over 1.23 s\n");
+        for (const std::string& made : {dir / c.sound, dir / c.vlp, dir / "out/fresh.vlp"})
+            std::remove(made.c_str());
     }
-    EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"voice.lines"});
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"out", "voice.lines"}));
 }
 
 TEST_F(LipsyncCli, TextFormsAgreeWithTheFile) {
     ASSERT_EQ(
         run("/usr/bin/espeak-ng", {"-w", dir / "talk.wav", "Peter picked a peck"}).exit_status, 0);
-    ASSERT_EQ(run(lipsync(), {"-q", dir / "talk.wav"}).exit_status, 0);
+    ASSERT_EQ(run(lipsync, {"-q", dir / "talk.wav"}).exit_status, 0);
     const auto track = read_vlp_file(dir / "talk.vlp").track;
     ASSERT_TRUE(track);
-    const RunResult dump = run(lipsync(), {"--dump", dir / "talk.vlp"});
+    const RunResult dump = run(lipsync, {"--dump", dir / "talk.vlp"});
     EXPECT_NE(dump.out.find("cues: " + std::to_string(track->cues.size()) + "\n"),
               std::string::npos);
     EXPECT_EQ(count_occurrences(dump.out, "\n"), 7 + int(track->cues.size()));
     // From the VLP file as from the sound: one TSV line per cue with its shape, and a final
     // X line only after speech.
-    const std::string tsv = run(lipsync(), {"--format", "tsv", dir / "talk.vlp"}).out;
+    const std::string tsv = run(lipsync, {"--format", "tsv", dir / "talk.vlp"}).out;
     const bool ends_in_rest = track->cues.back().shape == Shape::X;
     EXPECT_EQ(count_occurrences(tsv, "\n"), int(track->cues.size()) + (ends_in_rest ? 0 : 1));
     for (size_t i = 0, at = 0; i < track->cues.size(); ++i, at = tsv.find('\n', at) + 1)
@@ -149,12 +126,12 @@ TEST_F(LipsyncCli, TextFormsAgreeWithTheFile) {
                   std::string(1, shape_letter(track->cues[i].shape)) + "\n")
             << "cue " << i;
     for (const std::string& input : {dir / "talk.vlp", dir / "talk.wav"}) {
-        EXPECT_EQ(run(lipsync(), {"--format", "tsv", input}).out, tsv) << input;
-        const RunResult json = run(lipsync(), {"--format=json", input});
+        EXPECT_EQ(run(lipsync, {"--format", "tsv", input}).out, tsv) << input;
+        const RunResult json = run(lipsync, {"--format=json", input});
         EXPECT_EQ(count_occurrences(json.out, "\"value\""), int(track->cues.size())) << input;
         EXPECT_NE(json.out.find("\"soundFile\": \"" + input + "\""), std::string::npos);
     }
-    const RunResult frames = run(lipsync(), {"--format", "frames", dir / "talk.wav"});
+    const RunResult frames = run(lipsync, {"--format", "frames", dir / "talk.wav"});
     EXPECT_EQ(frames.out.rfind("time\tshape\topening\tlevel\t", 0), 0u);
     EXPECT_EQ(count_occurrences(frames.out, "\n"), 1 + int(track->frame_count));
     EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"talk.vlp", "talk.wav"}));
@@ -188,7 +165,7 @@ TEST_F(LipsyncCli, BadInputAndOutputGiveOneLineAndNoFile) {
     RunOptions in_time;
     in_time.timeout_seconds = 20;
     for (const Case& c : cases) {
-        const RunResult r = run(lipsync(), c.args, in_time);
+        const RunResult r = run(lipsync, c.args, in_time);
         EXPECT_EQ(r.exit_status, c.status) << c.reason;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(count_occurrences(r.err, "\n"), 1) << r.err;
@@ -215,13 +192,13 @@ TEST_F(LipsyncCli, WrongCommandLinesGiveExitTwoAndHelpExplains) {
         {"--text-string", "a", "--text", "b", dir / "a.wav"},
     };
     for (const auto& args : cases) {
-        const RunResult r = run(lipsync(), args);
+        const RunResult r = run(lipsync, args);
         EXPECT_EQ(r.exit_status, 2) << ::testing::PrintToString(args);
         EXPECT_EQ(count_occurrences(r.err, "\n"), 1) << r.err;
         EXPECT_NE(r.err.find("lipsync --help"), std::string::npos) << r.err;
     }
     EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.wav"});
-    const RunResult help = run(lipsync(), {"--help"});
+    const RunResult help = run(lipsync, {"--help"});
     EXPECT_EQ(help.exit_status, 0);
     for (const char* text : {"-o FILE.vlp SOUND", "--text FILE", "--text-string", "--fast",
                              "--format svg", "SIGTERM", "take.01.wav gives take.01.vlp",

@@ -24,25 +24,18 @@ class LipsyncQuality : public ::testing::Test {
     static void SetUpTestSuite() {
         dir_ = new TempDir;
         const std::string d = dir_->path();
-        // Each phrase without espeak-ng's silence around it, so that the pause is known.
-        const auto say = [&](const char* text, const std::string& name) {
-            ASSERT_EQ(run("/usr/bin/espeak-ng", {"-w", d + "/raw.wav", text}).exit_status, 0);
-            ASSERT_EQ(
-                run("/usr/bin/sox", {d + "/raw.wav", d + "/" + name, "silence", "1", "0.02", "1%",
-                                     "reverse", "silence", "1", "0.02", "1%", "reverse"})
-                    .exit_status,
-                0);
+        const auto sox = [](const std::vector<std::string>& args) {
+            ASSERT_EQ(run("/usr/bin/sox", args).exit_status, 0);
         };
-        say(kFirst, "a.wav");
-        say(kSecond, "b.wav");
-        ASSERT_EQ(
-            run("/usr/bin/sox", {"-n", "-r", "22050", "-c", "1", "-b", "16", d + "/gap.wav",
-                                 "synth", std::to_string(kPause), "whitenoise", "vol", "0.003"})
-                .exit_status,
-            0);
-        ASSERT_EQ(
-            run("/usr/bin/sox", {d + "/a.wav", d + "/gap.wav", d + "/b.wav", line()}).exit_status,
-            0);
+        // Each phrase without espeak-ng's silence around it, so that the pause is known.
+        for (const auto& [text, name] : {std::pair{kFirst, "/a.wav"}, {kSecond, "/b.wav"}}) {
+            ASSERT_EQ(run("/usr/bin/espeak-ng", {"-w", d + "/raw.wav", text}).exit_status, 0);
+            sox({d + "/raw.wav", d + name, "silence", "1", "0.02", "1%", "reverse", "silence", "1",
+                 "0.02", "1%", "reverse"});
+        }
+        sox({"-n", "-r", "22050", "-c", "1", "-b", "16", d + "/gap.wav", "synth",
+             std::to_string(kPause), "whitenoise", "vol", "0.003"});
+        sox({d + "/a.wav", d + "/gap.wav", d + "/b.wav", line()});
         first_end_ = audio_info(d + "/a.wav")->frames * 100 / 22050;
     }
     static void TearDownTestSuite() { delete dir_; }
@@ -147,12 +140,11 @@ TEST_F(LipsyncQuality, WhereTheTextDoesNotFitRecognitionTakesOver) {
 
 TEST_F(LipsyncQuality, ThePictureShowsWaveformLanesAndEveryCue) {
     shapes({});
-    const RunResult tsv = run(bin("lipsync"), {"--format", "tsv", dir_->path() + "/line.vlp"});
+    const auto track = read_vlp_file(dir_->path() + "/line.vlp").track;
+    ASSERT_TRUE(track);
     for (const std::string& input : {line(), dir_->path() + "/line.vlp"}) {
         const RunResult r = run(bin("lipsync"), {"--format", "svg", input});
         ASSERT_EQ(r.exit_status, 0) << r.err;
-        const auto track = read_vlp_file(dir_->path() + "/line.vlp").track;
-        ASSERT_TRUE(track);
         // One second per 200 px after the lane letters.
         EXPECT_NE(r.out.find("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
                              std::to_string(28 + 2 * track->frame_count + 8) + "\""),

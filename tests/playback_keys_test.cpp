@@ -64,8 +64,7 @@ class Terminal : public ::testing::Test {
         return line;
     }
     std::string result() {
-        for (int i = 0; i < 300 && !test::exists(dir_ / "result.txt"); ++i)
-            std::this_thread::sleep_for(50ms);
+        test::wait_until([&] { return test::exists(dir_ / "result.txt"); }, 15);
         return test::read_file(dir_ / "result.txt");
     }
 

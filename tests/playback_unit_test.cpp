@@ -8,11 +8,7 @@
 namespace tarvik {
 namespace {
 
-uint32_t levels(uint32_t left, uint32_t right) {
-    return left | (right << 16);
-}
-
-TEST(PlaybackStatus, Line) {
+TEST(PlaybackStatus, Line) { // level: left | right << 16
     const struct {
         double seconds;
         int volume;
@@ -21,9 +17,9 @@ TEST(PlaybackStatus, Line) {
         const char* text;
     } cases[] = {
         {0.0, 100, false, 0, "n/a - Volume: 100% - L [........... ...........]"},
-        {0.4, 0, false, levels(10, 10), "00:00:00 - Volume: 000% - L [......||||| |||||......]"},
-        {3725.9, 7, false, levels(92, 2), "01:02:05 - Volume: 007% - L [.|||||||||| ||.........]"},
-        {61, 55, true, levels(128, 128), "00:01:01 - Volume: 055% - L [......P.A.U.S.E.D......]"},
+        {0.4, 0, false, 10 | 10 << 16, "00:00:00 - Volume: 000% - L [......||||| |||||......]"},
+        {3725.9, 7, false, 92 | 2 << 16, "01:02:05 - Volume: 007% - L [.|||||||||| ||.........]"},
+        {61, 55, true, 128 | 128 << 16, "00:01:01 - Volume: 055% - L [......P.A.U.S.E.D......]"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(status_line(c.seconds, c.volume, c.paused, c.level),
@@ -33,12 +29,12 @@ TEST(PlaybackStatus, Line) {
 TEST(PlaybackFile, ExtensionSearch) {
     test::TempDir dir;
     const std::string d = dir.path();
+    std::filesystem::create_directories(d + "/dir.mp3");
     for (const char* name : {"both.mp3", "both.wav", "solo.wav", "dotted.d/voice.mp2",
                              "wavs/real.mp3", "mp3/line.wav", "ogg.txt"}) {
         std::filesystem::create_directories(std::filesystem::path(d + "/" + name).parent_path());
         ASSERT_TRUE(test::write_file(d + "/" + name, "x"));
     }
-    std::filesystem::create_directories(d + "/dir.mp3");
     const struct {
         std::string name;
         std::optional<std::string> found;

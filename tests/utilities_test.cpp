@@ -4,19 +4,13 @@
 #include "platform/dir_search.hpp"
 #include "tests/support/test_support.hpp"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tarvik;
 using tarvik::test::TempDir;
-
-namespace {
-bool is_dir(const std::string& p) {
-    struct stat st {};
-    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-} // namespace
 
 TEST(PathSplitting, TableOfCases) {
     struct Case {
@@ -45,31 +39,31 @@ TEST(PathSplitting, TableOfCases) {
     EXPECT_EQ(dir_part(path)->size(), dir.size() + 1);
 }
 
-TEST(ResolveNameCase, FindsTheStoredNameOnlyWhenTheTypedOneIsMissing) {
+TEST(TextUtilities, FormatsDurationsAndNumbers) {
+    const std::string user = std::string(3000, 'x') + "%s%n%d"; // long, and never a format
+    EXPECT_EQ(format_text("Cannot delete \"%s\"", user.c_str()), "Cannot delete \"" + user + "\"");
+    for (const auto& [seconds, text] :
+         {std::pair{0.0, "n/a"}, {83.5, "00:01:23"}, {360000, "100:00:00"}})
+        EXPECT_EQ(format_duration(seconds), text) << seconds;
+    const std::vector<std::pair<std::string, long long>> numbers = {
+        {"22050", 22050}, {"  128", 128}, {"+9", 9}, {"-1", -1},
+        {"12abc", 12},    {"abc", 0},     {"", 0}};
+    for (const auto& [text, value] : numbers)
+        EXPECT_EQ(parse_leading_int(text), value) << text;
+    EXPECT_GT(parse_leading_int("99999999999999999999999"), 0); // saturates, no overflow
+}
+
+// A typed name that is missing is resolved to a stored one differing in case; file_exists
+// matches real names exactly and patterns without regard to case.
+TEST(FileNames, CaseResolutionExistenceAndPatterns) {
     TempDir t;
-    for (const char* name : {"Voice.WAV", "VOICE.wav", "exact.wav"}) ASSERT_TRUE(test::write_file(t / name, "x"));
+    for (const char* name : {"Voice.WAV", "VOICE.wav", "exact.wav"})
+        ASSERT_TRUE(test::write_file(t / name, "x"));
+    ASSERT_EQ(mkdir((t / "sub").c_str(), 0755), 0);
     EXPECT_EQ(resolve_name_case(t / "exact.wav"), t / "exact.wav");
     EXPECT_EQ(resolve_name_case(t / "voice.wav"), t / "VOICE.wav"); // first in byte order
     EXPECT_EQ(resolve_name_case(t / "Voice.WAV"), t / "Voice.WAV");
     EXPECT_EQ(resolve_name_case(t / "other.wav"), t / "other.wav");
-}
-
-TEST(TextUtilities, FormatsDurationsAndNumbers) {
-    const std::string user = std::string(3000, 'x') + "%s%n%d"; // long, and never a format
-    EXPECT_EQ(format_text("Cannot delete \"%s\"", user.c_str()), "Cannot delete \"" + user + "\"");
-    const std::vector<std::pair<double, std::string>> durations = {
-        {0, "n/a"}, {0.4, "00:00:00"}, {61, "00:01:01"}, {83.5, "00:01:23"}, {360000, "100:00:00"}};
-    for (const auto& [seconds, text] : durations) EXPECT_EQ(format_duration(seconds), text) << seconds;
-    const std::vector<std::pair<std::string, long long>> numbers = {
-        {"22050", 22050}, {"  128", 128}, {"+9", 9}, {"-1", -1}, {"12abc", 12}, {"abc", 0}, {"", 0}};
-    for (const auto& [text, value] : numbers) EXPECT_EQ(parse_leading_int(text), value) << text;
-    EXPECT_GT(parse_leading_int("99999999999999999999999"), 0); // saturates, no overflow
-}
-
-TEST(FileExists, FilesDirectoriesAndPatterns) {
-    TempDir t;
-    ASSERT_TRUE(test::write_file(t / "Voice.WAV", "x"));
-    ASSERT_EQ(mkdir((t / "sub").c_str(), 0755), 0);
     EXPECT_TRUE(file_exists(t / "Voice.WAV"));
     EXPECT_TRUE(file_exists(t / "sub"));   // a directory counts
     EXPECT_TRUE(file_exists(t / "*.wav")); // pattern without regard to case
@@ -85,25 +79,23 @@ TEST(FileExists, FilesDirectoriesAndPatterns) {
 TEST(MakeDirPath, CreatesEveryMissingLevelAndCountsThem) {
     TempDir t;
     ASSERT_EQ(chdir(t.path().c_str()), 0);
-    struct Case {
-        std::string path;
-        bool is_directory;
-        int made;
-        std::string after; // the caller's text afterwards
-    };
-    const std::vector<Case> cases = {
-        {t / "a/b/c", true, 3, t / "a/b/c"}, {t / "a/b/c", true, 0, t / "a/b/c"},
+    // The path, whether it names a folder, the levels made, the caller's text afterwards.
+    const std::vector<std::tuple<std::string, bool, int, std::string>> cases = {
+        {t / "a/b/c", true, 3, t / "a/b/c"},
+        {t / "a/b/c", true, 0, t / "a/b/c"},
         {t / "x/y/file.mp3", false, 2, t / "x/y/file.mp3"}, // the file is not created
         {t / "out/", true, 1, t / "out"},                   // one trailing separator removed
-        {"rel/sub", true, 2, "rel/sub"}, {"./dot/deeper/", true, 2, "./dot/deeper"},
-        {"/", true, 0, "/"}, {"file.mp3", false, 0, "file.mp3"},
+        {"rel/sub", true, 2, "rel/sub"},
+        {"./dot/deeper/", true, 2, "./dot/deeper"},
+        {"/", true, 0, "/"},
+        {"file.mp3", false, 0, "file.mp3"},
     };
-    for (auto c : cases) {
-        const std::string typed = c.path;
-        EXPECT_EQ(make_dir_path(c.path, c.is_directory), c.made) << typed;
-        EXPECT_EQ(c.path, c.after);
+    for (auto [path, is_directory, made, after] : cases) {
+        EXPECT_EQ(make_dir_path(path, is_directory), made) << after;
+        EXPECT_EQ(path, after);
     }
-    EXPECT_TRUE(is_dir(t / "a/b/c") && is_dir(t / "x/y") && is_dir(t / "rel/sub") && is_dir(t / "dot/deeper"));
+    for (const std::string made : {"a/b/c", "x/y", "rel/sub", "dot/deeper"})
+        EXPECT_TRUE(std::filesystem::is_directory(t / made)) << made;
     EXPECT_FALSE(test::exists(t / "x/y/file.mp3"));
     testing::internal::CaptureStdout();
     make_parent_dir("made/5_sec.mp3");
