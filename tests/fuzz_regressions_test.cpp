@@ -32,7 +32,10 @@ bool replay_wav_encode(const std::string& wav, const std::string& mp3, uint8_t p
     if (!tarvik::get_wav_specs(wav, config, settings)) return false;
     console.clear();
     tarvik::ConsoleOut out(&console);
-    const tarvik::EncodeOptions options{bool(pick & 0x10), bool(pick & 0x20), bool(pick & 0x80)};
+    tarvik::EncodeOptions options;
+    options.show_bar = pick & 0x10;
+    options.no_click = pick & 0x20;
+    options.progress = pick & 0x80;
     return tarvik::encode_mp3(config, wav, mp3, options, out).ok;
 }
 

@@ -59,8 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const auto& l = config.format.LHV1;
             if (l.nMode < 0 || l.nMode > 3 || l.dwSampleRate != settings.sample_rate)
                 fail("the record has a bad channel mode or another rate than the settings");
-            const tarvik::EncodeOptions options{bool(pick & 0x10), bool(pick & 0x20),
-                                                bool(pick & 0x80)};
+            tarvik::EncodeOptions options;
+            options.show_bar = pick & 0x10;
+            options.no_click = pick & 0x20;
+            options.progress = pick & 0x80;
             std::string text;
             tarvik::ConsoleOut out(&text);
             const bool ok = tarvik::encode_mp3(config, wav, mp3, options, out).ok;
