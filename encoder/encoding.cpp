@@ -174,6 +174,9 @@ public:
         }
         draw_up_to(static_cast<int>(p));
     }
+    void break_line() const {
+        if (options_.progress && (mark_ != -1 || !options_.show_bar)) out_.write("\n");
+    }
     void finish() {
         if (!options_.progress) return;
         if (!options_.show_bar) {
@@ -278,7 +281,9 @@ EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
         out.print("                | Bitrate     = %d-%dkbps (VBR)\n", low, high);
 
     EncodeResult result;
+    const Progress* bar = nullptr;
     auto fail = [&](std::string reason) {
+        if (bar) bar->break_line(); // the warning that follows starts on a line of its own
         result.reason = std::move(reason);
         return result;
     };
@@ -320,6 +325,7 @@ EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
     };
 
     Progress progress(options, out, info.frames);
+    bar = &progress;
     sf_count_t done = 0;
     std::array<int16_t, 2> last{}; // the last sample of each output channel
     for (;;) {
@@ -343,6 +349,7 @@ EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
     // A read error is a failure, not an early end of the audio.
     if (sf_error(wav.get()) != SF_ERR_NO_ERROR) return fail("cannot read its audio");
     progress.finish();
+    bar = nullptr;
 
     // No-click: a raised-cosine fade from the last sample to silence after the audio.
     const Fade fade = options.no_click && done > 0

@@ -167,6 +167,9 @@ TEST(Batch, OutputDirectoryForms) {
         if (c.exit_status == 255) EXPECT_EQ(r.out.find("Proceeding"), std::string::npos);
     }
     EXPECT_FALSE(exists(t / "v.mp3"));
+    // A refused batch touches nothing, not even the output folder it names.
+    EXPECT_EQ(tarvik_in(t.path(), {"-batch", "nosuchdir", "new/a/b"}).exit_status, 255);
+    EXPECT_FALSE(exists(t / "new"));
 }
 
 // The count is checked before anything is converted or touched; empty files are enough.

@@ -5,7 +5,10 @@
 #include "platform/process.hpp"
 #include "tests/support/test_support.hpp"
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <thread>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
@@ -195,12 +198,13 @@ TEST(Faults, KilledRunTakesItsToolAndItsTemporariesGoNextRun) {
 
 TEST(Faults, LipsyncToolCrashesHangsOrChatters) {
     struct Case {
-        std::string name, script, jobs;
+        std::string name, script, jobs, said;
     };
+    const std::string hung = "The lip-sync tool did not finish within 1 s and was stopped.\n";
     const std::vector<Case> cases = {
-        {"crash", "#!/bin/sh\nkill -SEGV $$\n", "1"},
-        {"hang", "#!/bin/sh\nsleep 600\n", "1"},
-        {"hang with a child holding the output", "#!/bin/sh\nsleep 600 &\nsleep 600\n", "2"},
+        {"crash", "#!/bin/sh\nkill -SEGV $$\n", "1", "The lip-sync tool failed (ended by signal 11).\n"},
+        {"hang", "#!/bin/sh\nsleep 600\n", "1", hung},
+        {"hang with a child holding the output", "#!/bin/sh\nsleep 600 &\nsleep 600\n", "2", hung},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -219,6 +223,13 @@ TEST(Faults, LipsyncToolCrashesHangsOrChatters) {
             << r.out;
         EXPECT_EQ(count_occurrences(read_file(t / "out/failed conversions.txt"), "VLP: "), 3);
         EXPECT_EQ(list_dir(t / "in").size(), 3u); // kept: their lip-sync can be made again
+        EXPECT_EQ(count_occurrences(r.out, c.said), 3) << r.out;
+        if (c.jobs == "2") continue;
+        // -wav: the box names the cause, not the tool's place.
+        const RunResult w = run(program, {"-wav", "-lips", t / "in/v00.wav", t / "out"}, o);
+        EXPECT_NE(w.err.find("Cannot generate a VLP file for \"" + t.path() + "/out/v00.mp3\"\n" + c.said),
+                  std::string::npos)
+            << w.err;
     }
     // A tool that prints without end: only a bounded tail of it is kept.
     std::string captured;
@@ -242,6 +253,13 @@ TEST(Faults, RemoveKeepsReplacedTakesAndToolStatusesCount) {
                              t.path() + "/real/lipsync \"$@\"\n");
     const std::string failing =
         make_program_dir(t / "failing", header + t.path() + "/real/lipsync \"$@\"\nexit 3\n");
+    // A take rewritten in place at the same size, its time put back (as on a file system
+    // whose times are too coarse to show it): only its bytes tell.
+    const std::string rewriting = make_program_dir(
+        t / "rewriting", header + "cp -p \"$sound\" \"$sound.was\"\n"
+                                  "printf 'retake' | dd of=\"$sound\" bs=1 seek=5000 conv=notrunc\n"
+                                  "touch -r \"$sound.was\" \"$sound\" && rm \"$sound.was\"\nexec " +
+                                  t.path() + "/real/lipsync \"$@\"\n");
     fs::create_directories(t / "in");
     ASSERT_TRUE(write_wav(t / "in/take.wav", WavSpec{22050, 1, 1.0}));
 
@@ -254,6 +272,10 @@ TEST(Faults, RemoveKeepsReplacedTakesAndToolStatusesCount) {
     EXPECT_NE(b.out.find("WARNING! \"" + t.path() + "/in/take.wav\" was not deleted"),
               std::string::npos)
         << b.out;
+    EXPECT_TRUE(exists(t / "in/take.wav"));
+    const RunResult same = run(rewriting, {"-wav", "-lips", "-rem", t / "in/take.wav", t / "out"});
+    EXPECT_EQ(same.exit_status, 1);
+    EXPECT_NE(same.err.find("(it changed since it was encoded)"), std::string::npos) << same.err;
     EXPECT_TRUE(exists(t / "in/take.wav"));
 
     const RunResult f = run("/bin/bash", {"-c", "trap '' CHLD; exec \"$0\" \"$@\"", failing, "-wav",
@@ -290,4 +312,58 @@ TEST(Faults, NoWorkerThreads) {
     EXPECT_NE(r.out.find("WARNING! Only 0 of 3 workers could be started\n"), std::string::npos)
         << r.out;
     EXPECT_EQ(count_mp3s(t / "out"), 3);
+}
+
+// A recording still being written behind the placeholder sizes ffmpeg puts in its header:
+// encoded as far as it has got, never deleted while the recorder goes on.
+TEST(Faults, RecordingStillBeingWrittenIsKept) {
+    TempDir t;
+    const std::string wav = t / "take.wav";
+    const std::string block(8820, '\x20');
+    ASSERT_TRUE(write_file(wav, riff_wav(1, 1, 22050, 16, block + block, 0xFFFFFFFF)));
+    std::atomic<bool> done{false};
+    std::thread recorder([&] { // in bursts, as a recorder's buffer fills
+        for (int i = 0; i < 100 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            std::FILE* f = std::fopen(wav.c_str(), "ab");
+            if (f) std::fwrite(block.data(), 1, block.size(), f), std::fclose(f);
+        }
+    });
+    const RunResult r = run(bin("tarvik"), {"-wav", "-rem", wav, t / "out"});
+    done = true;
+    recorder.join();
+    EXPECT_EQ(r.exit_status, 1) << r.out << r.err;
+    EXPECT_TRUE(exists(wav));
+    EXPECT_NE(r.out.find("does not state its length (still being recorded?)"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Cannot delete \"" + wav + "\" (its header does not state its length"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(exists(t / "out/take.mp3"));
+}
+
+// A file that cannot be written (too large for the size limit, or its name taken by a
+// folder) fails alone, with its cause; the batch goes on.
+TEST(Faults, FilesThatCannotBeWrittenFailAlone) {
+    TempDir t;
+    fs::create_directories(t / "in");
+    fs::create_directories(t / "out/b.mp3");
+    ASSERT_TRUE(write_wav(t / "in/a.wav", WavSpec{44100, 1, 8.0}));
+    ASSERT_TRUE(write_wav(t / "in/b.wav", WavSpec{22050, 1, 0.5}));
+    ASSERT_TRUE(write_wav(t / "in/c.wav", WavSpec{22050, 1, 0.5}));
+    const RunResult r =
+        run("/usr/bin/prlimit", {"--fsize=40000", bin("tarvik"), "-batch", t / "in", t / "out"});
+    EXPECT_EQ(r.exit_status, 1) << r.out;
+    EXPECT_NE(r.out.find("\nWARNING! Cannot encode \"" + t.path() + "/in/a.wav\": cannot write \"" +
+                         t.path() + "/out/a.mp3\": file too large\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("WARNING! Cannot encode \"" + t.path() + "/in/b.wav\": cannot rename \"" +
+                         t.path() + "/out/.tarvik-"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("/out/b.mp3\": Is a directory\n"), std::string::npos);
+    EXPECT_NE(r.out.find("| 1/3 MP3 file encoded"), std::string::npos);
+    EXPECT_TRUE(exists(t / "out/c.mp3"));
+    EXPECT_EQ(count_occurrences(read_file(t / "out/failed conversions.txt"), t.path() + "/in/"), 2);
+    EXPECT_EQ(hidden_names(t / "out"), std::vector<std::string>{});
 }
