@@ -103,12 +103,36 @@ std::string length_warning(const WavCheck& check, const std::string& path) {
                        escaped(path).c_str());
 }
 
+void ContentHash::mix(uint64_t word) {
+    hash_ = (hash_ ^ word) * 1099511628211ull;
+    hash_ ^= hash_ >> 32;
+}
+
 void ContentHash::add(const void* data, size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
-    uint64_t h = hash_;
-    for (size_t i = 0; i < size; ++i)
-        h = (h ^ p[i]) * 1099511628211ull;
-    hash_ = h;
+    length_ += size;
+    for (; pending_size_ != 0 && size > 0; --size) {
+        pending_ |= uint64_t{*p++} << (8 * pending_size_);
+        if (++pending_size_ == 8) {
+            mix(pending_);
+            pending_ = 0;
+            pending_size_ = 0;
+        }
+    }
+    for (; size >= 8; p += 8, size -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        mix(word);
+    }
+    for (; size > 0; --size)
+        pending_ |= uint64_t{*p++} << (8 * pending_size_++);
+}
+
+uint64_t ContentHash::value() const {
+    ContentHash end = *this;
+    end.mix(pending_);
+    end.mix(length_);
+    return end.hash_;
 }
 
 SF_VIRTUAL_IO HashingReader::io = {

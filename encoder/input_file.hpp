@@ -50,14 +50,20 @@ WavCheck inspect_wav_content(const std::string& path);
 // audio is encoded as far as the header or the file goes); empty for any other input.
 std::string length_warning(const WavCheck& check, const std::string& path);
 
-// A 64-bit FNV-1a hash, fed in pieces.
+// A fast 64-bit hash of a byte stream fed in pieces of any size (FNV-style, a word at a
+// time): the same bytes give the same value however they were split. It tells a changed
+// file from the one that was encoded; it is no defence against a forger.
 class ContentHash {
 public:
     void add(const void* data, size_t size);
-    uint64_t value() const { return hash_; }
+    uint64_t value() const;
 
 private:
+    void mix(uint64_t word);
     uint64_t hash_ = 14695981039346656037ull;
+    uint64_t pending_ = 0; // bytes of an unfinished word
+    unsigned pending_size_ = 0;
+    uint64_t length_ = 0;
 };
 
 // The input as the encoder read it: the file it was when opened, a hash of all its bytes in
