@@ -64,12 +64,9 @@ TEST(Batch, MixedFolderWithEveryKindOfFailure) {
 
     const RunResult r = tarvik_in(t.path(), {"-batch", "voices/", t / "out"});
     EXPECT_EQ(r.exit_status, 1) << r.out << r.err; // ran, with failed files
-    EXPECT_NE(
-        r.out.find(
-            "Reading directory \"voices\"... OK (8 WAV files detected)\nOutput directory = \"" +
-            t.path() + "/out\"\n"),
-        std::string::npos)
-        << r.out;
+    EXPECT_TRUE(contains(
+        r.out, "Reading directory \"voices\"... OK (8 WAV files detected)\nOutput directory = \"" +
+                   t.path() + "/out\"\n"));
     // Sorted by name (byte order), one block each.
     const std::vector<std::string> order = {
         "50% done \"take\".wav", "LOUD.WAV",  "a.b.wav",  "edge10000.wav",
@@ -85,14 +82,12 @@ TEST(Batch, MixedFolderWithEveryKindOfFailure) {
           "WARNING! Null file size detected for \"voices/empty.wav\"\nSkipping it...\n",
           "WARNING! Cannot open \"voices/text.wav\"\nSkipping it...\n",
           "WARNING! Cannot open \"voices/x.wav\"\nSkipping it...\n"})
-        EXPECT_NE(r.out.find(w), std::string::npos) << w;
+        EXPECT_TRUE(contains(r.out, w));
     EXPECT_EQ(report_lines(t / "out/failed conversions.txt"),
               (std::vector<std::string>{"voices/edge9999.wav", "voices/empty.wav",
                                         "voices/text.wav", "voices/x.wav"}));
-    EXPECT_NE(r.out.find(summary_box("| 4/8 MP3 files encoded\n",
-                                     t.path() + "/out/failed conversions.txt")),
-              std::string::npos)
-        << r.out;
+    EXPECT_TRUE(contains(
+        r.out, summary_box("| 4/8 MP3 files encoded\n", t.path() + "/out/failed conversions.txt")));
     EXPECT_EQ(list_dir(t / "out"),
               (std::vector<std::string>{"50% done \"take\".mp3", "LOUD.mp3", "a.b.mp3",
                                         "edge10000.mp3", "failed conversions.txt"}));
@@ -106,7 +101,7 @@ TEST(Batch, MixedFolderWithEveryKindOfFailure) {
     make_wav(t / "one/only.wav", 16000, 1, 1.0);
     const RunResult one = tarvik_in(t.path(), {"-batch", "one"});
     EXPECT_EQ(one.exit_status, 0);
-    EXPECT_NE(one.out.find(summary_box("| 1/1 MP3 file encoded\n")), std::string::npos) << one.out;
+    EXPECT_TRUE(contains(one.out, summary_box("| 1/1 MP3 file encoded\n")));
     EXPECT_EQ(list_dir(t / "one"), (std::vector<std::string>{"only.mp3", "only.wav"}));
 }
 
@@ -123,11 +118,10 @@ TEST(Batch, NameClashesKeepEveryRecording) {
         fs::remove_all(t / "out");
         const RunResult r = tarvik_in(t.path(), {"-batch", "-rem", "-jobs", jobs, "in", "out"});
         EXPECT_EQ(r.exit_status, 1);
-        EXPECT_NE(r.out.find("WARNING! \"in/Line1.wav\" and \"in/line1.WAV\" would both become "
+        EXPECT_TRUE(contains(r.out,
+                             "WARNING! \"in/Line1.wav\" and \"in/line1.WAV\" would both become "
                              "\"out/line1.mp3\"\n"
-                             "Skipping it...\n"),
-                  std::string::npos)
-            << r.out;
+                             "Skipping it...\n"));
         EXPECT_EQ(report_lines(t / "out/failed conversions.txt"),
                   (std::vector<std::string>{"in/line1.WAV", "in/line1.wav"}));
         EXPECT_EQ(list_dir(t / "out"),
@@ -164,7 +158,7 @@ TEST(Batch, OutputDirectoryForms) {
         const RunResult r = tarvik_in(t.path(), {"-batch", "in", c.out});
         EXPECT_EQ(r.exit_status, c.exit_status) << r.out << r.err;
         if (!c.mp3.empty()) EXPECT_TRUE(exists(t / c.mp3));
-        if (c.exit_status == 255) EXPECT_EQ(r.out.find("Proceeding"), std::string::npos);
+        if (c.exit_status == 255) EXPECT_FALSE(contains(r.out, "Proceeding"));
     }
     EXPECT_FALSE(exists(t / "v.mp3"));
     // A refused batch touches nothing, not even the output folder it names.
@@ -187,7 +181,7 @@ TEST(Batch, FileCountLimit) {
     EXPECT_EQ(too_many.exit_status, 255);
     EXPECT_EQ(too_many.err, error_box(1853, "Too many WAV files detected in \"many\"!\nI can only "
                                             "handle up to 16384 files."));
-    EXPECT_EQ(too_many.out.find("Proceeding"), std::string::npos);
+    EXPECT_FALSE(contains(too_many.out, "Proceeding"));
 }
 
 // A name holding a line break stays on one report line; a report that cannot be written is
@@ -208,13 +202,10 @@ TEST(Batch, ReportLinesAndUnwritableReport) {
     const RunResult full = tarvik_in(t.path(), {"-batch", "in", "full"});
     run("/bin/umount", {t / "full"});
     EXPECT_EQ(full.exit_status, 1);
-    EXPECT_NE(
-        full.out.find("WARNING! Cannot write the failure report \"full/failed conversions.txt\"\n"),
-        std::string::npos)
-        << full.out;
-    EXPECT_NE(full.out.find("could not be written to:\n\nfull/failed conversions.txt\n"),
-              std::string::npos);
-    EXPECT_EQ(full.out.find("Consult the following file"), std::string::npos);
+    EXPECT_TRUE(contains(
+        full.out, "WARNING! Cannot write the failure report \"full/failed conversions.txt\"\n"));
+    EXPECT_TRUE(contains(full.out, "could not be written to:\n\nfull/failed conversions.txt\n"));
+    EXPECT_FALSE(contains(full.out, "Consult the following file"));
 }
 
 TEST(Batch, SameResultsWhateverTheNumberOfJobs) {
@@ -299,7 +290,7 @@ TEST(Batch, VlpAcceptedOnlyFromThisRun) {
             const RunResult w = tarvik_in(dir, {"-wav", "-lips", "-rem", "in/a", "out"}, program);
             EXPECT_EQ(w.exit_status, 1);
             // The box names the cause: the tool's place only when it is missing.
-            EXPECT_NE(w.err.find("Cannot generate a VLP file for \"out/a.mp3\"\n"), std::string::npos);
+            EXPECT_TRUE(contains(w.err, "Cannot generate a VLP file for \"out/a.mp3\"\n"));
             EXPECT_EQ(w.err.find("Make sure the lipsync tool stands in the same directory") !=
                           std::string::npos,
                       c.tool.empty())
@@ -346,6 +337,6 @@ TEST(Batch, LineTextReachesTheTool) {
     tarvik_in(t.path(), {"-batch", "-lips", "in", "out"}, program);
     const std::string calls = read_file(t / "prog/lipsync.calls");
     EXPECT_EQ(calls.rfind("--text in/a.txt -q -o out/.tarvik-", 0), 0u) << calls;
-    EXPECT_NE(calls.find(" in/a.wav\n-q -o out/.tarvik-"), std::string::npos) << calls;
+    EXPECT_TRUE(contains(calls, " in/a.wav\n-q -o out/.tarvik-"));
     EXPECT_EQ(count_occurrences(calls, "--text"), 1);
 }

@@ -11,10 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Pair {
-    std::string first, second; // WAV names, `first` before `second` in byte order
-};
-
 std::string stem(const std::string& wav) {
     return wav.substr(0, wav.size() - 4);
 }
@@ -23,16 +19,18 @@ std::string stem(const std::string& wav) {
 
 TEST(Casefold, UnicodeNameClashesKeepEveryRecording) {
     TempDir t;
-    // One batch into a folder folded like a casefold file system; the first WAV of each pair is
-    // converted and deleted, the second skipped with the clash warning, kept and reported.
-    auto check = [&](const std::string& name, bool nfkc, const std::vector<Pair>& pairs) {
+    // One batch into a folder folded like a casefold file system; the first WAV of each pair (first
+    // in byte order) is converted and deleted, the second skipped with the clash warning, kept
+    // and reported.
+    auto check = [&](const std::string& name, bool nfkc,
+                     const std::vector<std::pair<std::string, std::string>>& pairs) {
         SCOPED_TRACE(name);
         const std::string dir = t / name;
         fs::create_directories(dir + "/in");
         fs::create_directories(dir + "/disk");
         fs::create_directories(dir + "/out");
         std::string why_not;
-        const auto mount = mount_casefold(dir + "/disk", dir + "/out", nfkc, &why_not);
+        const auto mount = mount_casefold(dir + "/disk", dir + "/out", nfkc, why_not);
         if (!mount) GTEST_SKIP() << why_not;
         std::map<std::string, int64_t> frames; // a different length for every WAV
         std::map<std::string, std::string> bytes;
@@ -57,13 +55,12 @@ TEST(Casefold, UnicodeNameClashesKeepEveryRecording) {
         std::vector<std::string> mp3s{"failed conversions.txt"};
         for (const auto& [first, second] : pairs) {
             SCOPED_TRACE(second);
-            EXPECT_NE(r.out.find("WARNING! \"in/" + first + "\" and \"in/" + second +
-                                 "\" would both become \"out/" + stem(second) +
-                                 ".mp3\"\nSkipping it...\n"),
-                      std::string::npos);
+            EXPECT_TRUE(contains(r.out, "WARNING! \"in/" + first + "\" and \"in/" + second +
+                                            "\" would both become \"out/" + stem(second) +
+                                            ".mp3\"\nSkipping it...\n"));
             EXPECT_FALSE(exists(dir + "/in/" + first));
             EXPECT_TRUE(read_file(dir + "/in/" + second) == bytes[second]) << "lost or changed";
-            EXPECT_NE(report.find("\nin/" + second + "\n"), std::string::npos) << report;
+            EXPECT_TRUE(contains(report, "\nin/" + second + "\n"));
             AudioInfo info;
             decode(dir + "/out/" + stem(first) + ".mp3", &info);
             EXPECT_EQ(info.frames, frames[first]); // the first one's MP3, not replaced

@@ -1,13 +1,6 @@
-// A case-insensitive, case-preserving pass-through file system for the tests, standing in for
-// ext4 casefold, NTFS or SMB output folders, which a test cannot count on mounting.
-//
-//   casefold_fs [--nfkc] BACKING_DIR MOUNTPOINT [fuse options]
-//
-// Mirrors BACKING_DIR at MOUNTPOINT and serves in the foreground, single-threaded, until
-// unmounted (fusermount3 -u). Two names are one entry when their folds are equal: NFC plus
-// full Unicode case folding, or with --nfkc compatibility folding as well (fullwidth "ＡＢ"
-// equals "ab"). A name that folds to an existing entry reaches that entry under its stored
-// name, so creating or renaming onto it replaces it. st_ino is the backing file's inode.
+// casefold_fs [--nfkc] BACKING_DIR MOUNTPOINT: a case-insensitive, case-preserving pass-through
+// standing in for a casefold output folder, with only the operations the tests need. Names are
+// one entry when their NFC case folds (with --nfkc, compatibility folds) are equal.
 #define FUSE_USE_VERSION 31
 #define _GNU_SOURCE
 
@@ -19,7 +12,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utf8proc.h>
 
@@ -137,22 +129,17 @@ static int cf_readdir(const char* path, void* buf, fuse_fill_dir_t fill, off_t o
     return 0;
 }
 
-static int cf_open(const char* path, struct fuse_file_info* fi) {
+static int cf_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
     char* real = resolve(path);
-    const int fd = open(real, fi->flags);
+    const int fd = open(real, fi->flags, mode); // a create's flags hold O_CREAT
     free(real);
     if (fd < 0) return -errno;
     fi->fh = (uint64_t)fd;
     return 0;
 }
 
-static int cf_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
-    char* real = resolve(path);
-    const int fd = open(real, fi->flags | O_CREAT, mode);
-    free(real);
-    if (fd < 0) return -errno;
-    fi->fh = (uint64_t)fd;
-    return 0;
+static int cf_open(const char* path, struct fuse_file_info* fi) {
+    return cf_create(path, 0, fi);
 }
 
 static int cf_read(const char* path, char* buf, size_t size, off_t off, struct fuse_file_info* fi) {
@@ -164,11 +151,6 @@ static int cf_write(const char* path, const char* buf, size_t size, off_t off,
                     struct fuse_file_info* fi) {
     (void)path;
     return result((int)pwrite((int)fi->fh, buf, size, off));
-}
-
-static int cf_truncate(const char* path, off_t size, struct fuse_file_info* fi) {
-    if (fi) return result(ftruncate((int)fi->fh, size));
-    ON_PATH(path, truncate(real, size));
 }
 
 static int cf_release(const char* path, struct fuse_file_info* fi) {
@@ -184,52 +166,16 @@ static int cf_fsync(const char* path, int datasync, struct fuse_file_info* fi) {
 static int cf_unlink(const char* path) {
     ON_PATH(path, unlink(real));
 }
-static int cf_rmdir(const char* path) {
-    ON_PATH(path, rmdir(real));
-}
-static int cf_mkdir(const char* path, mode_t mode) {
-    ON_PATH(path, mkdir(real, mode));
-}
-static int cf_access(const char* path, int mask) {
-    ON_PATH(path, access(real, mask));
-}
 
 static int cf_chmod(const char* path, mode_t mode, struct fuse_file_info* fi) {
-    if (fi) return result(fchmod((int)fi->fh, mode));
+    (void)fi;
     ON_PATH(path, chmod(real, mode));
-}
-
-static int cf_utimens(const char* path, const struct timespec tv[2], struct fuse_file_info* fi) {
-    if (fi) return result(futimens((int)fi->fh, tv));
-    ON_PATH(path, utimensat(AT_FDCWD, real, tv, AT_SYMLINK_NOFOLLOW));
-}
-
-static int cf_statfs(const char* path, struct statvfs* st) {
-    (void)path;
-    return result(statvfs(backing, st));
 }
 
 static int cf_rename(const char* from, const char* to, unsigned int flags) {
     char* real_from = resolve(from);
     char* real_to = resolve(to);
-    if (!strcmp(real_from, real_to)) {
-        // Another spelling of the same entry: the rename changes the stored name.
-        char* dir = checked(strdup(real_to));
-        *strrchr(dir, '/') = '\0';
-        free(real_to);
-        real_to = join(dir, strrchr(to, '/') + 1);
-        free(dir);
-    }
     const int rc = result(renameat2(AT_FDCWD, real_from, AT_FDCWD, real_to, flags));
-    free(real_from);
-    free(real_to);
-    return rc;
-}
-
-static int cf_link(const char* from, const char* to) {
-    char* real_from = resolve(from);
-    char* real_to = resolve(to);
-    const int rc = result(link(real_from, real_to));
     free(real_from);
     free(real_to);
     return rc;
@@ -243,44 +189,20 @@ static const struct fuse_operations ops = {
     .create = cf_create,
     .read = cf_read,
     .write = cf_write,
-    .truncate = cf_truncate,
     .release = cf_release,
     .fsync = cf_fsync,
     .unlink = cf_unlink,
-    .rmdir = cf_rmdir,
-    .mkdir = cf_mkdir,
-    .access = cf_access,
     .chmod = cf_chmod,
-    .utimens = cf_utimens,
-    .statfs = cf_statfs,
     .rename = cf_rename,
-    .link = cf_link,
 };
 
 int main(int argc, char* argv[]) {
-    int first = 1;
-    if (argc > 1 && !strcmp(argv[1], "--nfkc")) {
-        nfkc = 1;
-        first = 2;
-    }
-    if (argc - first < 2) {
-        fprintf(stderr, "usage: %s [--nfkc] BACKING_DIR MOUNTPOINT [fuse options]\n", argv[0]);
+    nfkc = argc == 4 && !strcmp(argv[1], "--nfkc");
+    if (argc != 3 + nfkc || !(backing = realpath(argv[1 + nfkc], NULL))) {
+        fputs("usage: casefold_fs [--nfkc] BACKING_DIR MOUNTPOINT\n", stderr);
         return 2;
     }
-    backing = realpath(argv[first], NULL);
-    if (!backing) {
-        perror(argv[first]);
-        return 2;
-    }
-    // fuse_main's own arguments: foreground, single-threaded, then the mount point and options.
-    struct fuse_args args = FUSE_ARGS_INIT(0, NULL);
-    const char* fixed[] = {argv[0], "-f", "-s", argv[first + 1]};
-    for (size_t i = 0; i < sizeof fixed / sizeof *fixed; ++i)
-        if (fuse_opt_add_arg(&args, fixed[i])) return 2;
-    for (int i = first + 2; i < argc; ++i)
-        if (fuse_opt_add_arg(&args, argv[i])) return 2;
-    const int rc = fuse_main(args.argc, args.argv, &ops, NULL);
-    fuse_opt_free_args(&args);
-    free(backing);
-    return rc;
+    // Foreground and single-threaded: the test owns the process and unmounts it.
+    char* args[] = {argv[0], "-f", "-s", argv[2 + nfkc], NULL};
+    return fuse_main(4, args, &ops, NULL);
 }

@@ -286,65 +286,48 @@ std::vector<std::string> hidden_names(const std::string& dir) {
     return names;
 }
 
-namespace {
-// The device of a path, or 0 when it cannot be reached.
-dev_t device_of(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
-}
-} // namespace
-
 CasefoldMount::~CasefoldMount() {
-    if (pid_ < 0) return;
-    // The file system serves until it is unmounted; a busy mount is detached lazily.
-    if (run("/bin/fusermount3", {"-u", mountpoint_}).exit_status != 0)
-        run("/bin/umount", {"-l", mountpoint_});
-    if (!wait_until([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 10)) {
-        kill(pid_, SIGKILL);
-        wait_program(pid_);
-    }
-}
-
-std::optional<CasefoldMount> mount_casefold(const std::string& backing,
-                                            const std::string& mountpoint, bool nfkc,
-                                            std::string* why_not) {
-    std::string ignored;
-    std::string& why = why_not ? *why_not : ignored;
-    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
-        why = "no usable /dev/fuse";
-        return std::nullopt;
-    }
-    std::string log = std::filesystem::temp_directory_path().string() + "/casefold-log-XXXXXX";
-    const int log_fd = mkstemp(log.data());
-    if (log_fd < 0) {
-        why = "no temporary file for the file system's messages";
-        return std::nullopt;
-    }
-    ::close(log_fd);
-    std::vector<std::string> args{backing, mountpoint};
-    if (nfkc) args.insert(args.begin(), "--nfkc");
-    const dev_t before = device_of(mountpoint);
-    const int pid = start_program(std::string(TARVIK_TEST_BIN_DIR) + "/casefold_fs", args, log);
-    bool exited = pid < 0;
-    const bool live = !exited &&
-                      wait_until(
-                          [&] {
-                              exited = waitpid(pid, nullptr, WNOHANG) == pid;
-                              const dev_t now = device_of(mountpoint);
-                              return exited || (now != 0 && now != before);
-                          },
-                          10) &&
-                      !exited;
-    const std::string messages = read_file(log);
-    ::unlink(log.c_str());
-    if (live) return CasefoldMount(mountpoint, pid);
-    why = "cannot mount the case-folding file system: " + messages;
-    if (!exited && pid >= 0) {
-        run("/bin/fusermount3", {"-u", mountpoint});
+    if (pid < 0) return;
+    // It serves until unmounted; a busy mount is detached lazily.
+    if (run("/bin/fusermount3", {"-u", mountpoint}).exit_status != 0)
+        run("/bin/umount", {"-l", mountpoint});
+    if (!wait_until([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 10)) {
         kill(pid, SIGKILL);
         wait_program(pid);
     }
-    return std::nullopt;
+}
+
+std::unique_ptr<CasefoldMount> mount_casefold(const std::string& backing,
+                                              const std::string& mountpoint, bool nfkc,
+                                              std::string& why_not) {
+    const auto device = [&] {
+        struct stat st {};
+        return ::stat(mountpoint.c_str(), &st) == 0 ? st.st_dev : 0;
+    };
+    const dev_t before = device();
+    std::vector<std::string> args{backing, mountpoint};
+    if (nfkc) args.insert(args.begin(), "--nfkc");
+    const std::string log = mountpoint + ".log";
+    std::unique_ptr<CasefoldMount> mount(new CasefoldMount{
+        mountpoint, start_program(std::string(TARVIK_TEST_BIN_DIR) + "/casefold_fs", args, log)});
+    bool mounted = false;
+    wait_until(
+        [&] {
+            if (mount->pid > 0 && waitpid(mount->pid, nullptr, WNOHANG) == mount->pid)
+                mount->pid = -1;
+            mounted = mount->pid > 0 && device() != 0 && device() != before;
+            return mounted || mount->pid < 0;
+        },
+        10);
+    if (mounted) return mount;
+    why_not = "cannot mount the case-folding file system: " + read_file(log);
+    return nullptr;
+}
+
+::testing::AssertionResult contains(const std::string& text, const std::string& piece) {
+    const bool found = text.find(piece) != std::string::npos;
+    return (found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+           << "\"" << piece << (found ? "\" in:\n" : "\" not in:\n") << text;
 }
 
 int count_occurrences(const std::string& text, const std::string& needle) {

@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tarvik::test {
@@ -119,29 +120,20 @@ int wait_program(int pid);
 // Waits until the predicate holds (checked every 2 ms) or the seconds pass; its last value.
 bool wait_until(const std::function<bool()>& done, double seconds);
 
-// The case-folding FUSE file system (tests/support/casefold_fs.c) mirroring a folder at a
-// mount point, unmounted when the object goes.
-class CasefoldMount {
-  public:
-    CasefoldMount(std::string mountpoint, int pid)
-        : mountpoint_(std::move(mountpoint)), pid_(pid) {}
-    CasefoldMount(CasefoldMount&& other) noexcept
-        : mountpoint_(std::move(other.mountpoint_)), pid_(std::exchange(other.pid_, -1)) {}
-    CasefoldMount& operator=(CasefoldMount&&) = delete;
+// casefold_fs (tests/support/casefold_fs.c) serving `backing` at the empty folder `mountpoint`
+// until the object goes.
+struct CasefoldMount {
+    std::string mountpoint;
+    int pid;
     ~CasefoldMount();
-
-  private:
-    std::string mountpoint_;
-    int pid_ = -1;
 };
+// Null, with the reason in `why_not`, when FUSE cannot be used here.
+std::unique_ptr<CasefoldMount> mount_casefold(const std::string& backing,
+                                              const std::string& mountpoint, bool nfkc,
+                                              std::string& why_not);
 
-// Mounts `backing` at `mountpoint` (an empty folder), folding names with NFC and case folding,
-// or with compatibility folding too when `nfkc` is set. Returns nothing when FUSE cannot be
-// used here, with the reason in `why_not`.
-std::optional<CasefoldMount> mount_casefold(const std::string& backing,
-                                            const std::string& mountpoint, bool nfkc = false,
-                                            std::string* why_not = nullptr);
-
+// Whether `text` holds `piece`, with both in the message.
+::testing::AssertionResult contains(const std::string& text, const std::string& piece);
 // Number of times `needle` (not empty) occurs in `text`, without overlaps.
 int count_occurrences(const std::string& text, const std::string& needle);
 
