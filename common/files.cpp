@@ -3,6 +3,7 @@
 #include "common/paths.hpp"
 
 #include "common/text.hpp"
+#include "platform/temporaries.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -95,9 +96,7 @@ bool AtomicFile::commit(const Place& place) {
         return false;
     }
     errno = 0;
-    const bool placed = place ? place(temp_path_, destination_)
-                              : ::rename(temp_path_.c_str(), destination_.c_str()) == 0;
-    if (!placed) {
+    if (!place_file(place, temp_path_, destination_)) {
         if (errno != 0)
             error_ = format_text("cannot rename \"%s\" to \"%s\": %s",
                                  escaped(temp_path_).c_str(), escaped(destination_).c_str(),
@@ -119,6 +118,11 @@ void AtomicFile::abandon() {
         ::unlink(temp_path_.c_str());
         temp_path_.clear();
     }
+}
+
+bool place_file(const AtomicFile::Place& place, const std::string& temp,
+                const std::string& destination) {
+    return place ? place(temp, destination) : ::rename(temp.c_str(), destination.c_str()) == 0;
 }
 
 std::string temporary_template(const std::string& dir) {

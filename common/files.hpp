@@ -1,8 +1,6 @@
 // File operations that never leave a half-written file under its final name.
 #pragma once
 
-#include "platform/temporaries.hpp" // how these temporaries are named, and cleaned
-
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -43,6 +41,11 @@ private:
     bool write_error_ = false;
     std::string error_;
 };
+
+// Moves temp over destination through `place`, or by a plain rename when none is given;
+// false with errno set (0 when `place` refused without an error).
+bool place_file(const AtomicFile::Place& place, const std::string& temp,
+                const std::string& destination);
 
 // The reason a file operation failed, from errno: "file too large" for a file grown past the
 // size limit (ulimit -f), else the system's text.

@@ -14,6 +14,7 @@
 #include "platform/console.hpp"
 #include "platform/dir_search.hpp"
 #include "platform/signals.hpp"
+#include "platform/temporaries.hpp"
 
 #include <utf8proc.h>
 
@@ -92,6 +93,21 @@ std::string summary_text(size_t mp3_count, size_t vlp_count, size_t total, bool 
     return text;
 }
 
+// A name as a case-insensitive file system compares it: NFC, then full Unicode case
+// folding (Ärger and ärger, café in NFC and in NFD, ÉTÉ and été are one name). A name that
+// is not UTF-8 is folded in ASCII only.
+std::string folded_name(std::string_view name) {
+    utf8proc_uint8_t* folded = nullptr;
+    const utf8proc_ssize_t n = utf8proc_map(
+        reinterpret_cast<const utf8proc_uint8_t*>(name.data()),
+        static_cast<utf8proc_ssize_t>(name.size()), &folded,
+        static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD));
+    if (n < 0) return to_lower_ascii(name);
+    std::string text(reinterpret_cast<const char*>(folded), static_cast<size_t>(n));
+    std::free(folded);
+    return text;
+}
+
 } // namespace
 
 std::optional<std::vector<std::string>> list_wav_files(const std::string& dir, size_t max_files) {
@@ -107,18 +123,6 @@ std::optional<std::vector<std::string>> list_wav_files(const std::string& dir, s
     for (const auto& n : names)
         paths.push_back(join_path(dir, n));
     return paths;
-}
-
-std::string folded_name(std::string_view name) {
-    utf8proc_uint8_t* folded = nullptr;
-    const utf8proc_ssize_t n = utf8proc_map(
-        reinterpret_cast<const utf8proc_uint8_t*>(name.data()),
-        static_cast<utf8proc_ssize_t>(name.size()), &folded,
-        static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD));
-    if (n < 0) return to_lower_ascii(name);
-    std::string text(reinterpret_cast<const char*>(folded), static_cast<size_t>(n));
-    std::free(folded);
-    return text;
 }
 
 bool ProducedFiles::place(const std::string& temp, const std::string& destination,
@@ -208,11 +212,13 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     if (!get_wav_specs(wav_path, config, settings))
         return skip("WARNING! Cannot retrieve WAV specs for \"%s\"\nSkipping it...\n");
     out.write(length_warning(check, wav_path));
+    // The MP3 and the VLP go into place through the batch's record of what it made.
     std::string clash_with;
-    auto place = [&](const std::string& temp, const std::string& destination) {
-        return p.produced ? p.produced->place(temp, destination, wav_path, &clash_with)
-                          : std::rename(temp.c_str(), destination.c_str()) == 0;
-    };
+    AtomicFile::Place place;
+    if (p.produced)
+        place = [&](const std::string& temp, const std::string& destination) {
+            return p.produced->place(temp, destination, wav_path, &clash_with);
+        };
     EncodeOptions options = encode_options_for(settings);
     options.progress = !p.collected;
     options.cancel = p.cancel;

@@ -69,11 +69,6 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& params, const std::st
                                     size_t n, size_t total, ConsoleOut& out,
                                     const std::string& clashes_with = {});
 
-// A name as a case-insensitive file system compares it: NFC, then full Unicode case
-// folding (Ärger and ärger, café in NFC and in NFD, ÉTÉ and été are one name). A name that
-// is not UTF-8 is folded in ASCII only.
-std::string folded_name(std::string_view name);
-
 // For each WAV of the list, the earlier WAV whose MP3 name equals its own once folded
 // (line.wav and line.WAV, Ärger.wav and ärger.wav), or empty.
 std::vector<std::string> find_name_clashes(const std::vector<std::string>& wav_paths);

@@ -2,6 +2,7 @@
 
 #include "common/text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -31,41 +32,43 @@ enum class DataChunk { Consistent, CutShort, Unknown, Understated };
 // state its size (0 or 0xFFFFFFFF), or leave bytes after it that are not well-formed chunks
 // (a recorder that updated its header now and then, then stopped)? Anything that is not a
 // RIFF WAV is left to libsndfile and counts as consistent.
+DataChunk walk_chunks(int fd, off_t file_size) {
+    std::array<unsigned char, 12> head{};
+    if (::pread(fd, head.data(), head.size(), 0) != 12 ||
+        std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "WAVE", 4) != 0)
+        return DataChunk::Consistent;
+    off_t pos = 12;
+    bool after_data = false;
+    // A bounded walk, so that a hostile header cannot loop for long; a file with more chunks
+    // than that is not trusted to end well.
+    int i = 0;
+    for (; i < 4096 && pos + 8 <= file_size; ++i) {
+        std::array<unsigned char, 8> chunk{};
+        if (::pread(fd, chunk.data(), chunk.size(), pos) != 8) break;
+        const uint32_t size = le32(chunk.data() + 4);
+        if (after_data) {
+            const bool named = std::all_of(chunk.begin(), chunk.begin() + 4,
+                                           [](unsigned char c) { return c >= 0x20 && c <= 0x7e; });
+            if (!named || pos + 8 + off_t(size) > file_size) return DataChunk::Understated;
+        } else if (std::memcmp(chunk.data(), "data", 4) == 0) {
+            if (size == 0 || size == 0xFFFFFFFFu) return DataChunk::Unknown;
+            if (off_t(size) > file_size - (pos + 8)) return DataChunk::CutShort;
+            after_data = true;
+        }
+        pos += 8 + off_t(size) + (size & 1);
+    }
+    // Past the data, the chunks must reach the end of the file (a last pad byte may be
+    // missing; a few stray bytes shorter than a chunk header are no audio).
+    return after_data && (i == 4096 || pos > file_size + 1) ? DataChunk::Understated
+                                                            : DataChunk::Consistent;
+}
+
 DataChunk walk_chunks(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return DataChunk::Consistent;
     struct stat st {};
-    DataChunk result = DataChunk::Consistent;
-    std::array<unsigned char, 12> head{};
-    if (::fstat(fd, &st) == 0 && ::pread(fd, head.data(), head.size(), 0) == 12 &&
-        std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WAVE", 4) == 0) {
-        off_t pos = 12;
-        bool after_data = false;
-        // A bounded walk, so that a hostile header cannot loop for long; a file with more
-        // chunks than that is not trusted to end well.
-        int i = 0;
-        for (; i < 4096 && pos + 8 <= st.st_size; ++i) {
-            std::array<unsigned char, 8> chunk{};
-            if (::pread(fd, chunk.data(), chunk.size(), pos) != 8) break;
-            const uint32_t size = le32(chunk.data() + 4);
-            if (after_data) {
-                for (int k = 0; k < 4; ++k)
-                    if (chunk[static_cast<size_t>(k)] < 0x20 || chunk[static_cast<size_t>(k)] > 0x7e)
-                        return ::close(fd), DataChunk::Understated;
-                if (pos + 8 + off_t(size) > st.st_size) return ::close(fd), DataChunk::Understated;
-            } else if (std::memcmp(chunk.data(), "data", 4) == 0) {
-                const off_t available = st.st_size - (pos + 8);
-                if (size == 0 || size == 0xFFFFFFFFu) return ::close(fd), DataChunk::Unknown;
-                if (off_t(size) > available) return ::close(fd), DataChunk::CutShort;
-                after_data = true;
-            }
-            pos += 8 + off_t(size) + (size & 1);
-        }
-        // Past the data, the chunks must reach the end of the file (a last pad byte may be
-        // missing; a few stray bytes shorter than a chunk header are no audio).
-        if (after_data && (i == 4096 || pos > st.st_size + 1))
-            result = DataChunk::Understated;
-    }
+    const DataChunk result =
+        ::fstat(fd, &st) == 0 ? walk_chunks(fd, st.st_size) : DataChunk::Consistent;
     ::close(fd);
     return result;
 }
@@ -94,7 +97,7 @@ WavCheck inspect_wav_content(const std::string& path) {
 }
 
 std::string length_warning(const WavCheck& check, const std::string& path) {
-    if (check.content != WavContent::Audio || check.size == DataSize::Stated) return {};
+    if (check.size == DataSize::Stated) return {};
     return format_text(check.size == DataSize::Unknown
                            ? "WARNING! The header of \"%s\" does not state its length (still "
                              "being recorded?): it is encoded as far as it goes\n"

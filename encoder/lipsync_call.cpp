@@ -52,7 +52,6 @@ VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out) {
     VlpResult vlp;
     const std::string tool = join_path(request.program_dir, kLipsyncToolName);
     if (::access(tool.c_str(), F_OK) != 0) {
-        vlp.tool_missing = true;
         vlp.reason = "Make sure the lipsync tool stands in the same directory as tarvik";
         return vlp;
     }
@@ -99,9 +98,8 @@ VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out) {
 
     // Only what this run's tool wrote, complete, counts; never a file left from before.
     errno = 0;
-    vlp.ok = vlp.reason.empty() && !result.cancelled &&
-             (request.place ? request.place(*fresh, destination)
-                            : ::rename(fresh->c_str(), destination.c_str()) == 0);
+    vlp.ok =
+        vlp.reason.empty() && !result.cancelled && place_file(request.place, *fresh, destination);
     if (!vlp.ok) {
         if (vlp.reason.empty() && errno != 0) {
             vlp.reason = format_text("Cannot rename \"%s\" to \"%s\": %s", escaped(*fresh).c_str(),

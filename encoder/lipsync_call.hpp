@@ -25,7 +25,6 @@ struct VlpRequest {
 struct VlpResult {
     bool ok = false;
     std::string reason; // why there is no VLP, as a sentence; empty when stopped or refused
-    bool tool_missing = false;
 };
 
 // Where the VLP of an MP3 goes: beside it, with its name and ".vlp".

@@ -13,6 +13,7 @@
 #include "common/text.hpp"
 #include "platform/signals.hpp"
 #include "platform/system.hpp"
+#include "platform/temporaries.hpp"
 
 #include <cstdio>
 #include <unistd.h>

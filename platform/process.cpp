@@ -28,6 +28,25 @@ std::vector<char*> make_argv(const std::string& program, const std::vector<std::
     return argv;
 }
 
+// In a forked child whose exec (or a step before it) failed: reports errno on the error pipe
+// and ends. Async-signal-safe.
+[[noreturn]] void report_errno_and_exit(int err_fd) {
+    const int e = errno;
+    (void)!::write(err_fd, &e, sizeof e);
+    ::_exit(127);
+}
+
+// In the parent: closes the error pipe's read end and says whether the child's exec went
+// through (the pipe, close-on-exec, closed without data).
+bool exec_succeeded(int err_fd) {
+    int child_errno = 0;
+    ssize_t n;
+    while ((n = ::read(err_fd, &child_errno, sizeof child_errno)) < 0 && errno == EINTR) {
+    }
+    ::close(err_fd);
+    return n <= 0;
+}
+
 // Asks a child's process group to end (SIGTERM, so the tool can remove its temporary
 // files), and kills it when it has not ended after a short grace.
 void stop_group(pid_t pid, int pidfd, int& status) {
@@ -97,9 +116,7 @@ pid_t start_child(const std::string& program, char* const argv[], int output_fd)
         }
         ::sigprocmask(SIG_SETMASK, &old_mask, nullptr);
         ::execve(program.c_str(), argv, environ);
-        const int e = errno;
-        (void)!::write(err_pipe[1], &e, sizeof e);
-        ::_exit(127);
+        report_errno_and_exit(err_pipe[1]);
     }
     ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
     ::close(err_pipe[1]);
@@ -107,12 +124,7 @@ pid_t start_child(const std::string& program, char* const argv[], int output_fd)
         ::close(err_pipe[0]);
         return -1;
     }
-    int child_errno = 0;
-    ssize_t n;
-    while ((n = ::read(err_pipe[0], &child_errno, sizeof child_errno)) < 0 && errno == EINTR) {
-    }
-    ::close(err_pipe[0]);
-    if (n != 0) { // exec failed (or the child ended before it)
+    if (!exec_succeeded(err_pipe[0])) { // exec failed (or the child ended before it)
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -275,23 +287,15 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
     if (child == 0) {
         ::setsid();
         if (::fork() != 0) ::_exit(0);
-        if (!working_dir.empty() && ::chdir(working_dir.c_str()) != 0) {
-            const int e = errno;
-            (void)!::write(err_pipe[1], &e, sizeof e);
-            ::_exit(127);
-        }
+        if (!working_dir.empty() && ::chdir(working_dir.c_str()) != 0)
+            report_errno_and_exit(err_pipe[1]);
         ::execve(program.c_str(), argv.data(), env.envp());
-        const int e = errno;
-        (void)!::write(err_pipe[1], &e, sizeof e);
-        ::_exit(127);
+        report_errno_and_exit(err_pipe[1]);
     }
     ::close(err_pipe[1]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    int child_errno = 0;
-    const ssize_t n = ::read(err_pipe[0], &child_errno, sizeof child_errno);
-    ::close(err_pipe[0]);
-    return n <= 0;
+    return exec_succeeded(err_pipe[0]);
 }
 
 int spawn_watched(const std::string& program, const std::vector<std::string>& args,

@@ -1,5 +1,6 @@
 #include "platform/temporaries.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -28,24 +29,23 @@ struct Owner {
 // The program and pid in a name ".<program>-<pid>-" followed by mkstemp's six letters and
 // digits, and nothing else; nullopt for any other name.
 std::optional<Owner> owner_of(std::string_view name) {
+    if (!name.starts_with('.')) return std::nullopt;
+    name.remove_prefix(1);
     for (const std::string_view program : kPrograms) {
-        std::string_view rest = name;
-        if (!rest.starts_with('.') || !rest.substr(1).starts_with(program)) continue;
-        rest.remove_prefix(1 + program.size());
-        // '-', at least one digit, '-', the random part
-        if (!rest.starts_with('-') || rest.size() < 3 + kRandomPart.size()) continue;
-        rest.remove_prefix(1);
-        const std::string_view digits = rest.substr(0, rest.size() - kRandomPart.size() - 1);
-        const std::string_view random = rest.substr(rest.size() - kRandomPart.size());
-        if (rest[digits.size()] != '-' || digits[0] == '0') continue;
+        if (!name.starts_with(program) || name.substr(program.size(), 1) != "-") continue;
+        const std::string_view rest = name.substr(program.size() + 1);
+        const size_t dash = rest.find('-');
+        if (dash == std::string_view::npos || dash == 0 || rest[0] == '0') continue;
+        const std::string_view digits = rest.substr(0, dash), random = rest.substr(dash + 1);
         pid_t pid = 0;
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
-        if (ec != std::errc() || end != digits.data() + digits.size() || pid <= 0) continue;
-        bool random_ok = true;
-        for (const char c : random)
-            random_ok = random_ok && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-                                      (c >= 'a' && c <= 'z'));
-        if (random_ok) return Owner{program, pid};
+        const bool random_ok =
+            random.size() == kRandomPart.size() &&
+            std::all_of(random.begin(), random.end(), [](char c) {
+                return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+            });
+        if (ec == std::errc() && end == digits.data() + digits.size() && pid > 0 && random_ok)
+            return Owner{program, pid};
     }
     return std::nullopt;
 }

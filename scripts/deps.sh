@@ -14,7 +14,7 @@ packages=(
   libpocketsphinx-dev pocketsphinx-en-us libespeak-ng-dev
   pocketsphinx-testdata asterisk-core-sounds-en-wav asterisk-core-sounds-en
   # tests: a case-folding FUSE file system standing in for case-insensitive output folders
-  libfuse3-dev fuse3 libutf8proc-dev
+  libfuse3-dev fuse3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -307,7 +307,9 @@ TEST(Faults, RecordingStillBeingWrittenIsKept) {
         for (int i = 0; i < 100 && !done; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
             std::FILE* f = std::fopen(wav.c_str(), "ab");
-            if (f) std::fwrite(block.data(), 1, block.size(), f), std::fclose(f);
+            if (!f) continue;
+            std::fwrite(block.data(), 1, block.size(), f);
+            std::fclose(f);
         }
     });
     const RunResult r = run(bin("tarvik"), {"-wav", "-rem", wav, t / "out"});
