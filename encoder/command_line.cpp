@@ -61,7 +61,6 @@ int available_cores() {
     return std::clamp(n, 1, kMaxJobs);
 }
 
-bool is_mpeg1_rate(uint32_t rate) { return rate == 32000 || rate == 44100 || rate == 48000; }
 
 const std::string& help_text() {
     static const std::string text =

@@ -41,27 +41,6 @@ BE_CONFIG build_config(uint16_t mpeg_version, uint32_t sample_rate, uint8_t mode
     return c;
 }
 
-MpegClass mpeg_class(uint32_t input_rate) {
-    // The nearest MPEG rate (the higher one on a tie): 96000 Hz becomes 48000 Hz.
-    uint32_t rate = kMpegRates[0];
-    for (uint32_t r : kMpegRates) {
-        const auto distance = [&](uint32_t x) {
-            return x > input_rate ? x - input_rate : input_rate - x;
-        };
-        if (distance(r) <= distance(rate)) rate = r;
-    }
-    if (rate >= 32000) return {rate, 32, 320};
-    // Below 16 kHz (MPEG-2.5) the encoder writes no frame above 64 kbps.
-    return {rate, 8, static_cast<uint16_t>(rate >= 16000 ? 160 : 64)};
-}
-
-uint16_t fit_bit_rate(uint16_t kbps, const MpegClass& mpeg) {
-    const auto& allowed = mpeg.mpeg1() ? kMpeg1Kbps : kMpeg2Kbps;
-    for (uint16_t a : allowed)
-        if (a >= kbps && a <= mpeg.max_kbps) return a;
-    return mpeg.max_kbps;
-}
-
 void adjust_config(BE_CONFIG& config, const RunSettings& settings) {
     auto& l = config.format.LHV1;
     if (l.nMode < 0 || l.nMode > 3) return;

@@ -4,6 +4,7 @@
 
 #include "common/console_out.hpp"
 #include "common/files.hpp"
+#include "common/mpeg.hpp"
 #include "encoder/input_file.hpp"
 #include "encoder/run_state.hpp"
 #include "lame_enc.h"
@@ -20,30 +21,6 @@ BE_CONFIG build_config(uint16_t mpeg_version, uint32_t sample_rate, uint8_t mode
 inline BE_CONFIG build_config(const RunSettings& s) {
     return build_config(s.mpeg_version, s.sample_rate, s.mode, s.bit_rate, s.vbr_quality);
 }
-
-// MPEG's nine sample rates, and the bit rates of MPEG-1 and of MPEG-2/2.5, in kbps (also the
-// order of the frame header's bit-rate index, from 1).
-inline constexpr std::array<uint32_t, 9> kMpegRates{8000,  11025, 12000, 16000, 22050,
-                                                    24000, 32000, 44100, 48000};
-inline constexpr std::array<uint16_t, 14> kMpeg1Kbps{32,  40,  48,  56,  64,  80,  96,
-                                                     112, 128, 160, 192, 224, 256, 320};
-inline constexpr std::array<uint16_t, 14> kMpeg2Kbps{8,  16, 24, 32,  40,  48,  56,
-                                                     64, 80, 96, 112, 128, 144, 160};
-
-// What the encoder makes of an input rate: the MPEG rate it writes (a rate outside MPEG's
-// nine is resampled to the nearest of them) and the bit rates that rate allows.
-struct MpegClass {
-    uint32_t rate = 44100;   // the MP3's sample rate
-    uint16_t min_kbps = 32;  // lowest bit rate of the class
-    uint16_t max_kbps = 320; // highest one the encoder writes (64 at 8 to 12 kHz)
-    bool mpeg1() const { return rate >= 32000; }
-};
-MpegClass mpeg_class(uint32_t input_rate);
-
-// A bit rate request made legal for a class: the lowest allowed rate at or above it, else the
-// class's highest (MPEG-1 makes 8 to 24 into 32 and 144 into 160; MPEG-2 192 and above into
-// 160; 8 to 12 kHz everything above 64 into 64).
-uint16_t fit_bit_rate(uint16_t kbps, const MpegClass& mpeg);
 
 // Fits the record to what the encoder will really write, from the requested settings (which
 // it leaves alone, so fitting again for another rate starts from the request): the output

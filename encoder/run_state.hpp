@@ -2,6 +2,8 @@
 // process facts every mode needs. One instance lives in main and is passed down.
 #pragma once
 
+#include "common/mpeg.hpp"
+
 #include <cstdint>
 #include <string>
 
@@ -46,7 +48,6 @@ struct Context {
     std::string current_dir; // the working directory at start
 };
 
-bool is_mpeg1_rate(uint32_t rate);
 // Cores this process may run on (1 to kMaxJobs).
 int available_cores();
 
