@@ -12,15 +12,15 @@
 
 namespace tarvik::audio {
 
-template <typename T>
-class SpscRing {
+template <typename T> class SpscRing {
     static_assert(std::is_trivially_copyable_v<T>);
 
-public:
+  public:
     // capacity is rounded up to a power of two (at least 2).
     explicit SpscRing(size_t capacity) {
         size_t c = 2;
-        while (c < capacity) c *= 2;
+        while (c < capacity)
+            c *= 2;
         capacity_ = c;
         items_ = std::make_unique<T[]>(c);
     }
@@ -52,7 +52,7 @@ public:
         return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_acquire);
     }
 
-private:
+  private:
     void copy_in(size_t pos, const T* items, size_t n) {
         const size_t at = pos & (capacity_ - 1);
         const size_t first = std::min(n, capacity_ - at);

@@ -8,7 +8,7 @@
 namespace tarvik {
 
 class ConsoleOut {
-public:
+  public:
     // Prints straight to standard output.
     ConsoleOut() = default;
     // Collects everything into *buffer.
@@ -19,7 +19,7 @@ public:
     void flush();
     bool buffered() const { return buffer_ != nullptr; }
 
-private:
+  private:
     std::string* buffer_ = nullptr;
 };
 

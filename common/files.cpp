@@ -41,7 +41,9 @@ void sync_directory_of(const std::string& path) {
 
 AtomicFile::AtomicFile(std::string destination) : destination_(std::move(destination)) {}
 
-AtomicFile::~AtomicFile() { abandon(); }
+AtomicFile::~AtomicFile() {
+    abandon();
+}
 
 std::string errno_text(int error) {
     return error == EFBIG ? "file too large" : std::strerror(error);
@@ -98,9 +100,8 @@ bool AtomicFile::commit(const Place& place) {
     errno = 0;
     if (!place_file(place, temp_path_, destination_)) {
         if (errno != 0)
-            error_ = format_text("cannot rename \"%s\" to \"%s\": %s",
-                                 escaped(temp_path_).c_str(), escaped(destination_).c_str(),
-                                 std::strerror(errno));
+            error_ = format_text("cannot rename \"%s\" to \"%s\": %s", escaped(temp_path_).c_str(),
+                                 escaped(destination_).c_str(), std::strerror(errno));
         abandon();
         return false;
     }
@@ -137,7 +138,8 @@ bool sync_file(const std::string& path) {
 }
 
 bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

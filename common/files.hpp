@@ -11,7 +11,7 @@ namespace tarvik {
 // A file written under a temporary name beside its destination and renamed into place
 // only by commit(). Destroying it without a commit removes the temporary file.
 class AtomicFile {
-public:
+  public:
     explicit AtomicFile(std::string destination);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -34,7 +34,7 @@ public:
     // Removes the temporary file.
     void abandon();
 
-private:
+  private:
     std::string destination_;
     std::string temp_path_;
     std::FILE* file_ = nullptr;

@@ -9,8 +9,8 @@ namespace tarvik {
 void show_error(const char* unit, int line, const std::string& message) {
     const std::string text = "************ ERROR ************\n" + message + "\n";
     const std::string name = file_part(unit ? unit : "").value_or("");
-    const std::string caption = format_text("%s - [called from \"%s\", line %d]",
-                                            kProgramCaption, name.c_str(), line);
+    const std::string caption =
+        format_text("%s - [called from \"%s\", line %d]", kProgramCaption, name.c_str(), line);
     platform::show_box(platform::BoxIcon::Error, caption, text);
 }
 

@@ -27,7 +27,7 @@ struct MpegClass {
     uint32_t rate = 44100;   // the MP3's sample rate
     uint16_t min_kbps = 32;  // lowest bit rate of the class
     uint16_t max_kbps = 320; // highest one the encoder writes (64 at 8 to 12 kHz)
-    bool mpeg1() const { return is_mpeg1_rate(rate); }
+    constexpr bool mpeg1() const { return is_mpeg1_rate(rate); }
 };
 
 constexpr MpegClass mpeg_class(uint32_t input_rate) {

@@ -71,8 +71,7 @@ int make_dir_path(std::string& path, bool is_directory) {
     } else if (path.find('/') == std::string::npos) {
         return 0;
     }
-    const std::string target =
-        is_directory ? path : path.substr(0, path.rfind('/'));
+    const std::string target = is_directory ? path : path.substr(0, path.rfind('/'));
     // Walk every prefix that ends just before a separator, then the whole target; the root
     // and empty prefixes (from "//") are skipped. Existing levels fail quietly.
     int created = 0;

@@ -20,10 +20,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <system_error>
@@ -77,7 +77,8 @@ std::string summary_text(size_t mp3_count, size_t vlp_count, size_t total, bool 
         text += vlp_count == 1 ? format_text("| %d/%d VLP file generated\n", vlps, all)
                                : format_text("| %d/%d VLP files generated\n", vlps, all);
     if (deleted)
-        text += format_text(*deleted == 1 ? "| %d/%d WAV file deleted\n" : "| %d/%d WAV files deleted\n",
+        text += format_text(*deleted == 1 ? "| %d/%d WAV file deleted\n"
+                                          : "| %d/%d WAV files deleted\n",
                             static_cast<int>(*deleted), all);
     if (report_failed)
         text += format_text(
@@ -137,8 +138,7 @@ bool ProducedFiles::place(const std::string& temp, const std::string& destinatio
         }
     }
     if (std::rename(temp.c_str(), destination.c_str()) != 0) return false;
-    if (const auto placed = identity_of(destination))
-        made_[{placed->device, placed->inode}] = wav;
+    if (const auto placed = identity_of(destination)) made_[{placed->device, placed->inode}] = wav;
     return true;
 }
 
@@ -237,8 +237,8 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     }
     outcome.mp3_done = true;
     if (p.lips) {
-        const VlpRequest request{p.program_dir, wav_path,    mp3_path, false, audio_seconds(wav_path),
-                                 p.collected,   p.cancel,    place};
+        const VlpRequest request{p.program_dir,           wav_path,    mp3_path, false,
+                                 audio_seconds(wav_path), p.collected, p.cancel, place};
         const VlpResult vlp = generate_vlp(request, out);
         outcome.vlp_done = vlp.ok;
         if (!vlp.ok && p.cancel && p.cancel->load()) {
@@ -255,9 +255,10 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
         }
     }
     if (p.delete_wav) {
-        const std::string kept = same_file(wav_path, mp3_path)
-                                     ? "it is the output itself"
-                                     : delete_encoded_input(wav_path, check, identity, encoded.read);
+        const std::string kept =
+            same_file(wav_path, mp3_path)
+                ? "it is the output itself"
+                : delete_encoded_input(wav_path, check, identity, encoded.read);
         if (kept.empty()) {
             out.print("Input file deleted: \"%s\"\n", shown.c_str());
             outcome.deleted = true;

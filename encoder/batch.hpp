@@ -27,13 +27,13 @@ std::optional<std::vector<std::string>> list_wav_files(const std::string& dir,
 // names in a way no rule here predicts, the second WAV whose MP3 or VLP would land on the
 // first one's output is caught before it replaces it.
 class ProducedFiles {
-public:
+  public:
     // Renames temp to destination for `wav`, unless destination already is an output this
     // run made: then false, errno 0 and *clash_with names the WAV that made it.
     bool place(const std::string& temp, const std::string& destination, const std::string& wav,
                std::string* clash_with);
 
-private:
+  private:
     std::mutex mutex_;
     std::map<std::pair<uint64_t, uint64_t>, std::string> made_;
 };
@@ -73,8 +73,9 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& params, const std::st
 // (line.wav and line.WAV, Ärger.wav and ärger.wav), or empty.
 std::vector<std::string> find_name_clashes(const std::vector<std::string>& wav_paths);
 
-// Appends one line (escaped, so that every name stays on its own line) to the failure report, creating it with its header when missing. False
-// when it could not be written (a report that could not take its header is removed).
+// Appends one line (escaped, so that every name stays on its own line) to the failure report,
+// creating it with its header when missing. False when it could not be written (a report that could
+// not take its header is removed).
 bool log_failure(const std::string& report_path, const std::string& line);
 
 // Converts the WAVs `files` (listed from input_dir, without a trailing '/'; nullopt when

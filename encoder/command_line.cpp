@@ -29,9 +29,13 @@ std::string missing_argument(const std::string& sw) {
     return format_text("Missing argument after '%s'", sw.c_str());
 }
 
-Dispatch finish(int status) { return Dispatch{RunMode::Finished, status, {}}; }
+Dispatch finish(int status) {
+    return Dispatch{RunMode::Finished, status, {}};
+}
 
-bool starts_with_dash(const std::string& s) { return !s.empty() && s[0] == '-'; }
+bool starts_with_dash(const std::string& s) {
+    return !s.empty() && s[0] == '-';
+}
 
 // Echoes a bit-rate request. The request itself is kept and fitted once, against the class
 // of the rate the MP3 gets. A silence run knows that rate now (unless -srate follows), so the
@@ -61,7 +65,6 @@ int available_cores() {
     return std::clamp(n, 1, kMaxJobs);
 }
 
-
 const std::string& help_text() {
     static const std::string text =
         "\n"
@@ -74,37 +77,56 @@ const std::string& help_text() {
         "\n"
         ">>>> GLOBAL SWITCHES <<<<\n"
         "-wav ....................................................... Encode a WAV file into MP3\n"
-        "-batch ..................................................... Encode a list of WAV files into MP3\n"
+        "-batch ..................................................... Encode a list of WAV files "
+        "into MP3\n"
         "-play ....................................................... Play a WAV/MPx/OGG file\n"
         "\n"
         ">>>> SWITCHES <<<<\n"
-        "-? (or -h, -help) .......................................... Display tarvik built-in help\n"
-        "-ver ........................................................ Display info about third-party libraries\n"
-        "------------------------------------------------------------------------------------------------------------------------\n"
-        "-bitrate (or -brate) <integer> ......................... Constant bit rate (default: 64kbps)\n"
+        "-? (or -h, -help) .......................................... Display tarvik built-in "
+        "help\n"
+        "-ver ........................................................ Display info about "
+        "third-party libraries\n"
+        "------------------------------------------------------------------------------------------"
+        "------------------------------\n"
+        "-bitrate (or -brate) <integer> ......................... Constant bit rate (default: "
+        "64kbps)\n"
         "integer:= {8|16|24|32|40|48|56|64|80|96|112|128|144|160|192|224|256|320}\n"
-        "-vbr <efficiency> ....................................... Use Variable Bit Rate encoding technique\n"
+        "-vbr <efficiency> ....................................... Use Variable Bit Rate encoding "
+        "technique\n"
         "efficiency:= {0 ... 9}. 9 gives the best ratio compression/quality\n"
-        "-------------------------- the 2 following are useless when encoding existing files --------------------------\n"
-        "-samplerate (or -srate) <integer> .................... Sampling frequency (default: 44100Hz)\n"
+        "-------------------------- the 2 following are useless when encoding existing files "
+        "--------------------------\n"
+        "-samplerate (or -srate) <integer> .................... Sampling frequency (default: "
+        "44100Hz)\n"
         "integer:= {8000|11025|12000|16000|22050|24000|32000|44100|48000}\n"
-        "-mode {mono|stereo|jstereo|dual} ................... Mode selection (default: mono). jstereo gives\n"
+        "-mode {mono|stereo|jstereo|dual} ................... Mode selection (default: mono). "
+        "jstereo gives\n"
         "better results than stereo in terms of quality\n"
-        "------------------------------------------------------------------------------------------------------------------------\n"
+        "------------------------------------------------------------------------------------------"
+        "------------------------------\n"
         "-lips (or -vlp) ............................................. Generate a VLP file\n"
-        "-numbar ................................................... Display a digital progress bar\n"
-        "------------------------------------------------------------------------------------------------------------------------\n"
-        "-rem ....................................................... Delete WAV file/s after it/they is/are encoded\n"
-        "-jobs <integer> .............................................. Convert up to <integer> WAVs at once (0: one per core)\n"
-        "------------------------------------------------------------------------------------------------------------------------\n"
-        "-noclick .................................................... If you hear a \"click\" sound at the end of *mono*\n"
-        "mp3s, you can give this switch a try; however, only use it when you are encoding *mono* WAVs\n"
+        "-numbar ................................................... Display a digital progress "
+        "bar\n"
+        "------------------------------------------------------------------------------------------"
+        "------------------------------\n"
+        "-rem ....................................................... Delete WAV file/s after "
+        "it/they is/are encoded\n"
+        "-jobs <integer> .............................................. Convert up to <integer> "
+        "WAVs at once (0: one per core)\n"
+        "------------------------------------------------------------------------------------------"
+        "------------------------------\n"
+        "-noclick .................................................... If you hear a \"click\" "
+        "sound at the end of *mono*\n"
+        "mp3s, you can give this switch a try; however, only use it when you are encoding *mono* "
+        "WAVs\n"
         "\n"
         "NB: - You don't need to provide any file extension\n"
-        "       - If input_file/output_dir have spaces in their label, enclose it/them between double quotes (\")\n"
+        "       - If input_file/output_dir have spaces in their label, enclose it/them between "
+        "double quotes (\")\n"
         "       - \"-lips\" requires the lipsync tool in the same directory as tarvik\n"
         "       - tarvik will refuse (skip actually) to encode WAV files whose size is below 10kb\n"
-        "       - The batch mode can encode up to 16384 WAVs at a time (that should be enough ;))\n";
+        "       - The batch mode can encode up to 16384 WAVs at a time (that should be enough "
+        ";))\n";
     return text;
 }
 
@@ -123,7 +145,8 @@ void print_defaults(const Context& ctx) {
         std::printf("Use defaults: | Sample rate = %dHz\n              | Bitrate     = %dkbps\n",
                     rate, bits);
     else if (!f.sample_rate_given && !f.mode_given && bit_rate_given)
-        std::printf("Use defaults: | Sample rate = %dHz\n              | Mode        = mono\n", rate);
+        std::printf("Use defaults: | Sample rate = %dHz\n              | Mode        = mono\n",
+                    rate);
     else if (f.sample_rate_given && f.mode_given && !bit_rate_given)
         std::printf("Use default:  | Bitrate = %dkbps\n", bits);
     else if (f.sample_rate_given && !f.mode_given && bit_rate_given)
@@ -201,7 +224,8 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                 std::printf("Sample rate = %dHz (MPEG-1)\n", static_cast<int>(s.sample_rate));
             } else {
                 s.mpeg_version = 0;
-                std::printf("Sample rate = %dHz (MPEG-2/MPEG-2.5)\n", static_cast<int>(s.sample_rate));
+                std::printf("Sample rate = %dHz (MPEG-2/MPEG-2.5)\n",
+                            static_cast<int>(s.sample_rate));
             }
             continue;
         }
@@ -243,7 +267,8 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                 s.bit_rate = 64;
             } else {
                 // Only the low 16 bits are kept, as the setting is 16 bits wide.
-                const auto v = static_cast<uint16_t>(static_cast<unsigned long long>(parse_leading_int(next)));
+                const auto v =
+                    static_cast<uint16_t>(static_cast<unsigned long long>(parse_leading_int(next)));
                 s.bit_rate = contains(kBitRates, v) ? v : uint16_t{64};
                 ++i;
             }
@@ -316,7 +341,9 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
 
     // Every mode takes one or two positional parameters and nothing after them.
     const bool params_ok = i < n && n - i <= 2;
-    RunMode mode = f.wav_mode ? RunMode::SingleFile : f.batch_mode ? RunMode::Batch : RunMode::Silence;
+    RunMode mode = f.wav_mode     ? RunMode::SingleFile
+                   : f.batch_mode ? RunMode::Batch
+                                  : RunMode::Silence;
     if (!params_ok) {
         if (mode == RunMode::SingleFile)
             show_error(kUnit, 643,
@@ -329,7 +356,8 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                        "Missing parameter: \"silence_time\". Run with -? (or -h, -help) for help");
         return finish(kExitFailure);
     }
-    return Dispatch{mode, kExitSuccess, std::vector<std::string>(args.begin() + static_cast<long>(i), args.end())};
+    return Dispatch{mode, kExitSuccess,
+                    std::vector<std::string>(args.begin() + static_cast<long>(i), args.end())};
 }
 
 } // namespace tarvik

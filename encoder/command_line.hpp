@@ -13,8 +13,8 @@ enum class RunMode { Finished, Play, Silence, SingleFile, Batch };
 
 struct Dispatch {
     RunMode mode = RunMode::Finished;
-    int exit_status = kExitSuccess;        // when mode is Finished
-    std::vector<std::string> positionals;  // one or two: the run's parameters
+    int exit_status = kExitSuccess;       // when mode is Finished
+    std::vector<std::string> positionals; // one or two: the run's parameters
 };
 
 // Reads the arguments (without the program name) into ctx. library_info is the start of the

@@ -52,11 +52,31 @@ void adjust_config(BE_CONFIG& config, const RunSettings& settings) {
     l.dwMaxBitrate = l.bEnableVBR ? mpeg.max_kbps : kbps;
     if (l.nMode == kModeMono || l.nMode == kModeDual) return;
     switch (kbps) {
-    case 8: l.nMode = kModeMono; break;
-    case 16: case 24: case 32: case 40: case 48: case 56: case 64: case 80: case 96:
-    case 112: case 128: case 160: case 192: l.nMode = kModeJointStereo; break;
-    case 224: case 256: case 320: l.nMode = kModeStereo; break;
-    default: break;
+    case 8:
+        l.nMode = kModeMono;
+        break;
+    case 16:
+    case 24:
+    case 32:
+    case 40:
+    case 48:
+    case 56:
+    case 64:
+    case 80:
+    case 96:
+    case 112:
+    case 128:
+    case 160:
+    case 192:
+        l.nMode = kModeJointStereo;
+        break;
+    case 224:
+    case 256:
+    case 320:
+        l.nMode = kModeStereo;
+        break;
+    default:
+        break;
     }
 }
 
@@ -69,11 +89,16 @@ EncodeOptions encode_options_for(const RunSettings& settings) {
 
 const char* mode_name(int32_t mode) {
     switch (mode) {
-    case kModeStereo: return "independent stereo";
-    case kModeJointStereo: return "joint stereo";
-    case kModeDual: return "dual channel";
-    case kModeMono: return "mono";
-    default: return "";
+    case kModeStereo:
+        return "independent stereo";
+    case kModeJointStereo:
+        return "joint stereo";
+    case kModeDual:
+        return "dual channel";
+    case kModeMono:
+        return "mono";
+    default:
+        return "";
     }
 }
 
@@ -86,7 +111,7 @@ using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
 // The encoder stream, closed exactly once on every path.
 class EncoderStream {
-public:
+  public:
     ~EncoderStream() { close(); }
     BE_ERR init(BE_CONFIG config, uint32_t& samples, uint32_t& buffer_size) {
         return lame().init_stream(&config, &samples, &buffer_size, &handle_);
@@ -97,7 +122,7 @@ public:
         closed_ = true;
     }
 
-private:
+  private:
     HBE_STREAM handle_ = nullptr;
     bool closed_ = false;
 };
@@ -109,14 +134,17 @@ void mix_down(const int16_t* in, int in_ch, int16_t* out, int out_ch, sf_count_t
         const int16_t* frame = in + f * in_ch;
         if (out_ch == 1) {
             int32_t sum = 0;
-            for (int c = 0; c < in_ch; ++c) sum += frame[c];
+            for (int c = 0; c < in_ch; ++c)
+                sum += frame[c];
             out[f] = static_cast<int16_t>(sum / in_ch);
         } else if (in_ch == 1) {
             out[2 * f] = out[2 * f + 1] = frame[0];
         } else {
             int32_t left = 0, right = 0;
-            for (int c = 0; c < in_ch; c += 2) left += frame[c];
-            for (int c = 1; c < in_ch; c += 2) right += frame[c];
+            for (int c = 0; c < in_ch; c += 2)
+                left += frame[c];
+            for (int c = 1; c < in_ch; c += 2)
+                right += frame[c];
             out[2 * f] = static_cast<int16_t>(left / ((in_ch + 1) / 2));
             out[2 * f + 1] = static_cast<int16_t>(right / (in_ch / 2));
         }
@@ -136,12 +164,13 @@ void floats_to_pcm(const float* in, int16_t* out, size_t n) {
 
 // The ten-step bar: one '>' per tenth reached, catching up when a chunk spans several.
 class Progress {
-public:
+  public:
     Progress(const EncodeOptions& o, ConsoleOut& out, sf_count_t total)
         : options_(o), out_(out), total_(total) {}
     void update(sf_count_t done) {
         if (!options_.progress) return;
-        const double p = total_ > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(total_) : 100.0;
+        const double p =
+            total_ > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(total_) : 100.0;
         if (!options_.show_bar) {
             out_.print("Encoding: %0.2f%%\r", p);
             out_.flush();
@@ -166,7 +195,7 @@ public:
         out_.write(" Done!\n");
     }
 
-private:
+  private:
     void draw_up_to(int q) {
         bool drew = false;
         while (mark_ < q && mark_ < 100) {
@@ -186,8 +215,7 @@ private:
 // frame's "Xing" or "Info" starts. 0: not a frame.
 size_t tag_offset(const uint8_t* h) {
     const int version = (h[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || ((h[1] >> 1) & 3) != 1 || version == 1)
-        return 0;
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || ((h[1] >> 1) & 3) != 1 || version == 1) return 0;
     const bool mpeg1 = version == 3, mono = (h[3] >> 6) == 3;
     return 4 + ((h[1] & 1) ? 0 : 2) + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
 }
@@ -226,8 +254,8 @@ bool add_tag_padding(std::FILE* f, uint32_t extra) {
     const uint16_t crc = crc16(0, tag.data(), q + 34);
     lame_ext[34] = static_cast<uint8_t>(crc >> 8);
     lame_ext[35] = static_cast<uint8_t>(crc);
-    return std::fseek(f, 0, SEEK_SET) == 0 &&
-           std::fwrite(tag.data(), 1, q + 36, f) == q + 36 && std::fflush(f) == 0;
+    return std::fseek(f, 0, SEEK_SET) == 0 && std::fwrite(tag.data(), 1, q + 36, f) == q + 36 &&
+           std::fflush(f) == 0;
 }
 
 // The fade appended by no-click: about 10 ms, as many input samples as make a whole number
@@ -246,7 +274,8 @@ Fade fade_length(uint32_t input_rate, uint32_t output_rate) {
 } // namespace
 
 EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
-                        const std::string& mp3_path, const EncodeOptions& options, ConsoleOut& out) {
+                        const std::string& mp3_path, const EncodeOptions& options,
+                        ConsoleOut& out) {
     const auto& l = config.format.LHV1;
     // What the frame headers will carry: the output rate, and the bit rate or VBR range.
     out.print("Final settings: | Sample rate = %dHz\n                | Mode        = %s\n",
@@ -331,9 +360,8 @@ EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
     bar = nullptr;
 
     // No-click: a raised-cosine fade from the last sample to silence after the audio.
-    const Fade fade = options.no_click && done > 0
-                          ? fade_length(l.dwSampleRate, l.dwReSampleRate)
-                          : Fade{};
+    const Fade fade =
+        options.no_click && done > 0 ? fade_length(l.dwSampleRate, l.dwReSampleRate) : Fade{};
     if (fade.input > 0) {
         std::vector<int16_t> tail(static_cast<size_t>(fade.input) * static_cast<size_t>(out_ch));
         for (uint32_t i = 0; i < fade.input; ++i) {

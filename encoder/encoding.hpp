@@ -36,7 +36,7 @@ struct EncodeOptions {
     bool no_click = false;                     // fade to silence after the last sample
     bool progress = true;                      // false: no progress line at all (parallel batch)
     const std::atomic<bool>* cancel = nullptr; // set: stop and fail as soon as possible
-    AtomicFile::Place place;                   // moves the finished MP3 into place (default: rename)
+    AtomicFile::Place place; // moves the finished MP3 into place (default: rename)
 };
 
 struct EncodeResult {

@@ -88,10 +88,14 @@ WavCheck inspect_wav_content(const std::string& path) {
     sf_close(file);
     if (info.frames <= 0) return {WavContent::Empty};
     switch (walk_chunks(path)) {
-    case DataChunk::CutShort: return {WavContent::Truncated};
-    case DataChunk::Unknown: return {WavContent::Audio, DataSize::Unknown};
-    case DataChunk::Understated: return {WavContent::Audio, DataSize::Understated};
-    case DataChunk::Consistent: break;
+    case DataChunk::CutShort:
+        return {WavContent::Truncated};
+    case DataChunk::Unknown:
+        return {WavContent::Audio, DataSize::Unknown};
+    case DataChunk::Understated:
+        return {WavContent::Audio, DataSize::Understated};
+    case DataChunk::Consistent:
+        break;
     }
     return {WavContent::Audio};
 }
@@ -232,7 +236,8 @@ std::string delete_encoded_input(const std::string& path, const WavCheck& check,
     const ReadFingerprint again = now.finish();
     if (!(again.opened == read.opened) || again.hash != read.hash || again.changed)
         return "it changed since it was encoded";
-    if (::unlink(path.c_str()) != 0) return std::string("cannot delete it: ") + std::strerror(errno);
+    if (::unlink(path.c_str()) != 0)
+        return std::string("cannot delete it: ") + std::strerror(errno);
     return {};
 }
 

@@ -54,11 +54,11 @@ std::string length_warning(const WavCheck& check, const std::string& path);
 // time): the same bytes give the same value however they were split. It tells a changed
 // file from the one that was encoded; it is no defence against a forger.
 class ContentHash {
-public:
+  public:
     void add(const void* data, size_t size);
     uint64_t value() const;
 
-private:
+  private:
     void mix(uint64_t word);
     uint64_t hash_ = 14695981039346656037ull;
     uint64_t pending_ = 0; // bytes of an unfinished word
@@ -77,7 +77,7 @@ struct ReadFingerprint {
 // An input file opened once for libsndfile, hashing every byte in file order as the decoder
 // reads it (a gap the decoder skips is read and hashed too).
 class HashingReader {
-public:
+  public:
     HashingReader() = default;
     ~HashingReader();
     HashingReader(const HashingReader&) = delete;
@@ -95,7 +95,7 @@ public:
     sf_count_t length() const;
     sf_count_t tell() const { return position_; }
 
-private:
+  private:
     bool hash_up_to(sf_count_t end);
     int fd_ = -1;
     FileIdentity opened_;

@@ -8,8 +8,8 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -84,8 +84,8 @@ VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out) {
         tool, args, limit, request.capture_tool_output ? &captured : nullptr, request.cancel);
     out.write(captured);
     if (result.timed_out)
-        vlp.reason = format_text("The lip-sync tool did not finish within %.0f s and was stopped.",
-                                 limit);
+        vlp.reason =
+            format_text("The lip-sync tool did not finish within %.0f s and was stopped.", limit);
     else if (!result.started)
         vlp.reason = "The lip-sync tool could not be started.";
     else if (!result.cancelled && !result.exited)

@@ -26,7 +26,8 @@ bool prepare_output_dir(std::string& dir, int line) {
                    "The output directory is empty!\nName a directory, or leave it out.");
         return false;
     }
-    if (make_dir_path(dir, true) > 0) std::printf("\nDirectory created: \"%s\"\n", escaped(dir).c_str());
+    if (make_dir_path(dir, true) > 0)
+        std::printf("\nDirectory created: \"%s\"\n", escaped(dir).c_str());
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
         !platform::directory_writable(dir)) {

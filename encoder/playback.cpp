@@ -198,10 +198,9 @@ int play(Context& ctx, const std::string& file) {
     }
     const std::string& name = *found;
     if (::access(name.c_str(), F_OK) != 0) {
-        show_error(
-            kUnit, 1685,
-            format_text("play() failed on access(). This file is missing: \"%s\".",
-                        escaped(name).c_str()));
+        show_error(kUnit, 1685,
+                   format_text("play() failed on access(). This file is missing: \"%s\".",
+                               escaped(name).c_str()));
         return kExitFailure;
     }
     std::string problem;
@@ -229,8 +228,8 @@ int play(Context& ctx, const std::string& file) {
         return kExitFailure;
     }
     const double duration = audio.channel_bytes_to_seconds(stream, audio.stream_get_length(stream));
-    std::printf("Streaming file \"%s\" [duration: %s]\n", escaped(file_part(name).value_or("")).c_str(),
-                format_duration(duration).c_str());
+    std::printf("Streaming file \"%s\" [duration: %s]\n",
+                escaped(file_part(name).value_or("")).c_str(), format_duration(duration).c_str());
 
     if (!audio.start()) {
         show_error(kUnit, 1722, audio_failure(audio));

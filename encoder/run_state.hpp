@@ -26,10 +26,10 @@ struct RunSettings {
     uint8_t mode = kModeMono;
     uint16_t bit_rate = 64;      // kbps, as requested: fitted to each output's MPEG class
     bool bit_rate_given = false; // typed: never doubled for stereo, and the VBR floor
-    int32_t vbr_quality = -1; // -1: constant bit rate; 0..9: VBR quality
-    bool show_bar = true;     // false: numeric percentage instead of the bar
-    bool no_click = false;    // drop the encoder's final flushed frames
-    int jobs = 1;             // parallel batch jobs (0: one per core)
+    int32_t vbr_quality = -1;    // -1: constant bit rate; 0..9: VBR quality
+    bool show_bar = true;        // false: numeric percentage instead of the bar
+    bool no_click = false;       // drop the encoder's final flushed frames
+    int jobs = 1;                // parallel batch jobs (0: one per core)
 };
 
 struct RunFlags {

@@ -109,7 +109,8 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     if (!wav_path) return platform::stop_requested() ? platform::stop_exit_status() : kExitFailure;
 
     int status = kExitSuccess;
-    if (const EncodeResult encoded = encode_mp3(config, *wav_path, *mp3_path, stoppable_options(s), out);
+    if (const EncodeResult encoded =
+            encode_mp3(config, *wav_path, *mp3_path, stoppable_options(s), out);
         !encoded.ok) {
         if (platform::stop_requested()) {
             status = platform::stop_exit_status();
@@ -119,7 +120,7 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
         }
     } else if (ctx.flags.lips) {
         const VlpRequest request{
-            ctx.program_dir,       *wav_path, *mp3_path, true, static_cast<double>(seconds), false,
+            ctx.program_dir,        *wav_path, *mp3_path, true, static_cast<double>(seconds), false,
             &platform::stop_flag(), {}};
         if (const VlpResult vlp = generate_vlp(request, out); !vlp.ok) {
             if (platform::stop_requested()) {
@@ -206,7 +207,7 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     int status = kExitSuccess;
     if (ctx.flags.lips) {
         const VlpRequest request{
-            ctx.program_dir,       wav_path, *mp3_path, false, audio_seconds(wav_path), false,
+            ctx.program_dir,        wav_path, *mp3_path, false, audio_seconds(wav_path), false,
             &platform::stop_flag(), {}};
         if (const VlpResult vlp = generate_vlp(request, out); !vlp.ok) {
             if (platform::stop_requested()) return platform::stop_exit_status();
@@ -217,13 +218,14 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     }
     if (ctx.flags.delete_wav) {
         // Only the file that was encoded, unchanged, and never the MP3 itself.
-        const std::string kept = same_file(wav_path, *mp3_path)
-                                     ? "it is the output itself"
-                                     : delete_encoded_input(wav_path, check, identity, encoded.read);
+        const std::string kept =
+            same_file(wav_path, *mp3_path)
+                ? "it is the output itself"
+                : delete_encoded_input(wav_path, check, identity, encoded.read);
         if (!kept.empty()) {
-            show_error(kUnit, 784,
-                       format_text("Cannot delete \"%s\" (%s)", escaped(wav_path).c_str(),
-                                   kept.c_str()));
+            show_error(
+                kUnit, 784,
+                format_text("Cannot delete \"%s\" (%s)", escaped(wav_path).c_str(), kept.c_str()));
             status = kExitPartial;
         } else {
             std::printf("Input file deleted: \"%s\"\n", escaped(wav_path).c_str());

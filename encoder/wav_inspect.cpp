@@ -98,12 +98,12 @@ bool silence_fits(const BE_CONFIG& config, long long seconds, const std::string&
     if (needed && (!known || static_cast<long double>(*needed) <= free_bytes)) return true;
     show_error(
         kUnit, 1008,
-        format_text("Cannot make %lld seconds of silence: its temporary WAV file would take %s, "
-                    "but \"%s\" has %s free.",
-                    seconds,
-                    needed ? size_text(static_cast<long double>(*needed)).c_str()
-                           : "more than 8 EiB",
-                    escaped(dir).c_str(), known ? size_text(free_bytes).c_str() : "an unknown amount"));
+        format_text(
+            "Cannot make %lld seconds of silence: its temporary WAV file would take %s, "
+            "but \"%s\" has %s free.",
+            seconds,
+            needed ? size_text(static_cast<long double>(*needed)).c_str() : "more than 8 EiB",
+            escaped(dir).c_str(), known ? size_text(free_bytes).c_str() : "an unknown amount"));
     return false;
 }
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -46,7 +46,7 @@ std::mutex init_mutex;
 // a lock rather than thread_local storage: dynamic TLS in a loaded library trips some
 // sanitizer runtimes.)
 class PendingTags {
-public:
+  public:
     void put(std::unique_ptr<Stream> s) {
         std::unique_ptr<Stream> older;
         std::lock_guard lock(mutex_);
@@ -61,23 +61,30 @@ public:
         return s;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::map<std::thread::id, std::unique_ptr<Stream>> by_thread_;
 };
 PendingTags pending_tags;
 
-Stream* as_stream(HBE_STREAM h) { return static_cast<Stream*>(h); }
+Stream* as_stream(HBE_STREAM h) {
+    return static_cast<Stream*>(h);
+}
 
 vbr_mode vbr_method(int32_t method) {
     switch (method) {
-    case VBR_METHOD_NONE: return vbr_off;
-    case VBR_METHOD_OLD: return vbr_rh;
+    case VBR_METHOD_NONE:
+        return vbr_off;
+    case VBR_METHOD_OLD:
+        return vbr_rh;
     case VBR_METHOD_NEW:
-    case VBR_METHOD_MTRH: return vbr_mtrh;
-    case VBR_METHOD_ABR: return vbr_abr;
+    case VBR_METHOD_MTRH:
+        return vbr_mtrh;
+    case VBR_METHOD_ABR:
+        return vbr_abr;
     case VBR_METHOD_DEFAULT:
-    default: return vbr_default;
+    default:
+        return vbr_default;
     }
 }
 
@@ -102,7 +109,8 @@ BE_ERR configure(Stream& s, const BE_CONFIG& cfg) {
         lame_set_mode(gf, DUAL_CHANNEL);
         lame_set_num_channels(gf, 2);
         break;
-    default: return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    default:
+        return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
     s.channels = lame_get_num_channels(gf);
 

@@ -104,7 +104,8 @@ typedef BE_ERR (*BECLOSESTREAM)(HBE_STREAM);
 typedef void (*BEVERSION)(BE_VERSION*);
 typedef BE_ERR (*BEWRITEVBRHEADER)(const char*);
 
-BE_ERR beInitStream(BE_CONFIG* config, uint32_t* samples, uint32_t* buffer_size, HBE_STREAM* stream);
+BE_ERR beInitStream(BE_CONFIG* config, uint32_t* samples, uint32_t* buffer_size,
+                    HBE_STREAM* stream);
 BE_ERR beEncodeChunk(HBE_STREAM stream, uint32_t n_samples, const int16_t* samples, uint8_t* out,
                      uint32_t* out_bytes);
 BE_ERR beDeinitStream(HBE_STREAM stream, uint8_t* out, uint32_t* out_bytes);

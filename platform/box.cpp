@@ -12,22 +12,30 @@ namespace tarvik::platform {
 namespace {
 const char* icon_name(BoxIcon icon) {
     switch (icon) {
-    case BoxIcon::Error: return "error";
-    case BoxIcon::Warning: return "warning";
-    case BoxIcon::Question: return "question";
-    case BoxIcon::Information: break;
+    case BoxIcon::Error:
+        return "error";
+    case BoxIcon::Warning:
+        return "warning";
+    case BoxIcon::Question:
+        return "question";
+    case BoxIcon::Information:
+        break;
     }
     return "information";
 }
 
-void write_all(std::FILE* f, std::string_view s) { std::fwrite(s.data(), 1, s.size(), f); }
+void write_all(std::FILE* f, std::string_view s) {
+    std::fwrite(s.data(), 1, s.size(), f);
+}
 } // namespace
 
 namespace {
 BoxHandler box_handler = nullptr;
 } // namespace
 
-void set_box_handler(BoxHandler handler) { box_handler = handler; }
+void set_box_handler(BoxHandler handler) {
+    box_handler = handler;
+}
 
 void show_box(BoxIcon icon, const std::string& caption, const std::string& text) {
     if (box_handler) {
@@ -36,7 +44,8 @@ void show_box(BoxIcon icon, const std::string& caption, const std::string& text)
     }
     std::fflush(stdout);
     if (const char* program = std::getenv(kBoxProgramEnv); program && *program) {
-        const auto result = run_and_wait(program, {"--message-box", icon_name(icon), caption, text});
+        const auto result =
+            run_and_wait(program, {"--message-box", icon_name(icon), caption, text});
         if (result.started && result.exit_status == 0) return;
         // The desktop box could not be shown: fall back to the console so nothing is lost.
     }

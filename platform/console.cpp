@@ -12,8 +12,12 @@
 
 namespace tarvik::platform {
 
-bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
-bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
+bool stdout_is_terminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+bool stdin_is_terminal() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
 
 void clear_console() {
     if (!stdout_is_terminal()) return;
@@ -39,11 +43,20 @@ std::vector<int> decode_key_bytes(std::string_view b) {
         if (j == b.size()) break; // cut off: drop it
         int arrow = 0;
         switch (b[j]) {
-        case 'A': arrow = kKeyUp; break;
-        case 'B': arrow = kKeyDown; break;
-        case 'C': arrow = kKeyRight; break;
-        case 'D': arrow = kKeyLeft; break;
-        default: break;
+        case 'A':
+            arrow = kKeyUp;
+            break;
+        case 'B':
+            arrow = kKeyDown;
+            break;
+        case 'C':
+            arrow = kKeyRight;
+            break;
+        case 'D':
+            arrow = kKeyLeft;
+            break;
+        default:
+            break;
         }
         if (arrow) {
             codes.push_back(kKeyPrefix);
@@ -66,7 +79,9 @@ constexpr int kDeathSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 struct sigaction g_old_death[std::size(kDeathSignals)];
 struct sigaction g_old_stop;
 
-bool in_foreground() { return ::tcgetpgrp(STDIN_FILENO) == ::getpgrp(); }
+bool in_foreground() {
+    return ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+}
 
 void put_back_terminal() {
     if (g_raw_on) ::tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
@@ -87,7 +102,9 @@ extern "C" void on_stop_signal(int) {
     errno = saved_errno;
 }
 
-void put_back_at_exit() { put_back_terminal(); }
+void put_back_at_exit() {
+    put_back_terminal();
+}
 
 // Whether the terminal bytes so far end inside an escape sequence that may still go on.
 bool ends_inside_sequence(const std::string& b) {

@@ -34,7 +34,7 @@ std::vector<int> decode_key_bytes(std::string_view bytes);
 // input is not a terminal, or the process is not in the terminal's foreground, the reader is
 // inactive: no key is ever pending. One instance at a time.
 class KeyReader {
-public:
+  public:
     KeyReader();
     ~KeyReader();
     KeyReader(const KeyReader&) = delete;
@@ -46,7 +46,7 @@ public:
     // The next key code, 0 when none is waiting (never blocks).
     int read_key();
 
-private:
+  private:
     void fill();
 
     bool active_ = false;

@@ -6,7 +6,9 @@
 namespace tarvik::platform {
 
 namespace {
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 } // namespace
 
 bool wildcard_match(const std::string& pattern, const std::string& name) {
@@ -25,7 +27,8 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
     return p == pattern.size();
 }
 
@@ -33,8 +36,10 @@ std::vector<DirEntry> find_entries(const std::string& path_or_pattern, size_t ma
     std::vector<DirEntry> out;
     if (path_or_pattern.empty()) return out;
     const size_t sep = path_or_pattern.rfind('/');
-    const std::string dir = sep == std::string::npos ? "." : (sep == 0 ? "/" : path_or_pattern.substr(0, sep));
-    const std::string pattern = sep == std::string::npos ? path_or_pattern : path_or_pattern.substr(sep + 1);
+    const std::string dir =
+        sep == std::string::npos ? "." : (sep == 0 ? "/" : path_or_pattern.substr(0, sep));
+    const std::string pattern =
+        sep == std::string::npos ? path_or_pattern : path_or_pattern.substr(sep + 1);
 
     if (pattern.find_first_of("*?") == std::string::npos) {
         struct stat st {};

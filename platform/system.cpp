@@ -11,7 +11,8 @@ std::string executable_path() {
     for (;;) {
         const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
         if (n < 0) return {};
-        if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < buf.size())
+            return std::string(buf.data(), static_cast<size_t>(n));
         buf.resize(buf.size() * 2);
     }
 }
@@ -32,7 +33,8 @@ bool directory_writable(const std::string& dir) {
 std::string temp_directory() {
     const char* t = std::getenv("TMPDIR");
     std::string dir = (t && *t) ? t : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     return dir;
 }
 

@@ -13,38 +13,42 @@ namespace fs = std::filesystem;
 namespace {
 
 // A PCM WAV with a data chunk whose size field and payload are given separately.
-std::string pcm_wav(int channels, uint32_t rate, int bits, uint32_t data_size_field, size_t payload) {
+std::string pcm_wav(int channels, uint32_t rate, int bits, uint32_t data_size_field,
+                    size_t payload) {
     std::string data(payload, '\0');
-    for (size_t i = 0; i < payload; ++i) data[i] = static_cast<char>((i * 37) & 0x7F); // some signal
+    for (size_t i = 0; i < payload; ++i)
+        data[i] = static_cast<char>((i * 37) & 0x7F); // some signal
     return riff_wav(1, channels, rate, bits, data, data_size_field);
 }
 
 enum class Expect {
-    Encoded,    // -wav exits 0 with a decodable MP3
-    Refused,    // -wav exits 255 with a box and no MP3
-    Either,     // the encoder may take it or refuse it, but cleanly
+    Encoded, // -wav exits 0 with a decodable MP3
+    Refused, // -wav exits 255 with a box and no MP3
+    Either,  // the encoder may take it or refuse it, but cleanly
 };
 
 struct BadInput {
-    std::string name;      // file name inside the case folder
+    std::string name; // file name inside the case folder
     Expect wav;
-    std::string box_part;  // for Refused: a piece of the box text
-    int64_t frames = -1;   // for Encoded: the decoded length, when known
+    std::string box_part; // for Refused: a piece of the box text
+    int64_t frames = -1;  // for Encoded: the decoded length, when known
 };
 
 class BadInputs : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::vector<BadInput> cases;
 
-    void add(const std::string& name, const std::string& bytes, Expect e, std::string box = {}, int64_t frames = -1) {
+    void add(const std::string& name, const std::string& bytes, Expect e, std::string box = {},
+             int64_t frames = -1) {
         ASSERT_TRUE(write_file(dir / ("in/" + name), bytes));
         cases.push_back({name, e, std::move(box), frames});
     }
     void add_sox(const std::string& name, const std::vector<std::string>& encoding, Expect e) {
         std::vector<std::string> args{"-n", "-r", "16000", "-c", "1"};
         args.insert(args.end(), encoding.begin(), encoding.end());
-        args.insert(args.end(), {dir / ("in/" + name), "synth", "4", "sine", "300"}); // over 10000 bytes
+        args.insert(args.end(),
+                    {dir / ("in/" + name), "synth", "4", "sine", "300"}); // over 10000 bytes
         ASSERT_EQ(run("/usr/bin/sox", args).exit_status, 0) << name;
         cases.push_back({name, e, {}, -1});
     }
@@ -53,28 +57,34 @@ protected:
         fs::create_directories(dir / "in");
         const std::string cannot_open = "main() failed on fopen(). Cannot open";
         add("empty.wav", "", Expect::Refused, "Input file size is null!");
-        add("truncated.wav", pcm_wav(1, 22050, 16, 20000, 20000).substr(0, 30), Expect::Refused, "Input file size < 10kb");
-        add("cut-header.wav", pcm_wav(1, 22050, 16, 20000, 0).substr(0, 28) + std::string(12000, 'j'), Expect::Refused,
-            "There was a problem for retrieving some specs");
+        add("truncated.wav", pcm_wav(1, 22050, 16, 20000, 20000).substr(0, 30), Expect::Refused,
+            "Input file size < 10kb");
+        add("cut-header.wav",
+            pcm_wav(1, 22050, 16, 20000, 0).substr(0, 28) + std::string(12000, 'j'),
+            Expect::Refused, "There was a problem for retrieving some specs");
         // Still being written, or left by a recorder that died before its header: never taken
         // as complete, never deleted.
-        add("claims-more.wav", pcm_wav(1, 22050, 16, 10000000, 30000), Expect::Refused, "holds less audio than its header says");
+        add("claims-more.wav", pcm_wav(1, 22050, 16, 10000000, 30000), Expect::Refused,
+            "holds less audio than its header says");
         std::string unfinished = pcm_wav(1, 22050, 16, 0, 30000);
         unfinished.replace(4, 4, le32(0));
         add("no-sizes.wav", unfinished, Expect::Refused, "No audio in");
         // A header that does not state the length (a recorder still writing), or states less
         // than follows and is followed by no chunks (one that crashed): encoded as far as it
         // states, never deleted.
-        add("size-ffffffff.wav", pcm_wav(1, 22050, 16, 0xFFFFFFFF, 30000), Expect::Encoded, {}, 15000);
+        add("size-ffffffff.wav", pcm_wav(1, 22050, 16, 0xFFFFFFFF, 30000), Expect::Encoded, {},
+            15000);
         add("understated.wav", pcm_wav(1, 22050, 16, 15000, 70000), Expect::Encoded, {}, 7500);
         add("odd-bytes.wav", pcm_wav(1, 22050, 16, 30001, 30001), Expect::Encoded, {}, 15000);
         add("8bit.wav", pcm_wav(1, 22050, 8, 30000, 30000), Expect::Encoded, {}, 30000);
         add("24bit.wav", pcm_wav(2, 44100, 24, 60000, 60000), Expect::Encoded, {}, 10000);
         add("32bit.wav", pcm_wav(1, 44100, 32, 80000, 80000), Expect::Encoded, {}, 20000);
         add("six.wav", pcm_wav(6, 48000, 16, 96000, 96000), Expect::Encoded, {}, 8000);
-        add("1hz.wav", pcm_wav(1, 1, 16, 30000, 30000), Expect::Refused, "There was a problem for encoding");
+        add("1hz.wav", pcm_wav(1, 1, 16, 30000, 30000), Expect::Refused,
+            "There was a problem for encoding");
         add("384khz.wav", pcm_wav(2, 384000, 16, 400000, 400000), Expect::Either);
-        add("text.wav", std::string(20000, 't'), Expect::Refused, "There was a problem for retrieving some specs");
+        add("text.wav", std::string(20000, 't'), Expect::Refused,
+            "There was a problem for retrieving some specs");
         WavSpec f;
         f.format = 0x010006; // WAV, 32-bit float
         ASSERT_TRUE(write_wav(dir / "in/float.wav", f));
@@ -161,9 +171,12 @@ TEST_F(BadInputs, BatchOfAllOfThem) {
             const bool made = exists(dir / ("out/" + stem + ".mp3"));
             const std::string path = dir / ("in/" + c.name);
             const bool reported = report.find("\n" + path + "\n") != std::string::npos;
-            EXPECT_NE(made, reported) << c.name << ": either converted or reported, never both or neither";
+            EXPECT_NE(made, reported)
+                << c.name << ": either converted or reported, never both or neither";
             const bool length_unsure = c.name == "size-ffffffff.wav" || c.name == "understated.wav";
-            if (rem) EXPECT_EQ(fs::exists(fs::symlink_status(path)), !made || length_unsure) << c.name << ": -rem";
+            if (rem)
+                EXPECT_EQ(fs::exists(fs::symlink_status(path)), !made || length_unsure)
+                    << c.name << ": -rem";
             if (rem && length_unsure) EXPECT_TRUE(contains(report, "\nREM: " + path + "\n"));
             if (c.wav == Expect::Encoded) EXPECT_TRUE(made) << c.name;
             if (c.wav == Expect::Refused) EXPECT_TRUE(reported) << c.name;
@@ -188,7 +201,8 @@ TEST_F(BadInputs, LipsyncTool) {
             EXPECT_FALSE(r.err.empty()) << "a failure says why";
         }
         if (c.wav == Expect::Encoded) EXPECT_EQ(r.exit_status, 0) << r.err;
-        if (c.name == "empty.wav" || c.name == "text.wav" || c.name == "folder.wav" || c.name == "fifo.wav")
+        if (c.name == "empty.wav" || c.name == "text.wav" || c.name == "folder.wav" ||
+            c.name == "fifo.wav")
             EXPECT_NE(r.exit_status, 0);
         fs::remove(vlp);
     }
@@ -218,7 +232,8 @@ TEST_F(BadInputs, Playback) {
 TEST(LongPaths, AreRefusedCleanly) {
     TempDir t;
     std::string deep = t.path();
-    while (deep.size() < 4200) deep += "/" + std::string(200, 'd');
+    while (deep.size() < 4200)
+        deep += "/" + std::string(200, 'd');
     const RunResult wav = run(bin("tarvik"), {"-wav", deep + "/voice.wav"});
     expect_clean(wav, "-wav");
     EXPECT_EQ(wav.exit_status, 255);

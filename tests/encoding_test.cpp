@@ -116,7 +116,8 @@ TEST(Encoding, NoClickKeepsEverySample) {
             GTEST_SKIP() << tool << " missing: scripts/deps.sh installs it";
     TempDir t;
     ASSERT_EQ(run("/usr/bin/espeak-ng", {"-w", t / "full.wav", kSpeech}).exit_status, 0);
-    ASSERT_EQ(run("/usr/bin/sox", {t / "full.wav", t / "speech.wav", "trim", "0", "0.8"}).exit_status, 0);
+    ASSERT_EQ(
+        run("/usr/bin/sox", {t / "full.wav", t / "speech.wav", "trim", "0", "0.8"}).exit_status, 0);
     ASSERT_TRUE(write_wav(t / "stereo.wav", {.channels = 2, .seconds = 1.3}));
     ASSERT_TRUE(write_wav(t / "low.wav", {.sample_rate = 8000, .seconds = 1}));
     for (const auto& [name, vbr] : {std::pair{"speech", "-1"}, {"stereo", "-1"}, {"low", "5"}}) {
@@ -141,7 +142,8 @@ TEST(Encoding, NoClickKeepsEverySample) {
         EXPECT_GT(signal / static_cast<double>(tail), 0.001); // it ends loud: above -30 dBFS
         EXPECT_LT(error, 0.1 * signal);                       // and decodes as it was
         const std::string report = run("/usr/bin/mp3val", {mp3}).out;
-        EXPECT_EQ(count_occurrences(report, "WARNING"), count_occurrences(report, "No supported tags"))
+        EXPECT_EQ(count_occurrences(report, "WARNING"),
+                  count_occurrences(report, "No supported tags"))
             << report;
     }
 }

@@ -6,11 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <thread>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tarvik::test;
@@ -192,7 +192,8 @@ TEST(Faults, LipsyncToolCrashesHangsOrChatters) {
     };
     const std::string hung = "The lip-sync tool did not finish within 1 s and was stopped.\n";
     const std::vector<Case> cases = {
-        {"crash", "#!/bin/sh\nkill -SEGV $$\n", "1", "The lip-sync tool failed (ended by signal 11).\n"},
+        {"crash", "#!/bin/sh\nkill -SEGV $$\n", "1",
+         "The lip-sync tool failed (ended by signal 11).\n"},
         {"hang", "#!/bin/sh\nsleep 600\n", "1", hung},
         {"hang with a child holding the output", "#!/bin/sh\nsleep 600 &\nsleep 600\n", "2", hung},
     };
@@ -243,10 +244,11 @@ TEST(Faults, RemoveKeepsReplacedTakesAndToolStatusesCount) {
     // A take rewritten in place at the same size, its time put back (as on a file system
     // whose times are too coarse to show it): only its bytes tell.
     const std::string rewriting = make_program_dir(
-        t / "rewriting", header + "cp -p \"$sound\" \"$sound.was\"\n"
-                                  "printf 'retake' | dd of=\"$sound\" bs=1 seek=5000 conv=notrunc\n"
-                                  "touch -r \"$sound.was\" \"$sound\" && rm \"$sound.was\"\nexec " +
-                                  t.path() + "/real/lipsync \"$@\"\n");
+        t / "rewriting", header +
+                             "cp -p \"$sound\" \"$sound.was\"\n"
+                             "printf 'retake' | dd of=\"$sound\" bs=1 seek=5000 conv=notrunc\n"
+                             "touch -r \"$sound.was\" \"$sound\" && rm \"$sound.was\"\nexec " +
+                             t.path() + "/real/lipsync \"$@\"\n");
     fs::create_directories(t / "in");
     ASSERT_TRUE(write_wav(t / "in/take.wav", WavSpec{22050, 1, 1.0}));
 

@@ -3,5 +3,6 @@
 #include <unistd.h>
 int fsync(int fd) {
     (void)fd;
-    for (;;) pause();
+    for (;;)
+        pause();
 }

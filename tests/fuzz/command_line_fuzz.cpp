@@ -40,12 +40,16 @@ constexpr uint32_t kSampleRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32
 constexpr uint32_t kBitRates[] = {8,  16,  24,  32,  40,  48,  56,  64,  80,
                                   96, 112, 128, 144, 160, 192, 224, 256, 320};
 
-bool starts_with_dash(const std::string& s) { return !s.empty() && s[0] == '-'; }
+bool starts_with_dash(const std::string& s) {
+    return !s.empty() && s[0] == '-';
+}
 
 } // namespace
 
 // Undefined behaviour ends the run like a crash, so that libFuzzer keeps the input.
-extern "C" const char* __ubsan_default_options() { return "halt_on_error=1:print_stacktrace=1"; }
+extern "C" const char* __ubsan_default_options() {
+    return "halt_on_error=1:print_stacktrace=1";
+}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     tarvik::platform::set_box_handler(count_box);
@@ -79,17 +83,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (d.mode == RunMode::Finished) {
         if (boxes != 1) fail("a finished reading must show exactly one box");
         const bool info = last_icon == tarvik::platform::BoxIcon::Information;
-        if (info != (d.exit_status == tarvik::kExitSuccess)) fail("box kind and exit status disagree");
+        if (info != (d.exit_status == tarvik::kExitSuccess))
+            fail("box kind and exit status disagree");
         if (d.exit_status != tarvik::kExitSuccess && d.exit_status != tarvik::kExitFailure)
             fail("exit status is neither 0 nor 255");
         if (!d.positionals.empty()) fail("positional parameters without a run");
     } else {
         if (boxes != 0) fail("a box was shown although a mode was chosen");
         const size_t count = d.positionals.size();
-        if (count < 1 || count > (d.mode == RunMode::Play ? 1u : 2u)) fail("wrong number of parameters");
+        if (count < 1 || count > (d.mode == RunMode::Play ? 1u : 2u))
+            fail("wrong number of parameters");
         if (starts_with_dash(d.positionals[0])) fail("the first parameter is a switch");
         if (d.mode != RunMode::Play) {
-            if (!std::equal(d.positionals.begin(), d.positionals.end(), args.end() - static_cast<long>(count)))
+            if (!std::equal(d.positionals.begin(), d.positionals.end(),
+                            args.end() - static_cast<long>(count)))
                 fail("the parameters are not the last arguments");
             const RunMode expected = ctx.flags.wav_mode     ? RunMode::SingleFile
                                      : ctx.flags.batch_mode ? RunMode::Batch
@@ -100,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const tarvik::RunSettings& s = ctx.settings;
     if (!one_of(kSampleRates, s.sample_rate)) fail("sample rate outside the MPEG rates");
-    if (s.mpeg_version != (tarvik::is_mpeg1_rate(s.sample_rate) ? 1 : 0)) fail("MPEG class does not match the rate");
+    if (s.mpeg_version != (tarvik::is_mpeg1_rate(s.sample_rate) ? 1 : 0))
+        fail("MPEG class does not match the rate");
     if (!one_of(kBitRates, s.bit_rate)) fail("bit rate outside the MPEG bit rates");
     if (s.mode > tarvik::kModeMono) fail("channel mode outside the encoder's codes");
     if (s.vbr_quality < -1 || s.vbr_quality > 9) fail("VBR quality outside -1..9");

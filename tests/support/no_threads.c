@@ -2,7 +2,8 @@
 #include <errno.h>
 #include <pthread.h>
 
-int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
+int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                   void* arg) {
     (void)thread;
     (void)attr;
     (void)start;
