@@ -2,7 +2,7 @@
 # Installs the Debian packages tarvik needs to build, test and demo (only what is missing).
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev ccache
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev ccache
   xdotool xterm
   libmp3lame-dev lame libsndfile1-dev libutf8proc-dev libsdl2-dev qt6-base-dev qt6-base-dev-tools
   libgtest-dev googletest

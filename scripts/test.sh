@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test through CTest: the release build,
+# Installs what is missing, checks the formatting, builds, and runs every test through CTest: the release build,
 # then the whole suite again under the address and undefined-behaviour sanitizers, the
 # threaded parts under ThreadSanitizer, and each fuzz target for a short time.
 # TARVIK_SKIP_SANITIZERS=1 runs the release suite only; TARVIK_FUZZ_SECONDS sets the fuzz time.
@@ -16,6 +16,10 @@ run_ctest() {
   shift
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "$@") | tee -a "$results"
 }
+
+echo "== formatting: every C and C++ source against .clang-format"
+find common platform lame_enc encoder lipsync audio frontend tests bench \
+  \( -name '*.[ch]' -o -name '*.[ch]pp' \) -print0 | xargs -0 clang-format --dry-run -Werror
 
 echo "== release build"
 scripts/build.sh release
