@@ -14,11 +14,10 @@ constexpr std::pair<std::string_view, Action> kForms[] = {
 // "tsv, json, svg or frames".
 std::string forms_list() {
     std::string list;
-    for (size_t i = 0; i < std::size(kForms); ++i)
-        list.append(i == 0                      ? ""
-                    : i + 1 < std::size(kForms) ? ", "
-                                                : " or ")
-            .append(kForms[i].first);
+    for (size_t i = 0; i < std::size(kForms); ++i) {
+        if (i > 0) list += i + 1 == std::size(kForms) ? " or " : ", ";
+        list += kForms[i].first;
+    }
     return list;
 }
 
