@@ -1,27 +1,22 @@
 #include "lipsync/phones.hpp"
 
-#include <array>
 #include <utility>
 
 namespace tarvik::lipsync {
 
 namespace {
 
-struct PhoneShape {
-    std::string_view phone;
-    Shape shape;
+// In the model's order (alphabetical), in which speech.cpp adds them to its dictionary.
+constexpr ModelPhone kModelPhones[] = {
+    {"AA", Shape::D}, {"AE", Shape::C}, {"AH", Shape::C}, {"AO", Shape::E}, {"AW", Shape::D},
+    {"AY", Shape::D}, {"B", Shape::A},  {"CH", Shape::B}, {"D", Shape::B},  {"DH", Shape::B},
+    {"EH", Shape::C}, {"ER", Shape::E}, {"EY", Shape::C}, {"F", Shape::G},  {"G", Shape::B},
+    {"HH", Shape::B}, {"IH", Shape::B}, {"IY", Shape::B}, {"JH", Shape::B}, {"K", Shape::B},
+    {"L", Shape::H},  {"M", Shape::A},  {"N", Shape::B},  {"NG", Shape::B}, {"OW", Shape::F},
+    {"OY", Shape::E}, {"P", Shape::A},  {"R", Shape::B},  {"S", Shape::B},  {"SH", Shape::B},
+    {"T", Shape::B},  {"TH", Shape::B}, {"UH", Shape::F}, {"UW", Shape::F}, {"V", Shape::G},
+    {"W", Shape::F},  {"Y", Shape::B},  {"Z", Shape::B},  {"ZH", Shape::B},
 };
-
-constexpr std::array<PhoneShape, 39> kPhoneShapes{{
-    {"P", Shape::A},  {"B", Shape::A},  {"M", Shape::A},  {"F", Shape::G},  {"V", Shape::G},
-    {"UW", Shape::F}, {"UH", Shape::F}, {"OW", Shape::F}, {"W", Shape::F},  {"AO", Shape::E},
-    {"ER", Shape::E}, {"OY", Shape::E}, {"AA", Shape::D}, {"AY", Shape::D}, {"AW", Shape::D},
-    {"AE", Shape::C}, {"EH", Shape::C}, {"AH", Shape::C}, {"EY", Shape::C}, {"L", Shape::H},
-    {"IY", Shape::B}, {"IH", Shape::B}, {"Y", Shape::B},  {"T", Shape::B},  {"D", Shape::B},
-    {"K", Shape::B},  {"G", Shape::B},  {"S", Shape::B},  {"Z", Shape::B},  {"SH", Shape::B},
-    {"ZH", Shape::B}, {"CH", Shape::B}, {"JH", Shape::B}, {"TH", Shape::B}, {"DH", Shape::B},
-    {"N", Shape::B},  {"NG", Shape::B}, {"R", Shape::B},  {"HH", Shape::B},
-}};
 
 // eSpeak's English phoneme names and the model phones that say the same.
 constexpr std::pair<std::string_view, std::string_view> kEspeakPhones[] = {
@@ -43,9 +38,13 @@ constexpr std::pair<std::string_view, std::string_view> kEspeakPhones[] = {
 
 } // namespace
 
+std::span<const ModelPhone> model_phones() {
+    return kModelPhones;
+}
+
 std::optional<Shape> shape_for_phone(std::string_view phone) {
-    for (const PhoneShape& p : kPhoneShapes)
-        if (p.phone == phone) return p.shape;
+    for (const ModelPhone& p : kModelPhones)
+        if (p.name == phone) return p.shape;
     return std::nullopt;
 }
 

@@ -6,11 +6,20 @@
 #include "lipsync/shapes.hpp"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvik::lipsync {
+
+struct ModelPhone {
+    std::string_view name; // as in the model's dictionary: "AA", "CH"
+    Shape shape;
+};
+
+// Every phone of the model, each once, in the model's (alphabetical) order.
+std::span<const ModelPhone> model_phones();
 
 // The shape for a model phone: P B M -> A; F V -> G; UW UH OW W -> F; AO ER OY -> E;
 // AA AY AW -> D; AE EH AH EY -> C; L -> H; the other consonants and IY IH Y -> B.

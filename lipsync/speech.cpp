@@ -30,10 +30,6 @@ constexpr size_t kStretch = 20 * size_t{kModelRate}; // samples recognised at on
 constexpr const char* kDefaultModelDir = "/usr/share/pocketsphinx/model/en-us";
 // Every model phone is also a word of the alignment grammar, spelled with this prefix.
 constexpr const char* kPhoneWordPrefix = "ph_";
-constexpr const char* kModelPhones[] = {"AA", "AE", "AH", "AO", "AW", "AY", "B",  "CH", "D",  "DH",
-                                        "EH", "ER", "EY", "F",  "G",  "HH", "IH", "IY", "JH", "K",
-                                        "L",  "M",  "N",  "NG", "OW", "OY", "P",  "R",  "S",  "SH",
-                                        "T",  "TH", "UH", "UW", "V",  "W",  "Y",  "Z",  "ZH"};
 
 // Where the model lies: $TARVIK_LIPSYNC_MODEL, else Debian's pocketsphinx-en-us.
 std::string speech_model_dir() {
@@ -322,10 +318,11 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
         return nullptr;
     }
     if (search == Search::Align) {
-        const size_t count = std::size(kModelPhones);
-        for (size_t i = 0; i < count; ++i) {
-            const std::string word = std::string(kPhoneWordPrefix) + kModelPhones[i];
-            api->ps_add_word(impl->ps, word.c_str(), kModelPhones[i], i + 1 == count);
+        const auto phones = model_phones();
+        for (size_t i = 0; i < phones.size(); ++i) {
+            const std::string phone(phones[i].name);
+            const std::string word = kPhoneWordPrefix + phone;
+            api->ps_add_word(impl->ps, word.c_str(), phone.c_str(), i + 1 == phones.size());
         }
     }
     return std::unique_ptr<PhoneDecoder>(new PhoneDecoder(std::move(impl)));
@@ -342,9 +339,7 @@ std::vector<std::string> PhoneDecoder::pronounce(const std::string& word) const 
 bool PhoneDecoder::set_phones(const std::vector<std::string>& phones) {
     if (impl_->search != Search::Align || phones.empty()) return false;
     for (const std::string& p : phones)
-        if (std::find(std::begin(kModelPhones), std::end(kModelPhones), p) ==
-            std::end(kModelPhones))
-            return false;
+        if (!shape_for_phone(p)) return false;
     impl_->phones = phones;
     return true;
 }

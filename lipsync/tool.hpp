@@ -19,8 +19,6 @@ enum ExitStatus : int {
 // path when the name has none), then ".vlp".
 std::string vlp_path_for(const std::string& sound_path);
 
-std::string help_text();
-
 // args are the arguments after the program name.
 int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

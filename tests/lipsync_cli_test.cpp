@@ -1,6 +1,6 @@
 // The lipsync program end to end: where the VLP goes (beside the sound or -o), stop signals,
-// sound formats, the text forms agreeing with the file, bad input and output, the command
-// line.
+// sound formats, the text forms and picture agreeing with the file, bad input and output, the
+// command line.
 #include "lipsync/vlp.hpp"
 #include "tests/support/test_support.hpp"
 
@@ -130,6 +130,17 @@ TEST_F(LipsyncCli, TextFormsAgreeWithTheFile) {
         const RunResult json = run(lipsync, {"--format=json", input});
         EXPECT_EQ(count_occurrences(json.out, "\"value\""), int(track->cues.size())) << input;
         EXPECT_NE(json.out.find("\"soundFile\": \"" + input + "\""), std::string::npos);
+        // The picture: 200 px a second after the lane letters, a lane per shape, a bar per cue.
+        const std::string svg = run(lipsync, {"--format", "svg", input}).out;
+        EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                           std::to_string(28 + 2 * track->frame_count + 8) + "\""),
+                  std::string::npos);
+        EXPECT_EQ(count_occurrences(svg, "<rect class=\"cue\""), int(track->cues.size()));
+        EXPECT_EQ(count_occurrences(svg, "<text class=\"lane\""), 9);
+        EXPECT_EQ(count_occurrences(svg, "<rect"), count_occurrences(svg, "</rect>") + 1);
+        const size_t wave = svg.find("class=\"wave\"");
+        EXPECT_EQ(svg.find("M", wave) < svg.find("/>", wave), input == dir / "talk.wav");
+        EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
     }
     const RunResult frames = run(lipsync, {"--format", "frames", dir / "talk.wav"});
     EXPECT_EQ(frames.out.rfind("time\tshape\topening\tlevel\t", 0), 0u);
@@ -179,18 +190,13 @@ TEST_F(LipsyncCli, BadInputAndOutputGiveOneLineAndNoFile) {
 
 TEST_F(LipsyncCli, WrongCommandLinesGiveExitTwoAndHelpExplains) {
     ASSERT_TRUE(write_wav(dir / "a.wav", WavSpec{.seconds = 0.3}));
+    // clang-format off
     const std::vector<std::string> cases[] = {
-        {},
-        {"--frobnicate", dir / "a.wav"},
-        {"--format", "xml", dir / "a.wav"},
-        {"--format"},
-        {dir / "a.wav", dir / "a.wav"},
-        {"--dump", "--format", "json", dir / "a.wav"},
-        {"-o"},
-        {"-o", dir / "x.vlp", "--format", "tsv", dir / "a.wav"},
-        {"--text"},
-        {"--text-string", "a", "--text", "b", dir / "a.wav"},
-    };
+        {}, {"--frobnicate", dir / "a.wav"}, {"--format", "xml", dir / "a.wav"}, {"--format"},
+        {dir / "a.wav", dir / "a.wav"}, {"--dump", "--format", "json", dir / "a.wav"}, {"-o"},
+        {"-o", dir / "x.vlp", "--format", "tsv", dir / "a.wav"}, {"--text"},
+        {"--text-string", "a", "--text", "b", dir / "a.wav"}};
+    // clang-format on
     for (const auto& args : cases) {
         const RunResult r = run(lipsync, args);
         EXPECT_EQ(r.exit_status, 2) << ::testing::PrintToString(args);

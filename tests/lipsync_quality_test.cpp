@@ -1,10 +1,13 @@
-// lipsync on speech made here with espeak-ng: two phrases with a pause between them. Each
-// analysis rests in the pause, moves in the phrases and shows the shapes of their sounds;
-// the line's text aligns (a word outside the dictionary included) or, where it does not fit,
-// gives way to recognition; and the picture holds what an animator needs.
+// lipsync on speech made here with eSpeak NG: two phrases with a pause between them, scored
+// frame by frame against eSpeak's own timing of their phonemes. Each analysis gets the shapes
+// and rests about as right as the quality benchmark finds; the line's text aligns (a word
+// outside the dictionary included) or, where it does not fit, gives way to recognition.
+#include "lipsync/phones.hpp"
 #include "lipsync/vlp.hpp"
 #include "tests/support/test_support.hpp"
 
+#include <cmath>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -18,7 +21,8 @@ constexpr const char* kFirst = "Bob might buy my Zorblax map.";
 constexpr const char* kSecond = "Five fine violins, of value.";
 constexpr double kPause = 0.6;
 
-// The two phrases with a pause of low noise between them, written once for all tests.
+// The two phrases with a pause of low noise between them and the true shape of every frame,
+// made once for all tests.
 class LipsyncQuality : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -27,19 +31,37 @@ class LipsyncQuality : public ::testing::Test {
         const auto sox = [](const std::vector<std::string>& args) {
             ASSERT_EQ(run("/usr/bin/sox", args).exit_status, 0);
         };
-        // Each phrase without espeak-ng's silence around it, so that the pause is known.
-        for (const auto& [text, name] : {std::pair{kFirst, "/a.wav"}, {kSecond, "/b.wav"}}) {
-            ASSERT_EQ(run("/usr/bin/espeak-ng", {"-w", d + "/raw.wav", text}).exit_status, 0);
-            sox({d + "/raw.wav", d + name, "silence", "1", "0.02", "1%", "reverse", "silence", "1",
-                 "0.02", "1%", "reverse"});
-        }
+        for (const auto& [text, name] : {std::pair{kFirst, "/a"}, {kSecond, "/b"}})
+            ASSERT_EQ(run(bin("lipsync_corpus"), {"en", text, d + name}).exit_status, 0);
         sox({"-n", "-r", "22050", "-c", "1", "-b", "16", d + "/gap.wav", "synth",
              std::to_string(kPause), "whitenoise", "vol", "0.003"});
         sox({d + "/a.wav", d + "/gap.wav", d + "/b.wav", line()});
         first_end_ = audio_info(d + "/a.wav")->frames * 100 / 22050;
+        truth_.assign(audio_info(line())->frames * 100 / 22050, '?');
+        truth_.replace(first_end_, size_t(kPause * 100), size_t(kPause * 100), 'X');
+        add_truth(d + "/a.phn", 0);
+        add_truth(d + "/b.phn", 10.0 * first_end_ + kPause * 1000);
     }
     static void TearDownTestSuite() { delete dir_; }
     static std::string line() { return dir_->path() + "/line.wav"; }
+
+    // The truth of a phrase from its "START_MS NAME" lines, starting `at_ms` (whole 10 ms)
+    // into the line: each frame (by its centre) shows its phoneme's shape, the phones of a
+    // diphthong in turn; eSpeak's pauses ('_') are rests.
+    static void add_truth(const std::string& phn, double at_ms) {
+        std::ifstream in(phn);
+        double start, end;
+        std::string name, next;
+        for (in >> start >> name; in >> end >> next; start = end, name = next) {
+            std::string parts = name[0] == '_' ? "X" : "";
+            for (const std::string& p : phones_for_espeak(name))
+                parts += shape_letter(*shape_for_phone(p));
+            for (double c = at_ms + 10 * std::ceil((start - 5) / 10) + 5; c < at_ms + end; c += 10)
+                if (!parts.empty() && c / 10 < truth_.size())
+                    truth_[size_t(c / 10)] =
+                        parts[size_t((c - at_ms - start) / (end - start) * parts.size())];
+        }
+    }
 
     // The shape letter of every frame from lipsync's cues for the line.
     static std::string shapes(const std::vector<std::string>& options, std::string* err = nullptr,
@@ -57,47 +79,41 @@ class LipsyncQuality : public ::testing::Test {
         return frames;
     }
 
-    // Rest in the pause (50 ms from its edges), speech in the phrases, and the closed lips
-    // of "Bob ... my map" and (where asked) the teeth on the lip of "five fine violins".
-    static void expect_speech_shapes(const std::string& frames, bool teeth_on_lip) {
-        ASSERT_GT(frames.size(), first_end_ + 100);
-        const std::string first = frames.substr(5, first_end_ - 10);
-        const std::string pause = frames.substr(first_end_ + 5, size_t(kPause * 100) - 10);
-        const std::string second = frames.substr(first_end_ + size_t(kPause * 100) + 5);
-        EXPECT_GE(std::count(pause.begin(), pause.end(), 'X'), long(pause.size() * 9 / 10))
-            << pause;
-        EXPECT_LE(std::count(first.begin(), first.end(), 'X'), long(first.size() / 10)) << first;
-        EXPECT_GE(std::count(first.begin(), first.end(), 'A'), 8) << first;
-        EXPECT_GE(std::count(second.begin(), second.end(), 'G'), teeth_on_lip ? 4 : 0) << second;
-        EXPECT_GE(std::count_if(frames.begin(), frames.end(),
-                                [](char c) { return c >= 'C' && c <= 'F'; }),
-                  40)
-            << frames;
+    // The shares of frames with the true shape, and where rest and speech agree.
+    static std::pair<double, double> score(const std::string& frames) {
+        double scored = 0, right = 0, rest = 0;
+        for (size_t f = 0; f < frames.size() && f < truth_.size(); ++f) {
+            scored += truth_[f] != '?';
+            right += frames[f] == truth_[f];
+            rest += truth_[f] != '?' && (frames[f] == 'X') == (truth_[f] == 'X');
+        }
+        return {right / scored, rest / scored};
     }
 
-    static TempDir* dir_;
-    static size_t first_end_; // frames of the first phrase
+    inline static TempDir* dir_ = nullptr;
+    inline static size_t first_end_ = 0; // frames of the first phrase
+    inline static std::string truth_;    // a shape letter per frame; '?' where eSpeak says none
 };
-TempDir* LipsyncQuality::dir_ = nullptr;
-size_t LipsyncQuality::first_end_ = 0;
 
-TEST_F(LipsyncQuality, RecognitionAndTheSignalAnalysisFollowTheSpeech) {
-    for (const std::vector<std::string>& options : {std::vector<std::string>{}, {"--fast"}}) {
-        SCOPED_TRACE(::testing::PrintToString(options));
-        expect_speech_shapes(shapes(options), !options.empty());
-    }
-}
-
-TEST_F(LipsyncQuality, ALongSoundIsRecognisedInStretchesThatLineUp) {
-    // After 41 s of quiet the line lies in the sound's last stretch, decoded on its own.
+TEST_F(LipsyncQuality, RecognitionAndTheSignalAnalysisFollowTheSpeechEvenLate) {
+    std::string loud = shapes({"--fast"});
+    const auto [recognised, rest] = score(shapes({}));
+    const double signal = score(loud).first;
+    std::replace_if(
+        loud.begin(), loud.end(), [](char c) { return c != 'X'; }, 'B');
+    const double trivial = score(loud).first;
+    // bench/lipsync_quality.sh on eSpeak's speech in ten voices: 0.58 by default, 0.52 with
+    // --fast, 0.43 for "B whenever loud"; rest and speech agree in 0.977 of the default's
+    // frames (its bar: 0.95). One line in one voice scatters by some 0.1, so each analysis
+    // must come within 0.1 of its figure and keep half its lead over the trivial one.
+    EXPECT_GE(recognised, std::max(0.58 - 0.1, trivial + (0.58 - 0.43) / 2));
+    EXPECT_GE(signal, std::max(0.52 - 0.1, trivial + (0.52 - 0.43) / 2));
+    EXPECT_GE(rest, 0.95);
+    // After 41 s of quiet the line lies in the sound's last stretch, decoded on its own, and
+    // is about as right (within the scatter above) as alone.
     const std::string late = dir_->path() + "/late.wav";
     ASSERT_EQ(run("/usr/bin/sox", {line(), late, "pad", "41", "0"}).exit_status, 0);
-    const std::string alone = shapes({}), after = shapes({}, nullptr, late).substr(4100);
-    ASSERT_EQ(after.size(), alone.size());
-    long same = 0;
-    for (size_t i = 0; i < alone.size(); ++i)
-        same += alone[i] == after[i];
-    EXPECT_GE(same, long(alone.size() * 8 / 10)) << alone << "\n" << after;
+    EXPECT_GE(score(shapes({}, nullptr, late).substr(4100)).first, recognised - 0.1);
 }
 
 TEST_F(LipsyncQuality, TheTextAlignsIncludingWordsOutsideTheDictionary) {
@@ -106,7 +122,7 @@ TEST_F(LipsyncQuality, TheTextAlignsIncludingWordsOutsideTheDictionary) {
     std::string err;
     const std::string by_file = shapes({"--text", dir_->path() + "/line.txt"}, &err);
     EXPECT_EQ(err, "");
-    expect_speech_shapes(by_file, true);
+    EXPECT_GE(score(by_file).first, 0.76 - 0.1); // the benchmark's figure, as above
     EXPECT_EQ(shapes({"--text-string", std::string(kFirst) + " " + kSecond}), by_file);
 }
 
@@ -136,28 +152,6 @@ TEST_F(LipsyncQuality, WhereTheTextDoesNotFitRecognitionTakesOver) {
     rusage children{};
     getrusage(RUSAGE_CHILDREN, &children);
     EXPECT_LT(children.ru_maxrss, 1 << 20) << "KiB at most, for the largest lipsync run";
-}
-
-TEST_F(LipsyncQuality, ThePictureShowsWaveformLanesAndEveryCue) {
-    shapes({});
-    const auto track = read_vlp_file(dir_->path() + "/line.vlp").track;
-    ASSERT_TRUE(track);
-    for (const std::string& input : {line(), dir_->path() + "/line.vlp"}) {
-        const RunResult r = run(bin("lipsync"), {"--format", "svg", input});
-        ASSERT_EQ(r.exit_status, 0) << r.err;
-        // One second per 200 px after the lane letters.
-        EXPECT_NE(r.out.find("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                             std::to_string(28 + 2 * track->frame_count + 8) + "\""),
-                  std::string::npos);
-        EXPECT_EQ(count_occurrences(r.out, "<rect class=\"cue\""), int(track->cues.size()));
-        EXPECT_EQ(count_occurrences(r.out, "<text class=\"lane\""), 9);
-        EXPECT_EQ(count_occurrences(r.out, "<rect"), count_occurrences(r.out, "</rect>") + 1);
-        EXPECT_EQ(r.out.find("M", r.out.find("class=\"wave\"")) <
-                      r.out.find("/>", r.out.find("class=\"wave\"")),
-                  input == line())
-            << "the waveform only from a sound";
-        EXPECT_EQ(r.out.substr(r.out.size() - 7), "</svg>\n");
-    }
 }
 
 } // namespace
