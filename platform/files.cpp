@@ -109,6 +109,19 @@ RegularFile open_regular_file(const std::string& path) {
     return file;
 }
 
+FileDescriptor create_new_file(const std::string& path, unsigned mode) {
+    return FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+}
+
+FileDescriptor create_unnamed_file(const std::string& dir) {
+    FileDescriptor fd(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd.valid()) return fd;
+    std::string name = dir + "/tarvik-gui-run-XXXXXX";
+    fd = FileDescriptor(::mkostemp(name.data(), O_CLOEXEC));
+    if (fd.valid()) ::unlink(name.c_str());
+    return fd;
+}
+
 std::optional<FileStatus> file_status(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;

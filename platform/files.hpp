@@ -75,6 +75,13 @@ struct RegularFile {
 // swapped in between) that it is a regular file, then makes reads blocking again.
 RegularFile open_regular_file(const std::string& path);
 
+// Creates a new file for reading and writing that no other name had (O_EXCL), with
+// `mode` less the umask: the descriptor, or an invalid one with errno set (EEXIST: taken).
+FileDescriptor create_new_file(const std::string& path, unsigned mode);
+// An unnamed file in `dir` for reading and writing, gone with its descriptor (O_TMPFILE, or
+// a named one removed at once where the file system lacks it); invalid on failure.
+FileDescriptor create_unnamed_file(const std::string& dir);
+
 // The status of what a path names, links followed; nullopt when it cannot be read.
 std::optional<FileStatus> file_status(const std::string& path);
 // True when the path names something, links followed (a dangling link does not count).
