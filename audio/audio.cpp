@@ -1,6 +1,7 @@
 #include "audio/mix.hpp"
 #include "audio/module.h"
 #include "audio/ring.hpp"
+#include "platform/files.hpp"
 
 #include <SDL2/SDL.h>
 #include <algorithm>
@@ -9,13 +10,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <sndfile.h>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace tarvik::audio {
@@ -347,16 +345,12 @@ Handle stream_create_file(const char* path) {
     // Tell "cannot open" from "cannot read this format". Only a regular file is taken: a
     // FIFO or device could block the open or never end (non-blocking, so a FIFO does not wait).
     // The descriptor checked is the one read, so the name cannot be swapped in between.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const int open_errno = errno;
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) ::close(fd);
+    platform::RegularFile opened = platform::open_regular_file(path);
+    if (!opened)
         return fail(TARVIK_AUDIO_ERROR_FILEOPEN, "open",
-                    fd < 0 ? std::strerror(open_errno) : "not a regular file"),
+                    opened.error != 0 ? opened.error_text().c_str() : "not a regular file"),
                0;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int fd = opened.fd.release();
 
     auto s = std::make_unique<Stream>();
     SF_INFO info{};

@@ -2,10 +2,10 @@
 
 #include "common/text.hpp"
 #include "platform/dir_search.hpp"
+#include "platform/files.hpp"
 
-#include <cerrno>
 #include <cstdio>
-#include <sys/stat.h>
+#include <filesystem>
 
 namespace tarvik {
 
@@ -31,9 +31,7 @@ std::string directory_of(std::string_view path) {
 
 std::optional<std::string> file_part(std::string_view path) {
     if (path.empty()) return std::nullopt;
-    const size_t sep = path.rfind('/');
-    if (sep == std::string_view::npos) return std::string(path);
-    return std::string(path.substr(sep + 1));
+    return std::filesystem::path(path).filename().string();
 }
 
 std::string extension_of(std::string_view path) {
@@ -47,8 +45,7 @@ bool file_exists(const std::string& path_or_pattern) {
 }
 
 std::string resolve_name_case(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) return path;
+    if (platform::name_exists(path)) return path;
     const std::string name = file_part(path).value_or("");
     if (name.empty()) return path;
     const auto dir = dir_part(path, true);
@@ -60,7 +57,8 @@ std::string resolve_name_case(const std::string& path) {
 
 namespace {
 bool make_one_dir(const std::string& dir) {
-    return !dir.empty() && ::mkdir(dir.c_str(), 0777) == 0;
+    std::error_code ec;
+    return !dir.empty() && std::filesystem::create_directory(dir, ec);
 }
 } // namespace
 

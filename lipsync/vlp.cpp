@@ -1,13 +1,10 @@
 #include "lipsync/vlp.hpp"
 
-#include "lipsync/interrupt.hpp"
-#include "platform/temporaries.hpp"
+#include "platform/atomic_file.hpp"
+#include "platform/files.hpp"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarvik::lipsync {
 
@@ -124,84 +121,31 @@ Status write_vlp_file(const std::string& path, const LipSyncTrack& track) {
     const std::string bytes = encode_vlp(track);
     if (bytes.empty()) return failure("invalid track: " + check_track(track).error);
 
-    // A short name, so that it fits wherever the final name fits, which a later tarvik run
-    // in the folder recognises and removes once this process is gone.
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string temp = dir + platform::temporary_name("lipsync");
-    std::optional<TempFileGuard> guard;
-    int fd;
-    {
-        const StopSignalsHeld held;
-        fd = mkstemp(temp.data());
-        if (fd < 0) return failure(errno_text(errno));
-        guard.emplace(temp);
-    }
-
-    size_t done = 0;
-    int error = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    // mkstemp makes the file private; give it the permissions of any new file.
-    const mode_t mask = umask(0);
-    umask(mask);
-    if (!error && fchmod(fd, 0666 & ~mask) != 0) error = errno;
-    if (!error && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && !error) error = errno;
-    const StopSignalsHeld held;
-    if (!error && rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error) unlink(temp.c_str());
-    guard.reset();
-    if (error) return failure(errno_text(error));
+    // Under a short temporary name, which a later tarvik run in the folder recognises and
+    // removes once this process is gone.
+    const platform::AtomicWrite written =
+        platform::write_file_atomically(path, bytes, {.program = "lipsync"});
+    if (!written.ok()) return failure(errno_text(written.error));
     return {};
 }
 
 VlpReadResult read_vlp_file(const std::string& path) {
     VlpReadResult result;
-    // Non-blocking, so that a FIFO does not wait for a writer.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result.error = errno == ENOENT ? "no such file" : errno_text(errno);
-        return result;
-    }
-    struct stat st {};
+    const platform::RegularFile file = platform::open_regular_file(path);
     std::string bytes;
-    if (fstat(fd, &st) != 0) {
-        result.error = errno_text(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        result.error = "is a directory";
-    } else if (!S_ISREG(st.st_mode)) {
-        result.error = "is not a regular file";
-    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        result.error = errno_text(errno);
-    } else if (static_cast<uint64_t>(st.st_size) > kVlpMaxFileSize) {
+    if (!file) {
+        result.error = file.error == ENOENT ? "no such file"
+                       : file.error != 0    ? errno_text(file.error)
+                                            : file.error_text();
+    } else if (static_cast<uint64_t>(file.status.identity.size) > kVlpMaxFileSize) {
         result.error = "too large for a VLP file";
     } else {
         // Read up to the limit, whatever the size said (the file may grow meanwhile).
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                result.error = errno_text(errno);
-                break;
-            }
-            if (n == 0) break;
-            bytes.append(buffer, static_cast<size_t>(n));
-            if (bytes.size() > kVlpMaxFileSize) {
-                result.error = "too large for a VLP file";
-                break;
-            }
-        }
+        if (!file.fd.read_all(bytes, kVlpMaxFileSize + 1))
+            result.error = errno_text(errno);
+        else if (bytes.size() > kVlpMaxFileSize)
+            result.error = "too large for a VLP file";
     }
-    close(fd);
     if (!result.error.empty()) return result;
     result = decode_vlp(bytes);
     if (!result.track) result.error = "not a valid VLP file: " + result.error;

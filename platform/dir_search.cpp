@@ -1,35 +1,27 @@
 #include "platform/dir_search.hpp"
 
 #include <dirent.h>
+#include <fnmatch.h>
+#include <locale.h>
 #include <sys/stat.h>
 
 namespace tarvik::platform {
 
-namespace {
-char fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-} // namespace
-
 bool wildcard_match(const std::string& pattern, const std::string& name) {
-    size_t p = 0, n = 0, star = std::string::npos, mark = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            mark = n;
-        } else if (star != std::string::npos) {
-            p = star + 1;
-            n = ++mark;
-        } else {
-            return false;
-        }
+    // fnmatch gives '[' and the backslash meanings of their own; here they stand for themselves. In
+    // the C locale (for this thread only) '?' is one byte and case folds ASCII letters alone,
+    // whatever locale the program set.
+    std::string literal;
+    literal.reserve(pattern.size());
+    for (const char c : pattern) {
+        if (c == '[' || c == '\\') literal += '\\';
+        literal += c;
     }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
+    static const locale_t c_locale = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    const locale_t previous = ::uselocale(c_locale);
+    const bool match = ::fnmatch(literal.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+    ::uselocale(previous);
+    return match;
 }
 
 std::vector<DirEntry> find_entries(const std::string& path_or_pattern, size_t max_entries) {

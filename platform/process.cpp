@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -332,6 +333,162 @@ std::optional<int> child_exit_status(int pid) {
     if (r == 0) return std::nullopt;
     if (r < 0) return -1; // not our child (any more): nothing left to watch
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace tarvik::platform
+
+namespace tarvik::platform {
+
+ProcessResult run_in_foreground(const std::string& program, const std::vector<std::string>& args) {
+    ProcessResult result;
+    auto argv = make_argv(program, args);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) return result;
+    result.started = true;
+    fill_status(result, wait_for_child(pid));
+    return result;
+}
+
+InterruptIgnored::InterruptIgnored() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGINT, &ignore, &previous_);
+}
+
+InterruptIgnored::~InterruptIgnored() {
+    ::sigaction(SIGINT, &previous_, nullptr);
+}
+
+namespace {
+// Writes all of `text` to a pipe, with SIGPIPE held off in this thread: a reader that has
+// gone makes the write fail (EPIPE), and the signal it raised is taken back unhandled.
+void write_to_pipe(int fd, const std::string& text) {
+    sigset_t pipe_signal, previous;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (errno == EPIPE) {
+                const timespec none{};
+                ::sigtimedwait(&pipe_signal, nullptr, &none);
+            }
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+} // namespace
+
+CapturedRun run_captured(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input, const std::string& working_dir,
+                         const std::vector<std::string>& env_changes, double timeout_seconds) {
+    CapturedRun run;
+    ChangedEnvironment env(env_changes);
+    auto argv = make_argv(program, args);
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (::pipe2(in_pipe, O_CLOEXEC) || ::pipe2(out_pipe, O_CLOEXEC) ||
+        ::pipe2(err_pipe, O_CLOEXEC)) {
+        run.error = std::strerror(errno);
+        return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+    if (!working_dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env.envp());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(in_pipe[0]);
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    if (rc != 0) {
+        ::close(in_pipe[1]);
+        ::close(out_pipe[0]);
+        ::close(err_pipe[0]);
+        run.error = std::strerror(rc);
+        return run;
+    }
+    run.result.started = true;
+    write_to_pipe(in_pipe[1], input);
+    ::close(in_pipe[1]);
+
+    const auto start = std::chrono::steady_clock::now();
+    bool out_open = true, err_open = true;
+    while (out_open || err_open) {
+        pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+        ::poll(fds, 2, 100);
+        char buf[65536];
+        for (int i = 0; i < 2; ++i) {
+            bool& open = i == 0 ? out_open : err_open;
+            if (!open || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0)
+                (i == 0 ? run.out : run.err).append(buf, static_cast<size_t>(n));
+            else if (!(n < 0 && errno == EINTR))
+                open = false;
+        }
+        if (timeout_seconds > 0 &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >
+                timeout_seconds) {
+            ::kill(-pid, SIGKILL);
+            run.result.timed_out = true;
+            break;
+        }
+    }
+    ::close(out_pipe[0]);
+    ::close(err_pipe[0]);
+    fill_status(run.result, wait_for_child(pid));
+    return run;
+}
+
+int spawn_with_output_file(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& output_path) {
+    auto argv = make_argv(program, args);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? static_cast<int>(pid) : -1;
+}
+
+int wait_for_child(int pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+bool child_ended(int pid) {
+    return ::waitpid(pid, nullptr, WNOHANG) == pid;
+}
+
+bool send_signal(int pid, int signal) {
+    return ::kill(pid, signal) == 0;
 }
 
 } // namespace tarvik::platform

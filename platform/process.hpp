@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,50 @@ bool spawn_detached(const std::string& program, const std::vector<std::string>& 
 int spawn_watched(const std::string& program, const std::vector<std::string>& args,
                   const std::string& working_dir, const std::vector<std::string>& env_changes,
                   int output_fd);
+// Starts `program` in this process's group, sharing its terminal and standard streams, with
+// SIGINT at its default in the child, and waits for it. Ctrl-C then reaches the program; a
+// caller that must outlive it holds an InterruptIgnored meanwhile.
+ProcessResult run_in_foreground(const std::string& program, const std::vector<std::string>& args);
+
+// Ignores SIGINT in this process for its lifetime (the previous handling comes back after).
+class InterruptIgnored {
+  public:
+    InterruptIgnored();
+    ~InterruptIgnored();
+    InterruptIgnored(const InterruptIgnored&) = delete;
+    InterruptIgnored& operator=(const InterruptIgnored&) = delete;
+
+  private:
+    struct sigaction previous_ {};
+};
+
+// What a run with captured streams gave.
+struct CapturedRun {
+    ProcessResult result; // timed_out: its group was killed (SIGKILL) past the time limit
+    std::string out;      // standard output
+    std::string err;      // standard error
+    std::string error;    // why it could not be started ("" when it was)
+};
+
+// Starts `program` in `working_dir` ("" = unchanged) with env_changes, in a process group of
+// its own, feeds `input` to its standard input, collects its standard output and error apart,
+// and waits for it; past timeout_seconds (> 0) its whole group is killed.
+CapturedRun run_captured(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input, const std::string& working_dir,
+                         const std::vector<std::string>& env_changes, double timeout_seconds);
+
+// Starts `program` as a child sharing this process's session, standard input /dev/null, its
+// standard output and error written to the file `output_path` (created or emptied, 0644 less
+// the umask). Returns its pid, or -1; wait_for_child waits for it.
+int spawn_with_output_file(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& output_path);
+// Waits for a child to end and gives its raw wait status (as waitpid reports it).
+int wait_for_child(int pid);
+// True once a child has ended (it is then reaped); false while it runs.
+bool child_ended(int pid);
+// Sends a signal to a process; false when it cannot be sent.
+bool send_signal(int pid, int signal);
+
 // The exit status of a child started by spawn_watched once it has ended (-1 when a signal
 // ended it), which also reaps it; nullopt while it runs.
 std::optional<int> child_exit_status(int pid);

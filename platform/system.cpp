@@ -1,29 +1,19 @@
 #include "platform/system.hpp"
 
 #include <cstdlib>
+#include <filesystem>
 #include <unistd.h>
-#include <vector>
 
 namespace tarvik::platform {
 
 std::string executable_path() {
-    std::vector<char> buf(4096);
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-        if (n < 0) return {};
-        if (static_cast<size_t>(n) < buf.size())
-            return std::string(buf.data(), static_cast<size_t>(n));
-        buf.resize(buf.size() * 2);
-    }
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
 }
 
 std::string current_directory() {
-    std::vector<char> buf(4096);
-    for (;;) {
-        if (::getcwd(buf.data(), buf.size())) return std::string(buf.data());
-        if (errno != ERANGE) return {};
-        buf.resize(buf.size() * 2);
-    }
+    std::error_code ec;
+    return std::filesystem::current_path(ec).string();
 }
 
 bool directory_writable(const std::string& dir) {

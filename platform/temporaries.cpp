@@ -6,6 +6,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string_view>
@@ -63,6 +64,15 @@ bool owner_gone(const Owner& owner) {
 
 std::string temporary_name(const std::string& program) {
     return "." + program + "-" + std::to_string(::getpid()) + "-" + std::string(kRandomPart);
+}
+
+std::optional<std::string> create_temporary_file(const std::string& dir,
+                                                 const std::string& program) {
+    std::string templ = (std::filesystem::path(dir) / temporary_name(program)).string();
+    const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    ::close(fd);
+    return templ;
 }
 
 void remove_stale_temporaries(const std::string& dir) {

@@ -2,6 +2,7 @@
 // those a killed run left behind can be told from a live run's and removed.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tarvik::platform {
@@ -9,6 +10,11 @@ namespace tarvik::platform {
 // The mkstemp template of a temporary file of this process of `program` ("tarvik" or
 // "lipsync"): ".<program>-<pid>-XXXXXX".
 std::string temporary_name(const std::string& program);
+
+// Creates a new, empty temporary file of this process in dir, named as temporary_name
+// gives, for a child tool to write over; its path, or nullopt with errno set.
+std::optional<std::string> create_temporary_file(const std::string& dir,
+                                                 const std::string& program = "tarvik");
 
 // Removes from dir the regular files named as temporaries of tarvik or lipsync whose
 // process is gone: no such process, or one running another program. Any other file, and

@@ -6,8 +6,6 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace tarvik;
 using tarvik::test::TempDir;
@@ -59,7 +57,7 @@ TEST(FileNames, CaseResolutionExistenceAndPatterns) {
     TempDir t;
     for (const char* name : {"Voice.WAV", "VOICE.wav", "exact.wav"})
         ASSERT_TRUE(test::write_file(t / name, "x"));
-    ASSERT_EQ(mkdir((t / "sub").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(t / "sub"));
     EXPECT_EQ(resolve_name_case(t / "exact.wav"), t / "exact.wav");
     EXPECT_EQ(resolve_name_case(t / "voice.wav"), t / "VOICE.wav"); // first in byte order
     EXPECT_EQ(resolve_name_case(t / "Voice.WAV"), t / "Voice.WAV");
@@ -72,13 +70,13 @@ TEST(FileNames, CaseResolutionExistenceAndPatterns) {
     EXPECT_FALSE(file_exists(t / "missing/*.wav"));
     EXPECT_FALSE(file_exists(""));
     EXPECT_FALSE(platform::wildcard_match("*.wav", "a.wave"));
-    EXPECT_TRUE(platform::wildcard_match("?.wav", "a.wav"));
+    EXPECT_TRUE(platform::wildcard_match("[?].WAV", "[a].wav")); // no sets: '[' is itself
     EXPECT_FALSE(platform::wildcard_match("?.wav", ".wav"));
 }
 
 TEST(MakeDirPath, CreatesEveryMissingLevelAndCountsThem) {
     TempDir t;
-    ASSERT_EQ(chdir(t.path().c_str()), 0);
+    std::filesystem::current_path(t.path());
     // The path, whether it names a folder, the levels made, the caller's text afterwards.
     const std::vector<std::tuple<std::string, bool, int, std::string>> cases = {
         {t / "a/b/c", true, 3, t / "a/b/c"},

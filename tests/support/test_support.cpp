@@ -1,27 +1,25 @@
 #include "tests/support/test_support.hpp"
 
+#include "platform/files.hpp"
+#include "platform/process.hpp"
+
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <sndfile.h>
-#include <spawn.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
+#include <thread>
 
 namespace tarvik::test {
+
+namespace {
+// Permissions that let everything in a folder be removed.
+constexpr auto kOpen = std::filesystem::perms(0755);
+} // namespace
 
 std::string bin_dir() {
     return TARVIK_BIN_DIR;
@@ -29,17 +27,6 @@ std::string bin_dir() {
 std::string bin(const std::string& name) {
     return bin_dir() + "/" + name;
 }
-
-namespace {
-// The null-terminated pointer array that exec takes, over strings that outlive it.
-std::vector<char*> exec_array(std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    for (auto& s : strings)
-        pointers.push_back(s.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-} // namespace
 
 std::string error_box_head(int line) {
     return "tarvik 1.1b - [called from \"tarvik\", line " + std::to_string(line) +
@@ -59,80 +46,16 @@ RunResult tarvik_in(const std::string& cwd, const std::vector<std::string>& args
 
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
-    RunResult result;
-    std::vector<std::string> env_store;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string key = entry.substr(0, entry.find('='));
-        if (!options.env.count(key)) env_store.push_back(entry);
-    }
+    std::vector<std::string> env_changes;
     for (const auto& [k, v] : options.env)
-        if (!v.empty()) env_store.push_back(k + "=" + v);
-    std::vector<char*> envp = exec_array(env_store);
-    std::vector<std::string> argv_store{program};
-    argv_store.insert(argv_store.end(), args.begin(), args.end());
-    std::vector<char*> argv = exec_array(argv_store);
-
-    int in_pipe[2], out_pipe[2], err_pipe[2];
-    if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    if (rc != 0) {
-        close(in_pipe[1]);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
-        result.err = "spawn failed: " + std::string(strerror(rc));
-        return result;
-    }
-    signal(SIGPIPE, SIG_IGN);
-    if (!options.stdin_text.empty())
-        (void)!write(in_pipe[1], options.stdin_text.data(), options.stdin_text.size());
-    close(in_pipe[1]);
-
-    const auto start = std::chrono::steady_clock::now();
-    bool out_open = true, err_open = true;
-    while (out_open || err_open) {
-        pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-        poll(fds, 2, 100);
-        char buf[65536];
-        for (int i = 0; i < 2; ++i) {
-            bool& open = i == 0 ? out_open : err_open;
-            if (!open || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0)
-                (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
-            else
-                open = false;
-        }
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (elapsed > options.timeout_seconds) {
-            kill(-pid, SIGKILL);
-            result.timed_out = true;
-            break;
-        }
-    }
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!result.timed_out && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+        env_changes.push_back(v.empty() ? k : k + "=" + v);
+    const platform::CapturedRun run = platform::run_captured(
+        program, args, options.stdin_text, options.cwd, env_changes, options.timeout_seconds);
+    RunResult result;
+    result.out = run.out;
+    result.err = run.error.empty() ? run.err : "spawn failed: " + run.error;
+    result.timed_out = run.result.timed_out;
+    if (!result.timed_out && run.result.exited) result.exit_status = run.result.exit_status;
     return result;
 }
 
@@ -148,9 +71,9 @@ TempDir::~TempDir() {
     for (auto it = std::filesystem::recursive_directory_iterator(
              path_, std::filesystem::directory_options::skip_permission_denied, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_symlink()) chmod(it->path().c_str(), 0755);
+        if (!it->is_symlink()) std::filesystem::permissions(it->path(), kOpen, ec);
     }
-    chmod(path_.c_str(), 0755);
+    std::filesystem::permissions(path_, kOpen, ec);
     std::filesystem::remove_all(path_, ec);
 }
 
@@ -258,24 +181,19 @@ bool write_file(const std::string& path, const std::string& content) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
+    return platform::name_exists(path);
 }
 
 int64_t file_size(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    const auto status = platform::file_status(path);
+    return status ? status->identity.size : -1;
 }
 
 std::vector<std::string> list_dir(const std::string& path) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (const dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        closedir(d);
-    }
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -291,8 +209,8 @@ CasefoldMount::~CasefoldMount() {
     // It serves until unmounted; a busy mount is detached lazily.
     if (run("/bin/fusermount3", {"-u", mountpoint}).exit_status != 0)
         run("/bin/umount", {"-l", mountpoint});
-    if (!wait_until([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 10)) {
-        kill(pid, SIGKILL);
+    if (!wait_until([&] { return platform::child_ended(pid); }, 10)) {
+        platform::send_signal(pid, SIGKILL);
         wait_program(pid);
     }
 }
@@ -301,10 +219,10 @@ std::unique_ptr<CasefoldMount> mount_casefold(const std::string& backing,
                                               const std::string& mountpoint, bool nfkc,
                                               std::string& why_not) {
     const auto device = [&] {
-        struct stat st {};
-        return ::stat(mountpoint.c_str(), &st) == 0 ? st.st_dev : 0;
+        const auto status = platform::file_status(mountpoint);
+        return status ? status->identity.device : 0;
     };
-    const dev_t before = device();
+    const uint64_t before = device();
     std::vector<std::string> args{backing, mountpoint};
     if (nfkc) args.insert(args.begin(), "--nfkc");
     const std::string log = mountpoint + ".log";
@@ -313,8 +231,7 @@ std::unique_ptr<CasefoldMount> mount_casefold(const std::string& backing,
     bool mounted = false;
     wait_until(
         [&] {
-            if (mount->pid > 0 && waitpid(mount->pid, nullptr, WNOHANG) == mount->pid)
-                mount->pid = -1;
+            if (mount->pid > 0 && platform::child_ended(mount->pid)) mount->pid = -1;
             mounted = mount->pid > 0 && device() != 0 && device() != before;
             return mounted || mount->pid < 0;
         },
@@ -363,39 +280,24 @@ std::string make_program_dir(const std::string& dir, const std::string& tool) {
     if (tool == "real")
         fs::copy_file(bin("lipsync"), dir + "/lipsync", fs::copy_options::overwrite_existing);
     else if (!tool.empty() && write_file(dir + "/lipsync", tool))
-        ::chmod((dir + "/lipsync").c_str(), 0755);
+        fs::permissions(dir + "/lipsync", fs::perms(0755));
     return dir + "/tarvik";
 }
 
 int start_program(const std::string& program, const std::vector<std::string>& args,
                   const std::string& out_file) {
-    std::vector<std::string> store{program};
-    store.insert(store.end(), args.begin(), args.end());
-    std::vector<char*> argv = exec_array(store);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    return platform::spawn_with_output_file(program, args, out_file);
 }
 
 int wait_program(int pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
+    return platform::wait_for_child(pid);
 }
 
 bool wait_until(const std::function<bool()>& done, double seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return done();
-        usleep(2000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
 }
