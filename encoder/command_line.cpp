@@ -3,6 +3,7 @@
 #include "common/messages.hpp"
 #include "common/text.hpp"
 #include "encoder/encoding.hpp"
+#include "encoder/error_boxes.hpp"
 #include "encoder/playback.hpp"
 
 #include <algorithm>
@@ -19,14 +20,6 @@ constexpr std::array<uint16_t, 18> kBitRates{8,  16,  24,  32,  40,  48,  56,  6
                                              96, 112, 128, 144, 160, 192, 224, 256, 320};
 template <typename A, typename V> bool contains(const A& a, V v) {
     return std::find(a.begin(), a.end(), v) != a.end();
-}
-
-std::string unknown_switch(const std::string& arg) {
-    return format_text("Unknown switch: \"%s\". Run with -? (or -h, -help) for help", arg.c_str());
-}
-
-std::string missing_argument(const std::string& sw) {
-    return format_text("Missing argument after '%s'", sw.c_str());
 }
 
 Dispatch finish(int status) {
@@ -168,12 +161,11 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         if (to_lower_ascii(args[i]) != "-play") continue;
         std::printf("Play a sound file\n");
         if (i + 1 >= n) {
-            show_error(kUnit, 311,
-                       "Missing parameter: \"input_file\". Run with -? (or -h, -help) for help");
+            show_error_box<ErrorBox::PlayFileMissing>();
             return finish(kExitFailure);
         }
         if (starts_with_dash(args[i + 1])) {
-            show_error(kUnit, 316, unknown_switch(to_lower_ascii(args[i + 1])));
+            show_error_box<ErrorBox::PlayFileIsSwitch>(to_lower_ascii(args[i + 1]));
             return finish(kExitFailure);
         }
         return Dispatch{RunMode::Play, kExitSuccess, {args[i + 1]}};
@@ -209,7 +201,7 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         if (arg == "-samplerate" || arg == "-srate") {
             f.sample_rate_given = true;
             if (!has_next) {
-                show_error(kUnit, 377, missing_argument(arg));
+                show_error_box<ErrorBox::SampleRateMissing>(arg);
                 return finish(kExitFailure);
             }
             if (starts_with_dash(next)) {
@@ -232,7 +224,7 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         if (arg == "-mode") {
             f.mode_given = true;
             if (!has_next) {
-                show_error(kUnit, 411, missing_argument(arg));
+                show_error_box<ErrorBox::ModeMissing>(arg);
                 return finish(kExitFailure);
             }
             if (starts_with_dash(next)) {
@@ -260,7 +252,7 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         if (arg == "-bitrate" || arg == "-brate") {
             s.bit_rate_given = true;
             if (!has_next) {
-                show_error(kUnit, 456, missing_argument(arg));
+                show_error_box<ErrorBox::BitRateMissing>(arg);
                 return finish(kExitFailure);
             }
             if (starts_with_dash(next)) {
@@ -277,15 +269,12 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         }
         if (arg == "-vbr") {
             if (!has_next || starts_with_dash(next)) {
-                show_error(kUnit, 530, missing_argument(arg));
+                show_error_box<ErrorBox::VbrMissing>(arg);
                 return finish(kExitFailure);
             }
             const long long v = parse_leading_int(next);
             if (v < 0 || v > 9) {
-                show_error(kUnit, 536,
-                           format_text("Wrong argument after '%s'. It must be a value comprised "
-                                       "between 0 and 9.",
-                                       arg.c_str()));
+                show_error_box<ErrorBox::VbrOutOfRange>(arg, "9");
                 return finish(kExitFailure);
             }
             s.vbr_quality = static_cast<int32_t>(v);
@@ -295,15 +284,12 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         }
         if (arg == "-jobs") {
             if (!has_next || starts_with_dash(next)) {
-                show_error(kUnit, 545, missing_argument(arg));
+                show_error_box<ErrorBox::JobsMissing>(arg);
                 return finish(kExitFailure);
             }
             const long long v = parse_leading_int(next);
             if (v < 0 || v > kMaxJobs) {
-                show_error(kUnit, 551,
-                           format_text("Wrong argument after '%s'. It must be a value comprised "
-                                       "between 0 and %d.",
-                                       arg.c_str(), kMaxJobs));
+                show_error_box<ErrorBox::JobsOutOfRange>(arg, std::to_string(kMaxJobs));
                 return finish(kExitFailure);
             }
             s.jobs = v == 0 ? available_cores() : static_cast<int>(v);
@@ -333,7 +319,7 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
             continue;
         }
         if (starts_with_dash(arg)) {
-            show_error(kUnit, 570, unknown_switch(arg));
+            show_error_box<ErrorBox::UnknownSwitch>(arg);
             return finish(kExitFailure);
         }
         break; // the first positional parameter
@@ -346,14 +332,11 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                                   : RunMode::Silence;
     if (!params_ok) {
         if (mode == RunMode::SingleFile)
-            show_error(kUnit, 643,
-                       "Missing parameter: \"input_file\". Run with -? (or -h, -help) for help");
+            show_error_box<ErrorBox::InputFileMissing>();
         else if (mode == RunMode::Batch)
-            show_error(kUnit, 600,
-                       "Missing parameter: \"input_dir\". Run with -? (or -h, -help) for help");
+            show_error_box<ErrorBox::InputDirMissing>();
         else
-            show_error(kUnit, 583,
-                       "Missing parameter: \"silence_time\". Run with -? (or -h, -help) for help");
+            show_error_box<ErrorBox::SilenceTimeMissing>();
         return finish(kExitFailure);
     }
     return Dispatch{mode, kExitSuccess,
