@@ -5,6 +5,7 @@
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "encoder/command_line.hpp"
+#include "encoder/error_boxes.hpp"
 #include "encoder/input_file.hpp"
 #include "encoder/modes.hpp"
 #include "encoder/outcome_view.hpp"
@@ -352,10 +353,8 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     }
     if (files->size() > kMaxBatchFiles) {
         std::printf("\n");
-        show_error(kUnit, 1853,
-                   format_text("Too many WAV files detected in \"%s\"!\nI can only handle up to "
-                               "%zu files.",
-                               escaped(input_dir).c_str(), kMaxBatchFiles));
+        show_error_box<ErrorBox::TooManyBatchFiles>(escaped(input_dir),
+                                                    std::to_string(kMaxBatchFiles));
         return kExitFailure;
     }
     std::printf("OK (%d WAV files detected)\n", static_cast<int>(files->size()));

@@ -2,6 +2,7 @@
 // the conversion core with one job and show its outcome.
 #include "encoder/command_line.hpp"
 #include "encoder/convert.hpp"
+#include "encoder/error_boxes.hpp"
 #include "encoder/modes.hpp"
 #include "encoder/outcome_view.hpp"
 #include "encoder/output_dir.hpp"
@@ -9,7 +10,6 @@
 #include "encoder/silence_wave.hpp"
 
 #include "common/files.hpp"
-#include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "platform/signals.hpp"
@@ -80,7 +80,7 @@ std::string input_wav_path(const Context& ctx, const std::string& arg) {
 int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     const long long seconds = parse_leading_int(positionals[0]);
     if (seconds <= 0) {
-        show_error(kUnit, 590, "Silence time is null!");
+        show_error_box<ErrorBox::SilenceTimeNull>();
         return kExitFailure;
     }
     // The temporary WAV goes beside the program, or to the temporary directory when the
@@ -92,15 +92,10 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     const InputFacts facts = silence_facts(ctx.settings, seconds);
     const Plan planned = plan(ctx.settings, facts);
     if (const SilenceSpace space = silence_space(planned, seconds, temp_dir); !space.fits()) {
-        show_error(
-            kUnit, 1008,
-            format_text("Cannot make %lld seconds of silence: its temporary WAV file would "
-                        "take %s, but \"%s\" has %s free.",
-                        seconds,
-                        space.needed ? size_text(static_cast<long double>(*space.needed)).c_str()
-                                     : "more than 8 EiB",
-                        escaped(temp_dir).c_str(),
-                        space.known ? size_text(space.free_bytes).c_str() : "an unknown amount"));
+        show_error_box<ErrorBox::SilenceTooLong>(
+            std::to_string(seconds),
+            space.needed ? size_text(static_cast<long double>(*space.needed)) : "more than 8 EiB",
+            escaped(temp_dir), space.known ? size_text(space.free_bytes) : "an unknown amount");
         return kExitFailure;
     }
     const auto mp3_path =
