@@ -5,6 +5,7 @@
 #include "common/text.hpp"
 #include "encoder/binding.hpp"
 #include "encoder/command_line.hpp"
+#include "encoder/error_boxes.hpp"
 #include "encoder/modes.hpp"
 #include "platform/console.hpp"
 #include "platform/signals.hpp"
@@ -38,9 +39,7 @@ int run_tarvik(int argc, char** argv) {
                 kProgramCaption);
 
     if (!load_lame(ctx.program_dir)) {
-        show_error(kUnit, 256,
-                   format_text("\nmain() failed on load_lame(). File not found: \"%s\"",
-                               kLameLibraryName));
+        show_error_box<ErrorBox::LameNotLoaded>(kLameLibraryName);
         return kExitFailure;
     }
     std::atexit(unload_lame);

@@ -5,12 +5,11 @@
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "encoder/command_line.hpp"
-#include "encoder/encoding.hpp"
+#include "encoder/error_boxes.hpp"
 #include "encoder/input_file.hpp"
-#include "encoder/lipsync_call.hpp"
 #include "encoder/modes.hpp"
+#include "encoder/outcome_view.hpp"
 #include "encoder/output_dir.hpp"
-#include "encoder/wav_inspect.hpp"
 #include "platform/console.hpp"
 #include "platform/dir_search.hpp"
 #include "platform/signals.hpp"
@@ -126,22 +125,6 @@ std::optional<std::vector<std::string>> list_wav_files(const std::string& dir, s
     return paths;
 }
 
-bool ProducedFiles::place(const std::string& temp, const std::string& destination,
-                          const std::string& wav, std::string* clash_with) {
-    std::lock_guard lock(mutex_);
-    if (const auto there = identity_of(destination)) {
-        const auto made = made_.find({there->device, there->inode});
-        if (made != made_.end()) {
-            *clash_with = made->second;
-            errno = 0;
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), destination.c_str()) != 0) return false;
-    if (const auto placed = identity_of(destination)) made_[{placed->device, placed->inode}] = wav;
-    return true;
-}
-
 bool log_failure(const std::string& report_path, const std::string& line) {
     const bool existed = ::access(report_path.c_str(), F_OK) == 0;
     std::FILE* f = std::fopen(report_path.c_str(), existed ? "ab" : "wb");
@@ -160,114 +143,41 @@ bool log_failure(const std::string& report_path, const std::string& line) {
 BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string& wav_path, size_t n,
                                     size_t total, ConsoleOut& out,
                                     const std::string& clashes_with) {
-    BatchFileOutcome outcome;
-    RunSettings settings = p.settings;
-    BE_CONFIG config = build_config(settings);
     out.print("\n------------------------------\n| Proceeding with file "
               "%d/%d\n------------------------------\n",
               static_cast<int>(n), static_cast<int>(total));
-    const std::string shown = escaped(wav_path);
-    auto skip = [&](const char* fmt) {
-        out.print(fmt, shown.c_str());
-        outcome.report_line = wav_path;
-        return outcome;
-    };
-    auto clash = [&](const std::string& first, const std::string& output) {
-        out.print("WARNING! \"%s\" and \"%s\" would both become \"%s\"\nSkipping it...\n",
-                  escaped(first).c_str(), shown.c_str(), escaped(output).c_str());
-        outcome.report_line = wav_path;
-        return outcome;
-    };
-
-    const auto size = readable_file_size(wav_path);
-    if (!size) return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
-    if (*size == 0) return skip("WARNING! Null file size detected for \"%s\"\nSkipping it...\n");
-    if (*size < 10000) return skip("WARNING! \"%s\" is below 10kb in size\nSkipping it...\n");
-    out.print("Input file = \"%s\"\n", shown.c_str());
-
     const std::string name = file_part(wav_path).value_or(wav_path);
-    const std::string mp3_path =
-        join_path(p.output_dir, strip_extension(name).value_or(name) + ".mp3");
-    out.print("Output file = \"%s\"\n", escaped(mp3_path).c_str());
-    // Another WAV of the list already makes this MP3 (names equal once folded).
-    if (!clashes_with.empty()) return clash(clashes_with, mp3_path);
-
-    // What -rem may delete later: this very file, as it is before it is read.
-    const auto identity = identity_of(wav_path);
-    const WavCheck check = inspect_wav_content(wav_path);
-    switch (check.content) {
-    case WavContent::Audio:
-        break;
-    case WavContent::Empty:
-        return skip(
-            "WARNING! No audio in \"%s\" (its header says it holds none)\nSkipping it...\n");
-    case WavContent::Truncated:
-        return skip("WARNING! \"%s\" holds less audio than its header says (still being "
-                    "written?)\nSkipping it...\n");
-    case WavContent::Unreadable:
-        return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
+    const JobFiles files{wav_path,
+                         join_path(p.output_dir, strip_extension(name).value_or(name) + ".mp3")};
+    InputWav input;
+    const bool opened = input.open(wav_path);
+    ConvertResult result;
+    if (const auto refusal = size_refusal(opened ? std::optional(input.size()) : std::nullopt)) {
+        result.outcome = *refusal;
+    } else {
+        out.print("Input file = \"%s\"\n", escaped(wav_path).c_str());
+        out.print("Output file = \"%s\"\n", escaped(files.mp3).c_str());
+        Job job;
+        job.requested = p.settings;
+        job.input = &input;
+        job.wav_path = wav_path;
+        job.mp3_path = files.mp3;
+        job.program_dir = p.program_dir;
+        job.lips = p.lips;
+        job.delete_wav = p.delete_wav;
+        job.cancel = p.cancel;
+        job.produced = p.produced;
+        job.clashes_with = clashes_with;
+        ConsoleSink sink(out, p.settings.show_bar);
+        result = convert(job, sink);
     }
-    if (!probe_wav(wav_path, config, settings, true))
-        return skip("WARNING! Cannot open \"%s\"\nSkipping it...\n");
-    if (!get_wav_specs(wav_path, config, settings))
-        return skip("WARNING! Cannot retrieve WAV specs for \"%s\"\nSkipping it...\n");
-    out.write(length_warning(check, wav_path));
-    // The MP3 and the VLP go into place through the batch's record of what it made.
-    std::string clash_with;
-    AtomicFile::Place place;
-    if (p.produced)
-        place = [&](const std::string& temp, const std::string& destination) {
-            return p.produced->place(temp, destination, wav_path, &clash_with);
-        };
-    EncodeOptions options = encode_options_for(settings);
-    options.progress = !p.collected;
-    options.cancel = p.cancel;
-    options.place = place;
-    const EncodeResult encoded = encode_mp3(config, wav_path, mp3_path, options, out);
-    if (!encoded.ok) {
-        if (p.cancel && p.cancel->load()) {
-            outcome.cancelled = true; // abandoned, not failed: nothing to report
-            return outcome;
-        }
-        if (!clash_with.empty()) return clash(clash_with, mp3_path);
-        out.print("WARNING! Cannot encode \"%s\": %s\nSkipping it...\n", shown.c_str(),
-                  encoded.reason.c_str());
-        outcome.report_line = wav_path;
-        return outcome;
-    }
-    outcome.mp3_done = true;
-    if (p.lips) {
-        const VlpRequest request{p.program_dir,           wav_path,    mp3_path, false,
-                                 audio_seconds(wav_path), p.collected, p.cancel, place};
-        const VlpResult vlp = generate_vlp(request, out);
-        outcome.vlp_done = vlp.ok;
-        if (!vlp.ok && p.cancel && p.cancel->load()) {
-            // Stopped by the interruption, not a fault of the file: keep its WAV for the next run.
-            outcome.cancelled = true;
-            return outcome;
-        }
-        if (!clash_with.empty()) return clash(clash_with, vlp_path_for(mp3_path));
-        if (!vlp.ok) {
-            out.print("WARNING! Cannot generate VLP for \"%s\"\nSkipping it...\n",
-                      escaped(mp3_path).c_str());
-            outcome.report_line = "VLP: " + wav_path;
-            return outcome; // the WAV stays, so that its lip-sync can be made again
-        }
-    }
-    if (p.delete_wav) {
-        const std::string kept =
-            same_file(wav_path, mp3_path)
-                ? "it is the output itself"
-                : delete_encoded_input(wav_path, check, identity, encoded.read);
-        if (kept.empty()) {
-            out.print("Input file deleted: \"%s\"\n", shown.c_str());
-            outcome.deleted = true;
-        } else {
-            out.print("WARNING! \"%s\" was not deleted (%s)\n", shown.c_str(), kept.c_str());
-            outcome.delete_failed = true;
-            outcome.report_line = "REM: " + wav_path;
-        }
-    }
+    BatchFileOutcome outcome;
+    outcome.mp3_done = result.mp3_made;
+    outcome.vlp_done = result.vlp_made;
+    outcome.cancelled = result.outcome == Outcome::Cancelled; // abandoned: nothing to report
+    outcome.deleted = result.outcome == Outcome::Deleted;
+    outcome.delete_failed = result.outcome == Outcome::NotDeleted;
+    outcome.report_line = show_batch_outcome(result, files, out);
     return outcome;
 }
 
@@ -334,12 +244,9 @@ BatchTotals run_one_at_a_time(const BatchFileParams& params, const std::vector<s
 // stream and output buffer; this thread prints the finished blocks in list order, writes the
 // report in that order and shows one overall progress line on a terminal. After an
 // interruption every file a worker took is still accounted for, finished or abandoned.
-BatchTotals run_in_parallel(const BatchFileParams& one_at_a_time,
-                            const std::vector<std::string>& files,
+BatchTotals run_in_parallel(const BatchFileParams& params, const std::vector<std::string>& files,
                             const std::vector<std::string>& clashes, Report& report, int jobs,
                             std::time_t start) {
-    BatchFileParams params = one_at_a_time;
-    params.collected = true;
     struct Slot {
         std::string text;
         BatchFileOutcome outcome;
@@ -380,7 +287,7 @@ BatchTotals run_in_parallel(const BatchFileParams& one_at_a_time,
     if (workers.size() < count)
         std::printf("WARNING! Only %d of %d workers could be started\n",
                     static_cast<int>(workers.size()), static_cast<int>(count));
-    if (workers.empty()) return run_one_at_a_time(one_at_a_time, files, clashes, report);
+    if (workers.empty()) return run_one_at_a_time(params, files, clashes, report);
 
     const bool show_progress = platform::stdout_is_terminal();
     BatchTotals totals;
@@ -446,11 +353,8 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     }
     if (files->size() > kMaxBatchFiles) {
         std::printf("\n");
-        show_error(
-            kUnit, 1853,
-            format_text(
-                "Too many WAV files detected in \"%s\"!\nI can only handle up to 16384 files.",
-                escaped(input_dir).c_str()));
+        show_error_box<ErrorBox::TooManyBatchFiles>(escaped(input_dir),
+                                                    std::to_string(kMaxBatchFiles));
         return kExitFailure;
     }
     std::printf("OK (%d WAV files detected)\n", static_cast<int>(files->size()));
@@ -501,14 +405,17 @@ int run_batch_command(Context& ctx, const std::vector<std::string>& positionals)
 
     // The WAVs are listed before the output directory is made: a batch that is refused
     // touches nothing, and creates no output directory.
-    if (positionals.size() > 1 && !output_dir_acceptable(positionals[1], 621)) return kExitFailure;
+    if (positionals.size() > 1 &&
+        !show_output_dir(Run::Batch, {output_dir_acceptable(positionals[1])}, positionals[1]))
+        return kExitFailure;
     const auto files = list_wav_files(input_dir);
     const bool runs = files && files->size() <= kMaxBatchFiles;
     std::string output_dir = input_dir;
     if (positionals.size() > 1) {
         // Any output directory, relative ones included, is used and created as given.
         output_dir = positionals[1];
-        if (runs && !prepare_output_dir(output_dir, 621)) return kExitFailure;
+        if (runs && !show_output_dir(Run::Batch, prepare_output_dir(output_dir), output_dir))
+            return kExitFailure;
     }
     return run_batch(ctx, input_dir, output_dir, files);
 }

@@ -2,11 +2,10 @@
 #pragma once
 
 #include "common/console_out.hpp"
+#include "encoder/convert.hpp"
 #include "encoder/run_state.hpp"
 
 #include <atomic>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,31 +22,13 @@ inline constexpr const char* kReportName = "failed conversions.txt";
 std::optional<std::vector<std::string>> list_wav_files(const std::string& dir,
                                                        size_t max_files = kMaxBatchFiles);
 
-// The outputs this batch has put in place, by device and inode. Where a file system folds
-// names in a way no rule here predicts, the second WAV whose MP3 or VLP would land on the
-// first one's output is caught before it replaces it.
-class ProducedFiles {
-  public:
-    // Renames temp to destination for `wav`, unless destination already is an output this
-    // run made: then false, errno 0 and *clash_with names the WAV that made it.
-    bool place(const std::string& temp, const std::string& destination, const std::string& wav,
-               std::string* clash_with);
-
-  private:
-    std::mutex mutex_;
-    std::map<std::pair<uint64_t, uint64_t>, std::string> made_;
-};
-
 // Everything the conversion of one file needs, as plain values.
 struct BatchFileParams {
-    RunSettings settings; // the settings snapshot, restored for every file
+    RunSettings settings; // as the command line asked
     std::string output_dir;
     std::string program_dir; // where the lip-sync tool lies
     bool lips = false;
     bool delete_wav = false;
-    // The file's output is collected and printed later as one block (files converted in
-    // parallel): no progress bar, and the lip-sync tool's output is captured into it.
-    bool collected = false;
     const std::atomic<bool>* cancel = nullptr;
     ProducedFiles* produced = nullptr; // shared by every file of the batch
 };
@@ -61,10 +42,11 @@ struct BatchFileOutcome {
     std::optional<std::string> report_line; // the failure line for the report, if any
 };
 
-// Converts one WAV: checks, fitting, encoding, lip-sync, -rem. Prints its whole block
-// (header, lines, warnings) to out. n is the file's 1-based number of `total`. A WAV that
-// clashes_with another of the list (both would make one MP3) is skipped. -rem deletes only
-// the file that was encoded, and keeps it when its requested VLP failed.
+// Converts one WAV through the conversion core. Prints its whole block (header, lines,
+// warnings) to out; a buffered `out` is a block printed later (files converted in parallel):
+// no progress, and the lip-sync tool's output is captured into it. n is the file's 1-based
+// number of `total`. A WAV that clashes_with another of the list (both would make one MP3) is
+// skipped.
 BatchFileOutcome convert_batch_file(const BatchFileParams& params, const std::string& wav_path,
                                     size_t n, size_t total, ConsoleOut& out,
                                     const std::string& clashes_with = {});

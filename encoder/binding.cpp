@@ -1,8 +1,7 @@
 #include "encoder/binding.hpp"
 
-#include "common/messages.hpp"
 #include "common/text.hpp"
-#include "encoder/run_state.hpp"
+#include "encoder/error_boxes.hpp"
 #include "platform/dynlib.hpp"
 
 #include <cstring>
@@ -48,7 +47,7 @@ void unload_lame() {
     if (platform::free_library(library))
         library = nullptr;
     else
-        show_error(kUnit, 990, format_text("\nCannot unload \"%s\"", kLameLibraryName));
+        show_error_box<ErrorBox::LameNotUnloaded>(kLameLibraryName);
 }
 
 const LameApi& lame() {

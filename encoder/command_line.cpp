@@ -2,57 +2,239 @@
 
 #include "common/messages.hpp"
 #include "common/text.hpp"
+#include "encoder/batch.hpp"
 #include "encoder/encoding.hpp"
+#include "encoder/error_boxes.hpp"
 #include "encoder/playback.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <iterator>
+#include <optional>
 #include <sched.h>
+#include <string_view>
 #include <thread>
 
 namespace tarvik {
 
 namespace {
 
-constexpr std::array<uint16_t, 18> kBitRates{8,  16,  24,  32,  40,  48,  56,  64,  80,
-                                             96, 112, 128, 144, 160, 192, 224, 256, 320};
+constexpr RunSettings kDefaults{};
+constexpr int kMaxVbrQuality = 9; // the encoder's VBR qualities are 0 to 9
+
 template <typename A, typename V> bool contains(const A& a, V v) {
     return std::find(a.begin(), a.end(), v) != a.end();
 }
 
-std::string unknown_switch(const std::string& arg) {
-    return format_text("Unknown switch: \"%s\". Run with -? (or -h, -help) for help", arg.c_str());
+// Every bit rate some MPEG version allows, in ascending order.
+std::vector<uint16_t> all_bit_rates() {
+    std::vector<uint16_t> rates;
+    std::set_union(kMpeg2Kbps.begin(), kMpeg2Kbps.end(), kMpeg1Kbps.begin(), kMpeg1Kbps.end(),
+                   std::back_inserter(rates));
+    return rates;
 }
 
-std::string missing_argument(const std::string& sw) {
-    return format_text("Missing argument after '%s'", sw.c_str());
+// "{a|b|c}"
+template <typename List> std::string braced(const List& values) {
+    std::string text = "{";
+    for (const auto v : values)
+        text += (text.size() > 1 ? "|" : "") + std::to_string(v);
+    return text + "}";
 }
 
 Dispatch finish(int status) {
     return Dispatch{RunMode::Finished, status, {}};
 }
 
-bool starts_with_dash(const std::string& s) {
+bool starts_with_dash(std::string_view s) {
     return !s.empty() && s[0] == '-';
 }
+
+// A switch's argument: none; one that defaults when the next word is a switch (which is then
+// read as one); or one that must be there.
+enum class Takes { Nothing, ValueOrDefault, Value };
+// Where a switch applies; elsewhere it is an unknown switch.
+enum class When { Always, NotSingleFile, SingleFileOrBatch };
+
+struct Argument {
+    std::optional<std::string_view> text; // absent: the default is asked for
+    long long number = 0;                 // the text's leading integer
+};
+
+struct Switch {
+    std::array<std::string_view, 3> names; // the name, then its aliases (unused ones empty)
+    Takes takes = Takes::Nothing;
+    When when = When::Always;
+    // For a switch that takes an argument: the box when it is missing; for Takes::Value, the
+    // box when it is outside 0 to max.
+    ErrorBox missing = ErrorBox::UnknownSwitch;
+    ErrorBox out_of_range = ErrorBox::UnknownSwitch;
+    int max = 0;
+    // Records the switch in the context and returns the line the reading prints for it.
+    std::string (*apply)(Context&, const Argument&) = nullptr;
+    // Set for a switch that ends the reading with an information box: its text.
+    std::string (*info)(const Context&, const std::string& library_info) = nullptr;
+};
 
 // Echoes a bit-rate request. The request itself is kept and fitted once, against the class
 // of the rate the MP3 gets. A silence run knows that rate now (unless -srate follows), so the
 // fit is shown; a WAV brings its own rate, so only the class the value belongs to is named.
-void print_bit_rate(const RunSettings& s, bool rate_from_wav) {
+std::string bit_rate_line(const RunSettings& s, bool rate_from_wav) {
     const MpegClass now = mpeg_class(s.sample_rate);
     const bool fits = fit_bit_rate(s.bit_rate, now) == s.bit_rate;
     if (rate_from_wav || fits) {
         const bool mpeg1 =
             fits ? now.mpeg1() : fit_bit_rate(s.bit_rate, mpeg_class(44100)) == s.bit_rate;
-        std::printf(mpeg1 ? "Bitrate = %dkbps (MPEG-1)\n" : "Bitrate = %dkbps (MPEG-2/MPEG-2.5)\n",
-                    s.bit_rate);
-        return;
+        return format_text(mpeg1 ? "Bitrate = %dkbps (MPEG-1)\n"
+                                 : "Bitrate = %dkbps (MPEG-2/MPEG-2.5)\n",
+                           s.bit_rate);
     }
-    std::printf(now.mpeg1() ? "Bitrate = %dkbps (adjusted to fit MPEG-1 compliance)\n"
-                            : "Bitrate = %dkbps (adjusted to fit MPEG-2/MPEG-2.5 compliance)\n",
-                fit_bit_rate(s.bit_rate, now));
+    return format_text(now.mpeg1() ? "Bitrate = %dkbps (adjusted to fit MPEG-1 compliance)\n"
+                                   : "Bitrate = %dkbps (adjusted to fit MPEG-2/MPEG-2.5 "
+                                     "compliance)\n",
+                       fit_bit_rate(s.bit_rate, now));
+}
+
+std::string set_sample_rate(Context& ctx, const Argument& a) {
+    RunSettings& s = ctx.settings;
+    ctx.flags.sample_rate_given = true;
+    s.sample_rate = a.text && contains(kMpegRates, a.number) ? static_cast<uint32_t>(a.number)
+                                                             : kDefaults.sample_rate;
+    s.mpeg_version = is_mpeg1_rate(s.sample_rate) ? 1 : 0;
+    return format_text(s.mpeg_version ? "Sample rate = %dHz (MPEG-1)\n"
+                                      : "Sample rate = %dHz (MPEG-2/MPEG-2.5)\n",
+                       static_cast<int>(s.sample_rate));
+}
+
+std::string set_mode(Context& ctx, const Argument& a) {
+    struct Mode {
+        std::string_view word;
+        uint8_t code;
+        const char* line;
+    };
+    static constexpr std::array<Mode, 3> kModes{
+        {{"stereo", kModeStereo, "Mode = stereo\n"},
+         {"jstereo", kModeJointStereo, "Mode = joint stereo\n"},
+         {"dual", kModeDual, "Mode = dual channel\n"}}};
+    ctx.flags.mode_given = true;
+    // Any other word, or none, is mono.
+    const std::string word = to_lower_ascii(a.text.value_or(""));
+    const auto it =
+        std::find_if(kModes.begin(), kModes.end(), [&](const Mode& m) { return m.word == word; });
+    ctx.settings.mode = it != kModes.end() ? it->code : uint8_t{kModeMono};
+    return it != kModes.end() ? it->line : "Mode = mono\n";
+}
+
+std::string set_bit_rate(Context& ctx, const Argument& a) {
+    RunSettings& s = ctx.settings;
+    s.bit_rate_given = true;
+    // Only the low 16 bits are kept, as the setting is 16 bits wide.
+    const auto v = static_cast<uint16_t>(static_cast<unsigned long long>(a.number));
+    const bool valid = a.text && (contains(kMpeg1Kbps, v) || contains(kMpeg2Kbps, v));
+    s.bit_rate = valid ? v : kDefaults.bit_rate;
+    return bit_rate_line(s, ctx.flags.wav_mode || ctx.flags.batch_mode);
+}
+
+// The switches in the order of the help text. A name is matched without regard to case.
+constexpr std::array kSwitches{
+    Switch{.names = {"-h", "-?", "-help"},
+           .apply = [](Context&, const Argument&) -> std::string { return "Display help panel\n"; },
+           .info = [](const Context&, const std::string&) { return help_text(); }},
+    Switch{.names = {"-ver"},
+           .apply = [](Context&, const Argument&) -> std::string {
+               return "Display info about 3rd-party libraries\n";
+           },
+           .info =
+               [](const Context& ctx, const std::string& library_info) {
+                   return library_info + audio_version_block(ctx.program_dir);
+               }},
+    Switch{.names = {"-wav"},
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.flags.wav_mode = true;
+               return "Convert a regular WAV file\n";
+           }},
+    Switch{.names = {"-batch"},
+           .when = When::NotSingleFile,
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.flags.batch_mode = true;
+               return "Batch process enabled\n";
+           }},
+    Switch{.names = {"-samplerate", "-srate"},
+           .takes = Takes::ValueOrDefault,
+           .missing = ErrorBox::SampleRateMissing,
+           .apply = set_sample_rate},
+    Switch{.names = {"-mode"},
+           .takes = Takes::ValueOrDefault,
+           .missing = ErrorBox::ModeMissing,
+           .apply = set_mode},
+    Switch{.names = {"-bitrate", "-brate"},
+           .takes = Takes::ValueOrDefault,
+           .missing = ErrorBox::BitRateMissing,
+           .apply = set_bit_rate},
+    Switch{.names = {"-vbr"},
+           .takes = Takes::Value,
+           .missing = ErrorBox::VbrMissing,
+           .out_of_range = ErrorBox::VbrOutOfRange,
+           .max = kMaxVbrQuality,
+           .apply =
+               [](Context& ctx, const Argument& a) {
+                   ctx.settings.vbr_quality = static_cast<int32_t>(a.number);
+                   return format_text("VBR efficiency = %d\n", ctx.settings.vbr_quality);
+               }},
+    Switch{.names = {"-jobs"},
+           .takes = Takes::Value,
+           .missing = ErrorBox::JobsMissing,
+           .out_of_range = ErrorBox::JobsOutOfRange,
+           .max = kMaxJobs,
+           .apply =
+               [](Context& ctx, const Argument& a) {
+                   ctx.settings.jobs =
+                       a.number == 0 ? available_cores() : static_cast<int>(a.number);
+                   return format_text("Parallel jobs = %d\n", ctx.settings.jobs);
+               }},
+    Switch{.names = {"-lips", "-vlp"},
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.flags.lips = true;
+               return "Generate a VLP file\n";
+           }},
+    Switch{.names = {"-numbar"},
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.settings.show_bar = false;
+               return "Display a digital progress bar\n";
+           }},
+    Switch{.names = {"-rem"},
+           .when = When::SingleFileOrBatch,
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.flags.delete_wav = true;
+               return ctx.flags.wav_mode ? "Delete WAV file after process\n"
+                                         : "Delete WAV files after process\n";
+           }},
+    Switch{.names = {"-noclick"},
+           .when = When::SingleFileOrBatch,
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.settings.no_click = true;
+               return "Try to fix the click produced at the end of *monophonic* mp3s\n";
+           }},
+};
+
+// The boxes a switch names take its name (and the range's end) as their arguments.
+static_assert(std::all_of(kSwitches.begin(), kSwitches.end(), [](const Switch& s) {
+    return s.takes == Takes::Nothing ||
+           (placeholder_count(error_box_spec(s.missing).text) == 1 &&
+            (s.takes != Takes::Value ||
+             placeholder_count(error_box_spec(s.out_of_range).text) == 2));
+}));
+
+const Switch* find_switch(std::string_view name, const RunFlags& f) {
+    for (const Switch& s : kSwitches) {
+        if (!contains(s.names, name)) continue;
+        const bool applies = s.when == When::Always ||
+                             (s.when == When::NotSingleFile && !f.wav_mode) ||
+                             (s.when == When::SingleFileOrBatch && (f.wav_mode || f.batch_mode));
+        return applies ? &s : nullptr;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -88,17 +270,19 @@ const std::string& help_text() {
         "third-party libraries\n"
         "------------------------------------------------------------------------------------------"
         "------------------------------\n"
-        "-bitrate (or -brate) <integer> ......................... Constant bit rate (default: "
-        "64kbps)\n"
-        "integer:= {8|16|24|32|40|48|56|64|80|96|112|128|144|160|192|224|256|320}\n"
+        "-bitrate (or -brate) <integer> ......................... Constant bit rate (default: " +
+        std::to_string(kDefaults.bit_rate) + "kbps)\n" + "integer:= " + braced(all_bit_rates()) +
+        "\n"
         "-vbr <efficiency> ....................................... Use Variable Bit Rate encoding "
         "technique\n"
-        "efficiency:= {0 ... 9}. 9 gives the best ratio compression/quality\n"
+        "efficiency:= {0 ... " +
+        std::to_string(kMaxVbrQuality) + "}. " + std::to_string(kMaxVbrQuality) +
+        " gives the best ratio compression/quality\n"
         "-------------------------- the 2 following are useless when encoding existing files "
         "--------------------------\n"
-        "-samplerate (or -srate) <integer> .................... Sampling frequency (default: "
-        "44100Hz)\n"
-        "integer:= {8000|11025|12000|16000|22050|24000|32000|44100|48000}\n"
+        "-samplerate (or -srate) <integer> .................... Sampling frequency (default: " +
+        std::to_string(kDefaults.sample_rate) + "Hz)\n" + "integer:= " + braced(kMpegRates) +
+        "\n"
         "-mode {mono|stereo|jstereo|dual} ................... Mode selection (default: mono). "
         "jstereo gives\n"
         "better results than stereo in terms of quality\n"
@@ -125,8 +309,8 @@ const std::string& help_text() {
         "double quotes (\")\n"
         "       - \"-lips\" requires the lipsync tool in the same directory as tarvik\n"
         "       - tarvik will refuse (skip actually) to encode WAV files whose size is below 10kb\n"
-        "       - The batch mode can encode up to 16384 WAVs at a time (that should be enough "
-        ";))\n";
+        "       - The batch mode can encode up to " +
+        std::to_string(kMaxBatchFiles) + " WAVs at a time (that should be enough ;))\n";
     return text;
 }
 
@@ -157,8 +341,6 @@ void print_defaults(const Context& ctx) {
 
 Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                            const std::string& library_info) {
-    RunSettings& s = ctx.settings;
-    RunFlags& f = ctx.flags;
     const size_t n = args.size();
     if (n > 0) std::printf("[---> checking switch(es) <---]\n");
 
@@ -168,192 +350,60 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         if (to_lower_ascii(args[i]) != "-play") continue;
         std::printf("Play a sound file\n");
         if (i + 1 >= n) {
-            show_error(kUnit, 311,
-                       "Missing parameter: \"input_file\". Run with -? (or -h, -help) for help");
+            show_error_box<ErrorBox::PlayFileMissing>();
             return finish(kExitFailure);
         }
         if (starts_with_dash(args[i + 1])) {
-            show_error(kUnit, 316, unknown_switch(to_lower_ascii(args[i + 1])));
+            show_error_box<ErrorBox::PlayFileIsSwitch>(to_lower_ascii(args[i + 1]));
             return finish(kExitFailure);
         }
         return Dispatch{RunMode::Play, kExitSuccess, {args[i + 1]}};
     }
 
-    // Pass 2: switches, in table order, up to the first positional parameter.
+    // Pass 2: switches, one after another, up to the first positional parameter.
     size_t i = 0;
-    for (; i < n; ++i) {
-        const std::string arg = to_lower_ascii(args[i]);
-        const bool has_next = i + 1 < n;
-        const std::string next = has_next ? args[i + 1] : std::string();
-
-        if (arg == "-h" || arg == "-?" || arg == "-help") {
-            std::printf("Display help panel\n");
-            show_info(help_text());
-            return finish(kExitSuccess);
-        }
-        if (arg == "-ver") {
-            std::printf("Display info about 3rd-party libraries\n");
-            show_info(library_info + audio_version_block(ctx.program_dir));
-            return finish(kExitSuccess);
-        }
-        if (arg == "-wav") {
-            f.wav_mode = true;
-            std::printf("Convert a regular WAV file\n");
-            continue;
-        }
-        if (arg == "-batch" && !f.wav_mode) {
-            f.batch_mode = true;
-            std::printf("Batch process enabled\n");
-            continue;
-        }
-        if (arg == "-samplerate" || arg == "-srate") {
-            f.sample_rate_given = true;
-            if (!has_next) {
-                show_error(kUnit, 377, missing_argument(arg));
-                return finish(kExitFailure);
-            }
-            if (starts_with_dash(next)) {
-                s.sample_rate = 44100;
-            } else {
-                const long long v = parse_leading_int(next);
-                s.sample_rate = contains(kMpegRates, v) ? static_cast<uint32_t>(v) : 44100;
-                ++i;
-            }
-            if (is_mpeg1_rate(s.sample_rate)) {
-                s.mpeg_version = 1;
-                std::printf("Sample rate = %dHz (MPEG-1)\n", static_cast<int>(s.sample_rate));
-            } else {
-                s.mpeg_version = 0;
-                std::printf("Sample rate = %dHz (MPEG-2/MPEG-2.5)\n",
-                            static_cast<int>(s.sample_rate));
-            }
-            continue;
-        }
-        if (arg == "-mode") {
-            f.mode_given = true;
-            if (!has_next) {
-                show_error(kUnit, 411, missing_argument(arg));
-                return finish(kExitFailure);
-            }
-            if (starts_with_dash(next)) {
-                s.mode = kModeMono;
-                std::printf("Mode = mono\n");
-                continue;
-            }
-            ++i;
-            const std::string word = to_lower_ascii(next);
-            if (word == "stereo") {
-                s.mode = kModeStereo;
-                std::printf("Mode = stereo\n");
-            } else if (word == "jstereo") {
-                s.mode = kModeJointStereo;
-                std::printf("Mode = joint stereo\n");
-            } else if (word == "dual") {
-                s.mode = kModeDual;
-                std::printf("Mode = dual channel\n");
-            } else {
-                s.mode = kModeMono;
-                std::printf("Mode = mono\n");
-            }
-            continue;
-        }
-        if (arg == "-bitrate" || arg == "-brate") {
-            s.bit_rate_given = true;
-            if (!has_next) {
-                show_error(kUnit, 456, missing_argument(arg));
-                return finish(kExitFailure);
-            }
-            if (starts_with_dash(next)) {
-                s.bit_rate = 64;
-            } else {
-                // Only the low 16 bits are kept, as the setting is 16 bits wide.
-                const auto v =
-                    static_cast<uint16_t>(static_cast<unsigned long long>(parse_leading_int(next)));
-                s.bit_rate = contains(kBitRates, v) ? v : uint16_t{64};
-                ++i;
-            }
-            print_bit_rate(s, f.wav_mode || f.batch_mode);
-            continue;
-        }
-        if (arg == "-vbr") {
-            if (!has_next || starts_with_dash(next)) {
-                show_error(kUnit, 530, missing_argument(arg));
-                return finish(kExitFailure);
-            }
-            const long long v = parse_leading_int(next);
-            if (v < 0 || v > 9) {
-                show_error(kUnit, 536,
-                           format_text("Wrong argument after '%s'. It must be a value comprised "
-                                       "between 0 and 9.",
-                                       arg.c_str()));
-                return finish(kExitFailure);
-            }
-            s.vbr_quality = static_cast<int32_t>(v);
-            std::printf("VBR efficiency = %d\n", s.vbr_quality);
-            ++i;
-            continue;
-        }
-        if (arg == "-jobs") {
-            if (!has_next || starts_with_dash(next)) {
-                show_error(kUnit, 545, missing_argument(arg));
-                return finish(kExitFailure);
-            }
-            const long long v = parse_leading_int(next);
-            if (v < 0 || v > kMaxJobs) {
-                show_error(kUnit, 551,
-                           format_text("Wrong argument after '%s'. It must be a value comprised "
-                                       "between 0 and %d.",
-                                       arg.c_str(), kMaxJobs));
-                return finish(kExitFailure);
-            }
-            s.jobs = v == 0 ? available_cores() : static_cast<int>(v);
-            std::printf("Parallel jobs = %d\n", s.jobs);
-            ++i;
-            continue;
-        }
-        if (arg == "-lips" || arg == "-vlp") {
-            f.lips = true;
-            std::printf("Generate a VLP file\n");
-            continue;
-        }
-        if (arg == "-numbar") {
-            s.show_bar = false;
-            std::printf("Display a digital progress bar\n");
-            continue;
-        }
-        if (arg == "-rem" && (f.wav_mode || f.batch_mode)) {
-            f.delete_wav = true;
-            std::printf(f.wav_mode ? "Delete WAV file after process\n"
-                                   : "Delete WAV files after process\n");
-            continue;
-        }
-        if (arg == "-noclick" && (f.wav_mode || f.batch_mode)) {
-            s.no_click = true;
-            std::printf("Try to fix the click produced at the end of *monophonic* mp3s\n");
-            continue;
-        }
-        if (starts_with_dash(arg)) {
-            show_error(kUnit, 570, unknown_switch(arg));
+    for (; i < n && starts_with_dash(args[i]); ++i) {
+        const std::string name = to_lower_ascii(args[i]);
+        const Switch* sw = find_switch(name, ctx.flags);
+        if (!sw) {
+            show_error_box<ErrorBox::UnknownSwitch>(name);
             return finish(kExitFailure);
         }
-        break; // the first positional parameter
+        Argument argument;
+        if (sw->takes != Takes::Nothing) {
+            const bool next_is_switch = i + 1 < n && starts_with_dash(args[i + 1]);
+            if (i + 1 >= n || (next_is_switch && sw->takes == Takes::Value)) {
+                show_error_box(sw->missing, {name});
+                return finish(kExitFailure);
+            }
+            if (!next_is_switch) {
+                argument.text = args[++i];
+                argument.number = parse_leading_int(*argument.text);
+            }
+            if (sw->takes == Takes::Value && (argument.number < 0 || argument.number > sw->max)) {
+                show_error_box(sw->out_of_range, {name, std::to_string(sw->max)});
+                return finish(kExitFailure);
+            }
+        }
+        std::fputs(sw->apply(ctx, argument).c_str(), stdout);
+        if (sw->info) {
+            show_info(sw->info(ctx, library_info));
+            return finish(kExitSuccess);
+        }
     }
 
     // Every mode takes one or two positional parameters and nothing after them.
     const bool params_ok = i < n && n - i <= 2;
-    RunMode mode = f.wav_mode     ? RunMode::SingleFile
-                   : f.batch_mode ? RunMode::Batch
-                                  : RunMode::Silence;
+    const RunMode mode = ctx.flags.wav_mode     ? RunMode::SingleFile
+                         : ctx.flags.batch_mode ? RunMode::Batch
+                                                : RunMode::Silence;
     if (!params_ok) {
         if (mode == RunMode::SingleFile)
-            show_error(kUnit, 643,
-                       "Missing parameter: \"input_file\". Run with -? (or -h, -help) for help");
+            show_error_box<ErrorBox::InputFileMissing>();
         else if (mode == RunMode::Batch)
-            show_error(kUnit, 600,
-                       "Missing parameter: \"input_dir\". Run with -? (or -h, -help) for help");
+            show_error_box<ErrorBox::InputDirMissing>();
         else
-            show_error(kUnit, 583,
-                       "Missing parameter: \"silence_time\". Run with -? (or -h, -help) for help");
+            show_error_box<ErrorBox::SilenceTimeMissing>();
         return finish(kExitFailure);
     }
     return Dispatch{mode, kExitSuccess,

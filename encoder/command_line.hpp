@@ -1,5 +1,6 @@
-// Reading tarvik's command line: pass 1 (playback wins anywhere), pass 2 (switches), and
-// the choice of run mode. Prints what it reads; shows the help, version and error boxes.
+// Reading tarvik's command line: pass 1 (playback wins anywhere), pass 2 (the switches, read
+// through one table of switches), and the choice of run mode. Prints a line for each switch
+// it reads; shows the help, version and error boxes.
 #pragma once
 
 #include "encoder/run_state.hpp"

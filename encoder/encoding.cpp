@@ -15,99 +15,7 @@
 
 namespace tarvik {
 
-BE_CONFIG build_config(uint16_t mpeg_version, uint32_t sample_rate, uint8_t mode, uint16_t bit_rate,
-                       int32_t vbr_quality) {
-    BE_CONFIG c;
-    std::memset(&c, 0, sizeof c);
-    auto& l = c.format.LHV1;
-    const bool vbr = vbr_quality != -1;
-    c.dwConfig = BE_CONFIG_LAME;
-    l.dwStructVersion = 1;
-    l.dwStructSize = sizeof(BE_CONFIG);
-    l.dwSampleRate = sample_rate;
-    l.dwReSampleRate = sample_rate; // same rate: never resample
-    l.nMode = mode;
-    l.dwBitrate = bit_rate;
-    l.dwMaxBitrate = bit_rate;
-    l.nPreset = LQP_NORMAL_QUALITY;
-    l.dwMpegVersion = mpeg_version;
-    l.bOriginal = 1;
-    // The tag frame is reserved for every file: it carries the exact length (encoder delay
-    // and padding), so players and engines get the duration right for CBR and VBR alike.
-    l.bWriteVBRHeader = 1;
-    l.bEnableVBR = vbr ? 1 : 0;
-    l.nVBRQuality = vbr ? vbr_quality : 0;
-    l.nVbrMethod = vbr ? VBR_METHOD_NEW : VBR_METHOD_DEFAULT;
-    return c;
-}
-
-void adjust_config(BE_CONFIG& config, const RunSettings& settings) {
-    auto& l = config.format.LHV1;
-    if (l.nMode < 0 || l.nMode > 3) return;
-    const MpegClass mpeg = mpeg_class(l.dwSampleRate);
-    l.dwReSampleRate = mpeg.rate;
-    l.dwMpegVersion = mpeg.mpeg1() ? MPEG1 : MPEG2;
-    const uint16_t kbps = fit_bit_rate(settings.bit_rate, mpeg);
-    l.dwBitrate = l.bEnableVBR && !settings.bit_rate_given ? mpeg.min_kbps : kbps;
-    l.dwMaxBitrate = l.bEnableVBR ? mpeg.max_kbps : kbps;
-    if (l.nMode == kModeMono || l.nMode == kModeDual) return;
-    switch (kbps) {
-    case 8:
-        l.nMode = kModeMono;
-        break;
-    case 16:
-    case 24:
-    case 32:
-    case 40:
-    case 48:
-    case 56:
-    case 64:
-    case 80:
-    case 96:
-    case 112:
-    case 128:
-    case 160:
-    case 192:
-        l.nMode = kModeJointStereo;
-        break;
-    case 224:
-    case 256:
-    case 320:
-        l.nMode = kModeStereo;
-        break;
-    default:
-        break;
-    }
-}
-
-EncodeOptions encode_options_for(const RunSettings& settings) {
-    EncodeOptions o;
-    o.show_bar = settings.show_bar;
-    o.no_click = settings.no_click;
-    return o;
-}
-
-const char* mode_name(int32_t mode) {
-    switch (mode) {
-    case kModeStereo:
-        return "independent stereo";
-    case kModeJointStereo:
-        return "joint stereo";
-    case kModeDual:
-        return "dual channel";
-    case kModeMono:
-        return "mono";
-    default:
-        return "";
-    }
-}
-
 namespace {
-
-struct SndfileCloser {
-    void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
 // The encoder stream, closed exactly once on every path.
 class EncoderStream {
@@ -161,55 +69,6 @@ void floats_to_pcm(const float* in, int16_t* out, size_t n) {
                                                                        : std::nearbyint(v));
     }
 }
-
-// The ten-step bar: one '>' per tenth reached, catching up when a chunk spans several.
-class Progress {
-  public:
-    Progress(const EncodeOptions& o, ConsoleOut& out, sf_count_t total)
-        : options_(o), out_(out), total_(total) {}
-    void update(sf_count_t done) {
-        if (!options_.progress) return;
-        const double p =
-            total_ > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(total_) : 100.0;
-        if (!options_.show_bar) {
-            out_.print("Encoding: %0.2f%%\r", p);
-            out_.flush();
-            return;
-        }
-        if (mark_ == -1) {
-            mark_ = 0;
-            out_.write("Encoding: [ ");
-        }
-        draw_up_to(static_cast<int>(p));
-    }
-    void break_line() const {
-        if (options_.progress && (mark_ != -1 || !options_.show_bar)) out_.write("\n");
-    }
-    void finish() {
-        if (!options_.progress) return;
-        if (!options_.show_bar) {
-            out_.write("\n");
-            return;
-        }
-        if (mark_ != -1) draw_up_to(100); // a finished bar always shows ten steps
-        out_.write(" Done!\n");
-    }
-
-  private:
-    void draw_up_to(int q) {
-        bool drew = false;
-        while (mark_ < q && mark_ < 100) {
-            mark_ += 10;
-            out_.write("\b>]");
-            drew = true;
-        }
-        if (drew) out_.flush();
-    }
-    const EncodeOptions& options_;
-    ConsoleOut& out_;
-    sf_count_t total_;
-    int mark_ = -1;
-};
 
 // Where a layer III frame's side information ends, from its 4-byte header: where a tag
 // frame's "Xing" or "Info" starts. 0: not a frame.
@@ -273,49 +132,32 @@ Fade fade_length(uint32_t input_rate, uint32_t output_rate) {
 
 } // namespace
 
-EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
-                        const std::string& mp3_path, const EncodeOptions& options,
-                        ConsoleOut& out) {
-    const auto& l = config.format.LHV1;
-    // What the frame headers will carry: the output rate, and the bit rate or VBR range.
-    out.print("Final settings: | Sample rate = %dHz\n                | Mode        = %s\n",
-              static_cast<int>(l.dwReSampleRate), mode_name(l.nMode));
-    const int low = static_cast<int>(l.dwBitrate), high = static_cast<int>(l.dwMaxBitrate);
-    if (!l.bEnableVBR)
-        out.print("                | Bitrate     = %dkbps\n", low);
-    else if (low == high)
-        out.print("                | Bitrate     = %dkbps (VBR)\n", low);
-    else
-        out.print("                | Bitrate     = %d-%dkbps (VBR)\n", low, high);
-
+EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp3_path,
+                        const EncodeOptions& options, Sink& sink) {
     EncodeResult result;
-    const Progress* bar = nullptr;
+    bool begun = false;
     auto fail = [&](std::string reason) {
-        if (bar) bar->break_line(); // the warning that follows starts on a line of its own
+        if (begun) sink.progress_end(false);
         result.reason = std::move(reason);
         return result;
     };
     EncoderStream stream;
     uint32_t chunk_samples = 0, buffer_size = 0;
-    if (stream.init(config, chunk_samples, buffer_size) != BE_ERR_SUCCESS || chunk_samples == 0)
+    if (stream.init(encoder_config(plan), chunk_samples, buffer_size) != BE_ERR_SUCCESS ||
+        chunk_samples == 0)
         return fail("the encoder refused the settings");
-    const int out_ch = l.nMode == kModeMono ? 1 : 2;
+    const int out_ch = plan.output_channels();
     const sf_count_t chunk_frames = chunk_samples / static_cast<uint32_t>(out_ch);
 
-    // The input is opened once; every byte the decoder reads is hashed, so that -rem can
-    // tell later whether the file still holds exactly what was encoded.
-    HashingReader reader;
-    SF_INFO info{};
-    SndfilePtr wav(reader.open(wav_path)
-                       ? sf_open_virtual(&HashingReader::io, SFM_READ, &info, &reader)
-                       : nullptr);
-    if (!wav || info.channels < 1) return fail("cannot read its audio");
-    const int in_ch = info.channels;
-    // libsndfile converts integer PCM of any width to 16 bits itself; float data read as
-    // 16-bit would be truncated (or normalised to its peak), so it is read as float here.
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    const bool float_data = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
-    const long long input_length = reader.length();
+    // The input was opened once, for the whole job; every byte the decoder reads is hashed,
+    // so that -rem can tell later whether the file still holds exactly what was encoded.
+    SNDFILE* wav = input.audio();
+    if (!wav) return fail("cannot read its audio");
+    const int in_ch = input.facts().channels;
+    // libsndfile converts integer PCM of any width to 16 bits itself; float data is read as
+    // float and converted here.
+    const bool float_data = input.float_data();
+    const long long input_length = input.length();
 
     std::vector<int16_t> pcm(chunk_samples);
     std::vector<int16_t> mix(in_ch == out_ch ? 0 : static_cast<size_t>(chunk_frames * in_ch));
@@ -332,15 +174,16 @@ EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
                                 errno_text(errno).c_str()));
     };
 
-    Progress progress(options, out, info.frames);
-    bar = &progress;
+    sink.progress_begin();
+    begun = true;
+    const sf_count_t total = input.facts().frames;
     sf_count_t done = 0;
     std::array<int16_t, 2> last{}; // the last sample of each output channel
     for (;;) {
         if (options.cancel && options.cancel->load(std::memory_order_relaxed)) return result;
         int16_t* frames = in_ch == out_ch ? pcm.data() : mix.data();
-        const sf_count_t got = float_data ? sf_readf_float(wav.get(), floats.data(), chunk_frames)
-                                          : sf_readf_short(wav.get(), frames, chunk_frames);
+        const sf_count_t got = float_data ? sf_readf_float(wav, floats.data(), chunk_frames)
+                                          : sf_readf_short(wav, frames, chunk_frames);
         if (got <= 0) break;
         if (float_data) floats_to_pcm(floats.data(), frames, static_cast<size_t>(got * in_ch));
         if (in_ch != out_ch) mix_down(mix.data(), in_ch, pcm.data(), out_ch, got);
@@ -352,16 +195,17 @@ EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
         for (int c = 0; c < out_ch; ++c)
             last[static_cast<size_t>(c)] = pcm[static_cast<size_t>((got - 1) * out_ch + c)];
         done += got;
-        progress.update(done);
+        sink.progress(total > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(total)
+                                : 100.0);
     }
     // A read error is a failure, not an early end of the audio.
-    if (sf_error(wav.get()) != SF_ERR_NO_ERROR) return fail("cannot read its audio");
-    progress.finish();
-    bar = nullptr;
+    if (sf_error(wav) != SF_ERR_NO_ERROR) return fail("cannot read its audio");
+    sink.progress_end(true);
+    begun = false;
 
     // No-click: a raised-cosine fade from the last sample to silence after the audio.
     const Fade fade =
-        options.no_click && done > 0 ? fade_length(l.dwSampleRate, l.dwReSampleRate) : Fade{};
+        options.no_click && done > 0 ? fade_length(plan.input_rate, plan.output_rate) : Fade{};
     if (fade.input > 0) {
         std::vector<int16_t> tail(static_cast<size_t>(fade.input) * static_cast<size_t>(out_ch));
         for (uint32_t i = 0; i < fade.input; ++i) {
@@ -384,8 +228,7 @@ EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
         return fail("the encoder failed");
     if (!write(flushed)) return write_failed();
     if (!file.close()) return fail(file.error());
-    wav.reset();
-    result.read = reader.finish();
+    result.read = input.finish();
     stream.close();
     // The tag frame reserved at the start now gets the real length and sizes; a file whose
     // frame was too small for a tag simply has none.
@@ -398,9 +241,8 @@ EncodeResult encode_mp3(const BE_CONFIG& config, const std::string& wav_path,
     }
     const long long mp3_size = file_size_of(file.temp_path());
     if (!file.commit(options.place)) return fail(file.error());
-
     if (mp3_size >= 0 && input_length > 0)
-        out.print("Space saved: %d%%\n", static_cast<int>(100 - mp3_size * 100 / input_length));
+        result.space_saved = static_cast<int>(100 - mp3_size * 100 / input_length);
     result.ok = true;
     return result;
 }

@@ -32,10 +32,10 @@ enum class DataChunk { Consistent, CutShort, Unknown, Understated };
 // state its size (0 or 0xFFFFFFFF), or leave bytes after it that are not well-formed chunks
 // (a recorder that updated its header now and then, then stopped)? Anything that is not a
 // RIFF WAV is left to libsndfile and counts as consistent.
-DataChunk walk_chunks(int fd, off_t file_size) {
+DataChunk walk_chunks(const HashingReader& file, off_t file_size) {
     std::array<unsigned char, 12> head{};
-    if (::pread(fd, head.data(), head.size(), 0) != 12 ||
-        std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "WAVE", 4) != 0)
+    if (file.peek(head.data(), head.size(), 0) != 12 || std::memcmp(head.data(), "RIFF", 4) != 0 ||
+        std::memcmp(head.data() + 8, "WAVE", 4) != 0)
         return DataChunk::Consistent;
     off_t pos = 12;
     bool after_data = false;
@@ -44,7 +44,7 @@ DataChunk walk_chunks(int fd, off_t file_size) {
     int i = 0;
     for (; i < 4096 && pos + 8 <= file_size; ++i) {
         std::array<unsigned char, 8> chunk{};
-        if (::pread(fd, chunk.data(), chunk.size(), pos) != 8) break;
+        if (file.peek(chunk.data(), chunk.size(), pos) != 8) break;
         const uint32_t size = le32(chunk.data() + 4);
         if (after_data) {
             const bool named = std::all_of(chunk.begin(), chunk.begin() + 4,
@@ -63,16 +63,6 @@ DataChunk walk_chunks(int fd, off_t file_size) {
                                                             : DataChunk::Consistent;
 }
 
-DataChunk walk_chunks(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return DataChunk::Consistent;
-    struct stat st {};
-    const DataChunk result =
-        ::fstat(fd, &st) == 0 ? walk_chunks(fd, st.st_size) : DataChunk::Consistent;
-    ::close(fd);
-    return result;
-}
-
 } // namespace
 
 std::optional<FileIdentity> identity_of(const std::string& path) {
@@ -81,23 +71,49 @@ std::optional<FileIdentity> identity_of(const std::string& path) {
     return identity_from(st);
 }
 
-WavCheck inspect_wav_content(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return {WavContent::Unreadable};
-    sf_close(file);
-    if (info.frames <= 0) return {WavContent::Empty};
-    switch (walk_chunks(path)) {
+bool InputWav::open(const std::string& path) {
+    if (!reader_.open(path)) return false;
+    size_ = reader_.length();
+    // The decoder reads through the hashing reader from here on: what it reads to inspect the
+    // header is what the encoder would read first.
+    audio_.reset(sf_open_virtual(&HashingReader::io, SFM_READ, &info_, &reader_));
+    if (!audio_ || info_.channels < 1 || info_.samplerate < 1) {
+        audio_.reset();
+        check_ = {WavContent::Unreadable};
+        return true;
+    }
+    facts_ = {static_cast<uint32_t>(info_.samplerate), info_.channels,
+              static_cast<int64_t>(info_.frames)};
+    if (info_.frames <= 0) {
+        check_ = {WavContent::Empty};
+        return true;
+    }
+    switch (walk_chunks(reader_, size_)) {
     case DataChunk::CutShort:
-        return {WavContent::Truncated};
+        check_ = {WavContent::Truncated};
+        break;
     case DataChunk::Unknown:
-        return {WavContent::Audio, DataSize::Unknown};
+        check_ = {WavContent::Audio, DataSize::Unknown};
+        break;
     case DataChunk::Understated:
-        return {WavContent::Audio, DataSize::Understated};
+        check_ = {WavContent::Audio, DataSize::Understated};
+        break;
     case DataChunk::Consistent:
+        check_ = {WavContent::Audio};
         break;
     }
-    return {WavContent::Audio};
+    return true;
+}
+
+bool InputWav::float_data() const {
+    // Float data read as 16-bit would be truncated (or normalised to its peak).
+    const int subtype = info_.format & SF_FORMAT_SUBMASK;
+    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+}
+
+ReadFingerprint InputWav::finish() {
+    audio_.reset();
+    return reader_.finish();
 }
 
 std::string length_warning(const WavCheck& check, const std::string& path) {
@@ -172,6 +188,14 @@ sf_count_t HashingReader::length() const {
     return ::fstat(fd_, &st) == 0 ? static_cast<sf_count_t>(st.st_size) : 0;
 }
 
+sf_count_t HashingReader::peek(void* buffer, sf_count_t count, sf_count_t offset) const {
+    ssize_t got;
+    do {
+        got = ::pread(fd_, buffer, static_cast<size_t>(count), offset);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
 sf_count_t HashingReader::seek(sf_count_t offset, int whence) {
     const sf_count_t base = whence == SEEK_CUR ? position_ : whence == SEEK_END ? length() : 0;
     if (base + offset < 0) return -1;
@@ -221,14 +245,12 @@ ReadFingerprint HashingReader::finish() {
 }
 
 std::string delete_encoded_input(const std::string& path, const WavCheck& check,
-                                 const std::optional<FileIdentity>& before,
                                  const ReadFingerprint& read) {
     if (check.size == DataSize::Unknown)
         return "its header does not state its length: it may still be being recorded";
     if (check.size == DataSize::Understated)
         return "its header states less audio than the file holds";
-    if (read.changed || !before || !(*before == read.opened))
-        return "it changed while it was being encoded";
+    if (read.changed) return "it changed while it was being encoded";
     // Same device, inode, size and time, and the same bytes: a take rewritten in place at the
     // same size on a file system with coarse times differs in its hash.
     HashingReader now;

@@ -3,8 +3,11 @@
 // -rem deletes only the very file that was encoded, unchanged.
 #pragma once
 
+#include "encoder/plan.hpp"
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <sndfile.h>
 #include <string>
@@ -42,9 +45,6 @@ struct WavCheck {
     WavContent content = WavContent::Unreadable;
     DataSize size = DataSize::Stated;
 };
-
-// Looks at the WAV's header, its chunks and its frame count.
-WavCheck inspect_wav_content(const std::string& path);
 
 // The warning line for an input whose header does not state its length truthfully (the
 // audio is encoded as far as the header or the file goes); empty for any other input.
@@ -94,6 +94,8 @@ class HashingReader {
     sf_count_t seek(sf_count_t offset, int whence);
     sf_count_t length() const;
     sf_count_t tell() const { return position_; }
+    // Reads bytes at an offset without moving the position or adding them to the hash.
+    sf_count_t peek(void* buffer, sf_count_t count, sf_count_t offset) const;
 
   private:
     bool hash_up_to(sf_count_t end);
@@ -105,11 +107,42 @@ class HashingReader {
     bool failed_ = false;
 };
 
+// An input WAV opened once for a whole conversion: its size, its audio facts and content check
+// and the decoder the encoder reads from all come from one open file, which every byte read
+// is hashed from.
+class InputWav {
+  public:
+    // Opens a regular file without blocking and looks at its header, its chunks and its frame
+    // count. False only when it is not a regular file this process can read.
+    bool open(const std::string& path);
+    // The size in bytes when it was opened.
+    long long size() const { return size_; }
+    const WavCheck& check() const { return check_; }
+    const InputFacts& facts() const { return facts_; }
+    // The decoder, at the first frame; null unless the content is readable audio.
+    SNDFILE* audio() const { return audio_.get(); }
+    bool float_data() const;
+    sf_count_t length() const { return reader_.length(); }
+    // Closes the decoder; hashes what it did not read, and says whether the file changed.
+    ReadFingerprint finish();
+
+  private:
+    struct Closer {
+        void operator()(SNDFILE* f) const { sf_close(f); }
+    };
+    HashingReader reader_;
+    std::unique_ptr<SNDFILE, Closer> audio_;
+    SF_INFO info_{};
+    long long size_ = 0;
+    WavCheck check_;
+    InputFacts facts_;
+};
+
 // Deletes the WAV that was encoded when it is provably the same file with the same bytes:
-// its header stated its length, it did not change while it was read, and its identity and a
-// fresh hash of its bytes match. Returns the reason it was kept, or empty when deleted.
+// its header stated its length, it did not change while it was read (from the one open that
+// inspected and encoded it), and the identity and a fresh hash of the file the path names now
+// match. Returns the reason it was kept, or empty when deleted.
 std::string delete_encoded_input(const std::string& path, const WavCheck& check,
-                                 const std::optional<FileIdentity>& before,
                                  const ReadFingerprint& read);
 
 } // namespace tarvik

@@ -48,14 +48,14 @@ std::string line_text_for(const std::string& wav_path) {
     return readable_file_size(text) ? text : std::string();
 }
 
-VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out) {
+VlpResult generate_vlp(const VlpRequest& request, Sink& out) {
     VlpResult vlp;
     const std::string tool = join_path(request.program_dir, kLipsyncToolName);
     if (::access(tool.c_str(), F_OK) != 0) {
         vlp.reason = "Make sure the lipsync tool stands in the same directory as tarvik";
         return vlp;
     }
-    out.print("Generating VLP file...\n");
+    out.write("Generating VLP file...\n");
     out.flush();
 
     const std::string destination = vlp_path_for(request.mp3_path);
@@ -63,7 +63,7 @@ VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out) {
     if (!fresh) {
         vlp.reason = format_text("Cannot create a file in \"%s\"",
                                  escaped(directory_of(destination)).c_str());
-        out.print("%s\n", vlp.reason.c_str());
+        out.write(vlp.reason + "\n");
         return vlp;
     }
     std::vector<std::string> args;
@@ -94,7 +94,7 @@ VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out) {
         vlp.reason = format_text("The lip-sync tool failed (exit status %d).", result.exit_status);
     else if (!result.cancelled && !vlp_covers(*fresh, request.audio_seconds))
         vlp.reason = "The lip-sync tool wrote no VLP file covering the audio.";
-    if (!vlp.reason.empty()) out.print("%s\n", vlp.reason.c_str());
+    if (!vlp.reason.empty()) out.write(vlp.reason + "\n");
 
     // Only what this run's tool wrote, complete, counts; never a file left from before.
     errno = 0;
@@ -104,13 +104,13 @@ VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out) {
         if (vlp.reason.empty() && errno != 0) {
             vlp.reason = format_text("Cannot rename \"%s\" to \"%s\": %s", escaped(*fresh).c_str(),
                                      escaped(destination).c_str(), std::strerror(errno));
-            out.print("%s\n", vlp.reason.c_str());
+            out.write(vlp.reason + "\n");
         }
         ::unlink(fresh->c_str());
-        if (result.started && !result.cancelled) out.print("\n-Failure\n");
+        if (result.started && !result.cancelled) out.write("\n-Failure\n");
         return vlp;
     }
-    out.print("\n-Success\n");
+    out.write("\n-Success\n");
     return vlp;
 }
 

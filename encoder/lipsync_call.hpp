@@ -1,8 +1,8 @@
 // Running the lip-sync tool for an encoded WAV and putting its VLP beside the MP3.
 #pragma once
 
-#include "common/console_out.hpp"
 #include "common/files.hpp"
+#include "encoder/sink.hpp"
 
 #include <atomic>
 #include <string>
@@ -38,6 +38,6 @@ std::string line_text_for(const std::string& wav_path);
 // (within a time limit proportional to the audio's length) and moves the result beside the
 // MP3. Succeeds only when the tool exited with 0 and what it wrote reads back as a VLP
 // covering the audio, and that VLP is in place.
-VlpResult generate_vlp(const VlpRequest& request, ConsoleOut& out);
+VlpResult generate_vlp(const VlpRequest& request, Sink& out);
 
 } // namespace tarvik

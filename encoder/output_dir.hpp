@@ -1,18 +1,28 @@
-// The output-directory check shared by the modes that take one.
+// The output directory a run is given on the command line.
 #pragma once
 
 #include <string>
 
 namespace tarvik {
 
-// False (after showing the refusal box captioned with `line`) when the directory argument
-// holds a double quote, as a quoted name ending in a separator does.
-bool output_dir_acceptable(const std::string& dir, int line);
+enum class OutputDir {
+    Ready,       // a directory that can be written into
+    Quoted,      // holds a double quote, as a quoted name ending in a separator does
+    Empty,       // an empty name
+    NotWritable, // not a directory this process can write into
+};
 
-// The output directory named on the command line, made ready: accepted by
-// output_dir_acceptable, not empty, created when missing (printing "Directory created"), and
-// a directory this process can write into. False (after an error box captioned with `line`)
-// when the run must end, before any file is touched.
-bool prepare_output_dir(std::string& dir, int line);
+// Quoted, or Ready: the check made before anything else is touched.
+OutputDir output_dir_acceptable(const std::string& dir);
+
+struct PreparedDir {
+    OutputDir state = OutputDir::Ready;
+    bool created = false; // directories were made, whatever the state
+};
+
+// The directory made ready: accepted by output_dir_acceptable, not empty, created when
+// missing (one trailing '/' is removed from dir), and a directory this process can write
+// into. Anything but Ready ends the run before any file is touched.
+PreparedDir prepare_output_dir(std::string& dir);
 
 } // namespace tarvik

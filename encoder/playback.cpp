@@ -1,10 +1,10 @@
 #include "encoder/playback.hpp"
 
 #include "common/files.hpp"
-#include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "encoder/binding.hpp"
+#include "encoder/error_boxes.hpp"
 #include "encoder/modes.hpp"
 #include "platform/console.hpp"
 #include "platform/dynlib.hpp"
@@ -93,13 +93,12 @@ void run_loop(const TarvikAudio& audio, TarvikAudioHandle stream, int initial_vo
     }
 }
 
-// "play() failed on <call>(). Error code: <code>", and the library's reason on a line of
-// its own when it gave one.
-std::string audio_failure(const TarvikAudio& audio) {
-    std::string text = format_text("play() failed on %s(). Error code: %d", audio.error_call(),
-                                   audio.error_code());
-    if (*audio.error_reason()) text += std::string("\n") + audio.error_reason();
-    return text;
+// The audio failure box: the call that failed, its error code, and the library's reason on
+// a line of its own when it gave one.
+void show_audio_failure(ErrorBox box, const TarvikAudio& audio) {
+    const std::string reason =
+        *audio.error_reason() ? std::string("\n") + audio.error_reason() : "";
+    show_error_box(box, {audio.error_call(), std::to_string(audio.error_code()), reason});
 }
 
 } // namespace
@@ -191,25 +190,18 @@ int play(Context& ctx, const std::string& file) {
 
     const std::optional<std::string> found = find_sound_file(file);
     if (!found) {
-        show_error(kUnit, 1669,
-                   format_text("File not found: \"%s\". Supported streams: WAV/MP3/MP2/MP1/OGG.",
-                               escaped(name_without_extension(file)).c_str()));
+        show_error_box<ErrorBox::SoundFileNotFound>(escaped(name_without_extension(file)));
         return kExitFailure;
     }
     const std::string& name = *found;
     if (::access(name.c_str(), F_OK) != 0) {
-        show_error(kUnit, 1685,
-                   format_text("play() failed on access(). This file is missing: \"%s\".",
-                               escaped(name).c_str()));
+        show_error_box<ErrorBox::SoundFileGone>(escaped(name));
         return kExitFailure;
     }
     std::string problem;
     const TarvikAudio* module = audio_module(ctx.program_dir, &problem);
     if (!module) {
-        show_error(kUnit, 1694,
-                   format_text("play() cannot start: its audio module \"%s\" (SDL2 playback) "
-                               "did not load.\n%s",
-                               TARVIK_AUDIO_MODULE_NAME, problem.c_str()));
+        show_error_box<ErrorBox::AudioModuleNotLoaded>(TARVIK_AUDIO_MODULE_NAME, problem);
         return kExitFailure;
     }
     const TarvikAudio& audio = *module;
@@ -218,12 +210,12 @@ int play(Context& ctx, const std::string& file) {
                     "play() is not guaranteed to work.\n");
 
     if (!audio.init(TARVIK_AUDIO_DEFAULT_DEVICE, 44100)) {
-        show_error(kUnit, 1702, audio_failure(audio));
+        show_audio_failure(ErrorBox::AudioInitFailed, audio);
         return kExitFailure;
     }
     const TarvikAudioHandle stream = audio.stream_create_file(name.c_str());
     if (!stream) {
-        show_error(kUnit, 1709, audio_failure(audio));
+        show_audio_failure(ErrorBox::AudioStreamFailed, audio);
         audio.free();
         return kExitFailure;
     }
@@ -232,13 +224,13 @@ int play(Context& ctx, const std::string& file) {
                 escaped(file_part(name).value_or("")).c_str(), format_duration(duration).c_str());
 
     if (!audio.start()) {
-        show_error(kUnit, 1722, audio_failure(audio));
+        show_audio_failure(ErrorBox::AudioStartFailed, audio);
         audio.stream_free(stream);
         audio.free();
         return kExitFailure;
     }
     if (!audio.stream_play(stream)) {
-        show_error(kUnit, 1730, audio_failure(audio));
+        show_audio_failure(ErrorBox::AudioPlayFailed, audio);
         audio.stream_free(stream);
         audio.free();
         return kExitFailure;

@@ -19,7 +19,8 @@ inline constexpr const char* kUnit = "tarvik"; // source unit named in error cap
 // Channel-mode codes of the encoder library.
 enum : uint8_t { kModeStereo = 0, kModeJointStereo = 1, kModeDual = 2, kModeMono = 3 };
 
-// Encoding settings: set by the command line, fitted per file, restored per batch file.
+// Encoding settings as the command line asks for them; never changed by a run: each job's
+// plan (encoder/plan.hpp) derives what the encoder is set to.
 struct RunSettings {
     uint16_t mpeg_version = 1; // 1: MPEG-1 rate (32000, 44100, 48000 Hz); 0: MPEG-2/2.5
     uint32_t sample_rate = 44100;

@@ -1,14 +1,15 @@
-// The single-shot runs: an MP3 of N seconds of silence, or one WAV file to MP3.
+// The single-shot runs: an MP3 of N seconds of silence, or one WAV file to MP3. Both drive
+// the conversion core with one job and show its outcome.
 #include "encoder/command_line.hpp"
-#include "encoder/encoding.hpp"
-#include "encoder/input_file.hpp"
-#include "encoder/lipsync_call.hpp"
+#include "encoder/convert.hpp"
+#include "encoder/error_boxes.hpp"
 #include "encoder/modes.hpp"
+#include "encoder/outcome_view.hpp"
 #include "encoder/output_dir.hpp"
-#include "encoder/wav_inspect.hpp"
+#include "encoder/plan.hpp"
+#include "encoder/silence_wave.hpp"
 
 #include "common/files.hpp"
-#include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "platform/signals.hpp"
@@ -16,21 +17,23 @@
 #include "platform/temporaries.hpp"
 
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 
 namespace tarvik {
 
 namespace {
 
-std::string vlp_failure(const std::string& mp3_path, const VlpResult& vlp) {
-    return format_text("Cannot generate a VLP file for \"%s\"\n%s", escaped(mp3_path).c_str(),
-                       vlp.reason.c_str());
-}
+// The console, and the run's start lines once the job passed its checks.
+class RunSink : public ConsoleSink {
+  public:
+    RunSink(ConsoleOut& out, bool show_bar, std::function<void()> start)
+        : ConsoleSink(out, show_bar), start_(std::move(start)) {}
+    void starting() override { start_(); }
 
-std::string encode_failure(const std::string& path, const EncodeResult& result) {
-    return format_text("There was a problem for encoding \"%s\" (%s)", escaped(path).c_str(),
-                       result.reason.c_str());
-}
+  private:
+    std::function<void()> start_;
+};
 
 // The output directory step shared by both runs: the quote check, the directories made,
 // and the MP3's full path. nullopt when the run must end.
@@ -38,7 +41,8 @@ std::optional<std::string> output_path(const std::vector<std::string>& positiona
                                        const std::string& default_dir, const std::string& name) {
     if (positionals.size() < 2) return join_path(default_dir, name);
     std::string dir = positionals[1];
-    if (!prepare_output_dir(dir, 693)) return std::nullopt;
+    const PreparedDir prepared = prepare_output_dir(dir);
+    if (!show_output_dir(Run::SingleFile, prepared, dir)) return std::nullopt;
     return join_path(dir, name);
 }
 
@@ -71,167 +75,83 @@ std::string input_wav_path(const Context& ctx, const std::string& arg) {
     return access(appended.c_str(), F_OK) == 0 ? appended : replaced;
 }
 
-// Encode options for a run that a stop signal ends cleanly.
-EncodeOptions stoppable_options(const RunSettings& s) {
-    EncodeOptions options = encode_options_for(s);
-    options.cancel = &platform::stop_flag();
-    return options;
-}
-
 } // namespace
 
 int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
-    const long long parsed = parse_leading_int(positionals[0]);
-    if (parsed <= 0) {
-        show_error(kUnit, 590, "Silence time is null!");
+    const long long seconds = parse_leading_int(positionals[0]);
+    if (seconds <= 0) {
+        show_error_box<ErrorBox::SilenceTimeNull>();
         return kExitFailure;
     }
-    const long long seconds = parsed;
-    RunSettings& s = ctx.settings;
-    BE_CONFIG config = build_config(s);
-    probe_wav({}, config, s, false);
-    adjust_config(config, s);
     // The temporary WAV goes beside the program, or to the temporary directory when the
     // program's directory is not writable (an installed program). A silence it cannot hold is
     // refused before anything is written.
     const std::string temp_dir = platform::directory_writable(ctx.program_dir)
                                      ? ctx.program_dir
                                      : platform::temp_directory();
-    if (!silence_fits(config, seconds, temp_dir)) return kExitFailure;
+    const InputFacts facts = silence_facts(ctx.settings, seconds);
+    const Plan planned = plan(ctx.settings, facts);
+    if (const SilenceSpace space = silence_space(planned, seconds, temp_dir); !space.fits()) {
+        show_error_box<ErrorBox::SilenceTooLong>(
+            std::to_string(seconds),
+            space.needed ? size_text(static_cast<long double>(*space.needed)) : "more than 8 EiB",
+            escaped(temp_dir), space.known ? size_text(space.free_bytes) : "an unknown amount");
+        return kExitFailure;
+    }
     const auto mp3_path =
         output_path(positionals, ctx.current_dir, format_text("%lld_sec.mp3", seconds));
     if (!mp3_path) return kExitFailure;
-    platform::remove_stale_temporaries(directory_of(*mp3_path)); // left by killed runs
-    print_start(ctx, *mp3_path, seconds);
 
+    Job job;
+    job.requested = ctx.settings;
+    job.silence_seconds = seconds;
+    job.silence_dir = temp_dir;
+    job.mp3_path = *mp3_path;
+    job.program_dir = ctx.program_dir;
+    job.lips = ctx.flags.lips;
+    job.cancel = &platform::stop_flag();
+    // The start lines show the settings as the silence asks for them: the default bit rate
+    // doubled for two channels.
+    Context shown = ctx;
+    shown.settings.bit_rate = requested_bit_rate(ctx.settings, facts);
     ConsoleOut out;
-    const auto wav_path = generate_wave(config, seconds, temp_dir, out, &platform::stop_flag());
-    if (!wav_path) return platform::stop_requested() ? platform::stop_exit_status() : kExitFailure;
-
-    int status = kExitSuccess;
-    if (const EncodeResult encoded =
-            encode_mp3(config, *wav_path, *mp3_path, stoppable_options(s), out);
-        !encoded.ok) {
-        if (platform::stop_requested()) {
-            status = platform::stop_exit_status();
-        } else {
-            show_error(kUnit, 788, encode_failure(*mp3_path, encoded));
-            status = kExitFailure;
-        }
-    } else if (ctx.flags.lips) {
-        const VlpRequest request{
-            ctx.program_dir,        *wav_path, *mp3_path, true, static_cast<double>(seconds), false,
-            &platform::stop_flag(), {}};
-        if (const VlpResult vlp = generate_vlp(request, out); !vlp.ok) {
-            if (platform::stop_requested()) {
-                status = platform::stop_exit_status();
-            } else {
-                show_error(kUnit, 761, vlp_failure(*mp3_path, vlp));
-                status = kExitPartial;
-            }
-        }
-    }
-    ::unlink(wav_path->c_str());
-    return status;
+    RunSink sink(out, ctx.settings.show_bar, [&] {
+        platform::remove_stale_temporaries(directory_of(*mp3_path)); // left by killed runs
+        print_start(shown, *mp3_path, seconds);
+    });
+    return show_outcome(Run::Silence, convert(job, sink), {{}, *mp3_path});
 }
 
 int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     const std::string wav_path = input_wav_path(ctx, positionals[0]);
-    const auto size = readable_file_size(wav_path);
-    if (!size) {
-        show_error(kUnit, 661,
-                   format_text("main() failed on fopen(). Cannot open \"%s\".",
-                               escaped(wav_path).c_str()));
-        return kExitFailure;
-    }
-    if (*size == 0) {
-        show_error(kUnit, 675, "Input file size is null!");
-        return kExitFailure;
-    }
-    if (*size < 10000) {
-        show_error(
-            kUnit, 680,
-            "Input file size < 10kb. Increase its sampling frequency if you can, so its size "
-            "will increase as well.");
-        return kExitFailure;
-    }
+    InputWav input;
+    const bool opened = input.open(wav_path);
+    const JobFiles files{wav_path, {}};
+    if (const auto refusal = size_refusal(opened ? std::optional(input.size()) : std::nullopt))
+        return show_outcome(Run::SingleFile, refused(*refusal), files);
     const std::string name = file_part(wav_path).value_or(wav_path);
     const std::string stem = strip_extension(name).value_or(name);
     const auto mp3_path = output_path(positionals, directory_of(wav_path), stem + ".mp3");
     if (!mp3_path) return kExitFailure;
-    if (*mp3_path == wav_path || same_file(*mp3_path, wav_path)) {
-        show_error(
-            kUnit, 693,
-            format_text("The output file \"%s\" is the input file itself!\nRename the input file "
-                        "or choose another output directory.",
-                        escaped(*mp3_path).c_str()));
-        return kExitFailure;
-    }
-    // What -rem may delete later: this very file, as it is before it is read.
-    const auto identity = identity_of(wav_path);
-    const WavCheck check = inspect_wav_content(wav_path);
-    if (check.content == WavContent::Empty) {
-        show_error(kUnit, 675,
-                   format_text("No audio in \"%s\": its header says it holds none.",
-                               escaped(wav_path).c_str()));
-        return kExitFailure;
-    } else if (check.content == WavContent::Truncated) {
-        show_error(
-            kUnit, 675,
-            format_text("\"%s\" holds less audio than its header says (still being written?)",
-                        escaped(wav_path).c_str()));
-        return kExitFailure;
-    }
-    platform::remove_stale_temporaries(directory_of(*mp3_path)); // left by killed runs
-    print_start(ctx, *mp3_path, 0);
-    std::fputs(length_warning(check, wav_path).c_str(), stdout);
+    const JobFiles named{wav_path, *mp3_path};
+    if (*mp3_path == wav_path || same_file(*mp3_path, wav_path))
+        return show_outcome(Run::SingleFile, refused(Outcome::OutputIsInput), named);
 
-    RunSettings& s = ctx.settings;
-    BE_CONFIG config = build_config(s);
-    if (!probe_wav(wav_path, config, s, true))
-        show_error(kUnit, 747, format_text("Cannot open \"%s\"", escaped(wav_path).c_str()));
-    adjust_config(config, s);
-    if (!get_wav_specs(wav_path, config, s)) {
-        show_error(kUnit, 790,
-                   format_text("There was a problem for retrieving some specs about \"%s\"",
-                               escaped(wav_path).c_str()));
-        return kExitFailure;
-    }
+    Job job;
+    job.requested = ctx.settings;
+    job.input = &input;
+    job.wav_path = wav_path;
+    job.mp3_path = *mp3_path;
+    job.program_dir = ctx.program_dir;
+    job.lips = ctx.flags.lips;
+    job.delete_wav = ctx.flags.delete_wav;
+    job.cancel = &platform::stop_flag();
     ConsoleOut out;
-    const EncodeResult encoded = encode_mp3(config, wav_path, *mp3_path, stoppable_options(s), out);
-    if (!encoded.ok) {
-        if (platform::stop_requested()) return platform::stop_exit_status();
-        show_error(kUnit, 788, encode_failure(wav_path, encoded));
-        return kExitFailure;
-    }
-    int status = kExitSuccess;
-    if (ctx.flags.lips) {
-        const VlpRequest request{
-            ctx.program_dir,        wav_path, *mp3_path, false, audio_seconds(wav_path), false,
-            &platform::stop_flag(), {}};
-        if (const VlpResult vlp = generate_vlp(request, out); !vlp.ok) {
-            if (platform::stop_requested()) return platform::stop_exit_status();
-            show_error(kUnit, 777, vlp_failure(*mp3_path, vlp));
-            // The WAV stays, so that its lip-sync can be made again.
-            return kExitPartial;
-        }
-    }
-    if (ctx.flags.delete_wav) {
-        // Only the file that was encoded, unchanged, and never the MP3 itself.
-        const std::string kept =
-            same_file(wav_path, *mp3_path)
-                ? "it is the output itself"
-                : delete_encoded_input(wav_path, check, identity, encoded.read);
-        if (!kept.empty()) {
-            show_error(
-                kUnit, 784,
-                format_text("Cannot delete \"%s\" (%s)", escaped(wav_path).c_str(), kept.c_str()));
-            status = kExitPartial;
-        } else {
-            std::printf("Input file deleted: \"%s\"\n", escaped(wav_path).c_str());
-        }
-    }
-    return status;
+    RunSink sink(out, ctx.settings.show_bar, [&] {
+        platform::remove_stale_temporaries(directory_of(*mp3_path)); // left by killed runs
+        print_start(ctx, *mp3_path, 0);
+    });
+    return show_outcome(Run::SingleFile, convert(job, sink), named);
 }
 
 } // namespace tarvik

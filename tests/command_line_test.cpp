@@ -18,6 +18,10 @@ std::string unknown(const std::string& s) {
 std::string no_value(const std::string& s) {
     return "Missing argument after '" + s + "'";
 }
+std::string out_of_range(const std::string& s, int max) {
+    return "Wrong argument after '" + s + "'. It must be a value comprised between 0 and " +
+           std::to_string(max) + ".";
+}
 
 // A run refused with exit status 255 and an error box (by default the missing silence time).
 // `lines` are printed in this order on standard output; a line starting with '!' nowhere.
@@ -54,19 +58,21 @@ TEST(CommandLine, ModesParametersAndAllowedSwitches) {
     check({
         {{}, {"![---> checking switch(es) <---]"}},
         {{"5", "out", "extra"}, {"[---> checking switch(es) <---]\n"}},
-        {{"-wav"}, {"Convert a regular WAV file\n"}, 643, missing("input_file")},
-        {{"-batch"}, {"Batch process enabled\n"}, 600, missing("input_dir")},
-        {{"-batch", "a", "b", "c"}, {}, 600, missing("input_dir")},
+        {{"-wav", "-rem"},
+         {"Convert a regular WAV file\nDelete WAV file after process\n"},
+         643,
+         missing("input_file")},
+        {{"-batch", "-rem", "-noclick", "-jobs", "3", "a", "b", "c"},
+         {"Batch process enabled\nDelete WAV files after process\nTry to fix the click produced at "
+          "the end of *monophonic* mp3s\nParallel jobs = 3\n"},
+         600,
+         missing("input_dir")},
         {{"-wav", "a", "-vbr", "4"}, {}, 643, missing("input_file")}, // switch after a parameter
         {{"-bitrate", "128", "-play"}, {play, "!Bitrate"}, 311, missing("input_file")},
-        {{"-play", "-x"}, {play}, 316, unknown("-x")},
         {{"-PLAY", "-X"}, {play}, 316, unknown("-x")},
         {{"-vbr", "99", "-play", "-ver"}, {play, "!VBR", "!LAME"}, 316, unknown("-ver")},
         {{"-rem", "-wav", "a"}, {"!Delete WAV"}, 570, unknown("-rem")},
-        {{"-wav", "-batch", "a"},
-         {"Convert a regular WAV file\n", "!Batch process"},
-         570,
-         unknown("-batch")},
+        {{"-wav", "-batch", "a"}, {"!Batch process"}, 570, unknown("-batch")},
         {{"-noclick", "5"}, {}, 570, unknown("-noclick")},
         {{"-Unknown", "5"}, {}, 570, unknown("-unknown")},
         {{"-5"}, {}, 570, unknown("-5")},
@@ -103,32 +109,26 @@ TEST(CommandLine, SwitchValuesAndTheirLines) {
         // 65536 + 128 keeps 128 in the low 16 bits of the 16-bit setting.
         {{"-brate", "65664", "1", "2", "3"}, {"Bitrate = 128kbps (MPEG-1)\n"}},
         {{"-vbr", "x", "1", "2", "3"}, {"VBR efficiency = 0\n"}},
-        {{"-srate"}, {}, 377, no_value("-srate")},
         {{"-SampleRate"}, {}, 377, no_value("-samplerate")},
         {{"-mode"}, {}, 411, no_value("-mode")},
         {{"-bitrate"}, {}, 456, no_value("-bitrate")},
-        {{"-vbr"}, {}, 530, no_value("-vbr")},
         {{"-vbr", "-1", "5"}, {}, 530, no_value("-vbr")},
-        {{"-vbr", "10", "5"},
-         {},
-         536,
-         "Wrong argument after '-vbr'. It must be a value comprised between 0 and 9."},
+        {{"-vbr", "10", "5"}, {}, 536, out_of_range("-vbr", 9)},
+        {{"-jobs", "-2", "5"}, {}, 545, no_value("-jobs")},
+        {{"-jobs", "65", "5"}, {}, 551, out_of_range("-jobs", 64)},
     });
 }
 
 TEST(CommandLine, InformationBoxes) {
     TempDir cwd;
-    const RunResult help = tarvik_in(cwd.path(), {"-wav", "-Help", "5"});
-    EXPECT_EQ(help.exit_status, 0);
-    EXPECT_NE(help.out.find("Convert a regular WAV file\nDisplay help panel\ntarvik 1.1b\n\n"
-                            "Usage:    tarvik "),
-              std::string::npos)
-        << help.out;
-    EXPECT_NE(help.out.find("the lipsync tool"), std::string::npos); // the tool we ship
-    for (const std::string sw : {"-h", "-?"}) {
-        const RunResult r = tarvik_in(cwd.path(), {sw});
-        EXPECT_EQ(r.exit_status, 0);
-        EXPECT_NE(r.out.find("Display help panel\ntarvik 1.1b\n"), std::string::npos);
+    for (const std::string sw : {"-Help", "-h", "-?"}) {
+        const RunResult help = tarvik_in(cwd.path(), {"-wav", sw, "5"});
+        EXPECT_EQ(help.exit_status, 0);
+        EXPECT_NE(help.out.find("Convert a regular WAV file\nDisplay help panel\ntarvik 1.1b\n\n"
+                                "Usage:    tarvik "),
+                  std::string::npos)
+            << help.out;
+        EXPECT_NE(help.out.find("the lipsync tool"), std::string::npos); // the tool we ship
     }
     // The SDL2 part of -ver is checked with playback.
     const RunResult ver = tarvik_in(cwd.path(), {"-VER"});

@@ -5,6 +5,7 @@
 // status 0, error otherwise) and a chosen mode none; the mode follows the flags; the
 // positional parameters are the one or two last arguments; every setting holds a value the
 // encoder accepts.
+#include "common/mpeg.hpp"
 #include "encoder/command_line.hpp"
 #include "platform/box.hpp"
 
@@ -32,13 +33,9 @@ void count_box(tarvik::platform::BoxIcon icon, const std::string&, const std::st
     std::abort();
 }
 
-template <typename T, size_t N> bool one_of(const T (&values)[N], uint32_t v) {
-    return std::find(std::begin(values), std::end(values), v) != std::end(values);
+template <typename List> bool one_of(const List& values, uint32_t v) {
+    return std::find(values.begin(), values.end(), v) != values.end();
 }
-
-constexpr uint32_t kSampleRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-constexpr uint32_t kBitRates[] = {8,  16,  24,  32,  40,  48,  56,  64,  80,
-                                  96, 112, 128, 144, 160, 192, 224, 256, 320};
 
 bool starts_with_dash(const std::string& s) {
     return !s.empty() && s[0] == '-';
@@ -106,10 +103,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const tarvik::RunSettings& s = ctx.settings;
-    if (!one_of(kSampleRates, s.sample_rate)) fail("sample rate outside the MPEG rates");
+    if (!one_of(tarvik::kMpegRates, s.sample_rate)) fail("sample rate outside the MPEG rates");
     if (s.mpeg_version != (tarvik::is_mpeg1_rate(s.sample_rate) ? 1 : 0))
         fail("MPEG class does not match the rate");
-    if (!one_of(kBitRates, s.bit_rate)) fail("bit rate outside the MPEG bit rates");
+    if (!one_of(tarvik::kMpeg1Kbps, s.bit_rate) && !one_of(tarvik::kMpeg2Kbps, s.bit_rate))
+        fail("bit rate outside the MPEG bit rates");
     if (s.mode > tarvik::kModeMono) fail("channel mode outside the encoder's codes");
     if (s.vbr_quality < -1 || s.vbr_quality > 9) fail("VBR quality outside -1..9");
     if (s.jobs < 1 || s.jobs > tarvik::kMaxJobs) fail("job count outside 1..64");

@@ -1,0 +1,111 @@
+#include "encoder/silence_wave.hpp"
+
+#include "common/paths.hpp"
+#include "common/text.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <fcntl.h>
+#include <random>
+#include <sndfile.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarvik {
+
+namespace {
+// Bytes of the temporary WAV for a silence (its header with room to spare), or nullopt when
+// the number does not even fit in 64 bits.
+std::optional<long long> silence_wav_bytes(const Plan& plan, long long seconds) {
+    const long long per_second =
+        static_cast<long long>(plan.input_rate) * 2 * plan.output_channels();
+    constexpr long long kHeaderRoom = 4096;
+    if (seconds < 0 || (per_second > 0 && seconds > (LLONG_MAX - kHeaderRoom) / per_second))
+        return std::nullopt;
+    return seconds * per_second + kHeaderRoom;
+}
+} // namespace
+
+std::string size_text(long double bytes) {
+    static const char* const kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    int unit = 0;
+    while (bytes >= 1024 && unit < 6) {
+        bytes /= 1024;
+        ++unit;
+    }
+    return unit == 0 ? format_text("%.0Lf bytes", bytes)
+                     : format_text("%.1Lf %s", bytes, kUnits[unit]);
+}
+
+SilenceSpace silence_space(const Plan& plan, long long seconds, const std::string& dir) {
+    SilenceSpace space;
+    space.needed = silence_wav_bytes(plan, seconds);
+    struct statvfs fs {};
+    space.known = ::statvfs(dir.c_str(), &fs) == 0;
+    space.free_bytes =
+        static_cast<long double>(fs.f_bavail) * static_cast<long double>(fs.f_frsize);
+    return space;
+}
+
+SilenceWave generate_wave(const Plan& plan, long long seconds, const std::string& dir,
+                          const std::atomic<bool>* cancel) {
+    const int channels = plan.output_channels();
+    const long long rate = plan.input_rate;
+    const long long frames = rate * seconds; // 64-bit: hours of silence do not overflow
+
+    // "%.8d.wav" with a random number; the file is created exclusively, so two runs never
+    // share it: on a collision another number is drawn.
+    std::mt19937 rng(static_cast<unsigned>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count() ^ (::getpid() << 16)));
+    std::string path;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        path = join_path(dir, format_text("%.8d.wav", static_cast<int>(rng() % 65535)));
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    // RF64, written as a plain RIFF WAV when it ends below 4 GiB: a RIFF header cannot count
+    // more, and a longer silence read back through a wrapped size would be cut short.
+    SF_INFO info{};
+    info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
+    info.samplerate = static_cast<int>(rate);
+    info.channels = channels;
+    SNDFILE* wav = fd >= 0 ? sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE) : nullptr;
+    if (wav) sf_command(wav, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (!wav) {
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(path.c_str());
+        }
+        return {{}, SilenceWave::NotCreated};
+    }
+    std::vector<int16_t> zeros(static_cast<size_t>(8192 * channels), 0);
+    long long written = 0;
+    bool ok = true;
+    while (ok && written < frames) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            // Stopped: the partial file goes, and the caller says why.
+            sf_close(wav);
+            ::unlink(path.c_str());
+            return {{}, SilenceWave::Stopped};
+        }
+        const sf_count_t n = static_cast<sf_count_t>(std::min<long long>(8192, frames - written));
+        ok = sf_writef_short(wav, zeros.data(), n) == n;
+        written += n;
+    }
+    if (!ok) {
+        sf_close(wav);
+        ::unlink(path.c_str());
+        return {{}, SilenceWave::NotWritten};
+    }
+    // Every frame is written: the file is named even when closing it then fails.
+    if (sf_close(wav) != 0) {
+        ::unlink(path.c_str());
+        return {path, SilenceWave::NotClosed};
+    }
+    return {path, SilenceWave::Written};
+}
+
+} // namespace tarvik

@@ -1,0 +1,41 @@
+// The temporary silent WAV of a silence run: the room it needs, and its writing.
+#pragma once
+
+#include "encoder/plan.hpp"
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+namespace tarvik {
+
+// The bytes the temporary WAV of a silence needs (nullopt: more than 64 bits can count) and
+// the free space of the directory it goes to.
+struct SilenceSpace {
+    std::optional<long long> needed;
+    bool known = false; // the free space could be read
+    long double free_bytes = 0;
+    // Fits, or the free space is unknown (the write itself will tell).
+    bool fits() const {
+        return needed && (!known || static_cast<long double>(*needed) <= free_bytes);
+    }
+};
+
+SilenceSpace silence_space(const Plan& plan, long long seconds, const std::string& dir);
+
+// A size in bytes as "123 bytes" or "1.5 GiB".
+std::string size_text(long double bytes);
+
+struct SilenceWave {
+    enum Result { Written, NotCreated, NotWritten, NotClosed, Stopped };
+    std::string path; // set once every frame was written (NotClosed: the file is gone again)
+    Result result = NotCreated;
+};
+
+// Writes `seconds` of digital silence at the plan's input rate (one channel for mono, else
+// two) into a new, uniquely named "%.8d.wav" in `dir`, streaming it in blocks. Once *cancel is
+// set it stops and removes the partial file. On any failure nothing is left.
+SilenceWave generate_wave(const Plan& plan, long long seconds, const std::string& dir,
+                          const std::atomic<bool>* cancel = nullptr);
+
+} // namespace tarvik
