@@ -3,7 +3,6 @@
 #include "common/console_out.hpp"
 #include "encoder/binding.hpp"
 #include "encoder/encoding.hpp"
-#include "encoder/wav_inspect.hpp"
 #include "tests/support/test_support.hpp"
 
 #include <cmath>
@@ -25,18 +24,15 @@ bool replay_wav_encode(const std::string& wav, const std::string& mp3, uint8_t p
     settings.bit_rate = kBitRates[pick % 18];
     settings.mode = static_cast<uint8_t>((pick >> 2) & 3);
     settings.vbr_quality = (pick & 0x40) ? pick % 10 : -1;
-    BE_CONFIG config = tarvik::build_config(settings);
     console = "refused by the inspection";
-    if (!tarvik::probe_wav(wav, config, settings, true)) return false;
-    if (!(pick & 0x08)) tarvik::adjust_config(config, settings);
-    if (!tarvik::get_wav_specs(wav, config, settings)) return false;
+    tarvik::InputWav input;
+    if (!input.open(wav) || !input.audio()) return false;
     console.clear();
     tarvik::ConsoleOut out(&console);
+    tarvik::ConsoleSink sink(out, pick & 0x10);
     tarvik::EncodeOptions options;
-    options.show_bar = pick & 0x10;
     options.no_click = pick & 0x20;
-    options.progress = pick & 0x80;
-    return tarvik::encode_mp3(config, wav, mp3, options, out).ok;
+    return tarvik::encode_mp3(tarvik::plan(settings, input.facts()), input, mp3, options, sink).ok;
 }
 
 } // namespace

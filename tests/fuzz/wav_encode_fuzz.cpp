@@ -1,10 +1,9 @@
-// Arbitrary bytes as a WAV file through the single-file encode path (probe_wav, adjust_config,
-// get_wav_specs, encode_mp3) with the real encoder library; the last byte picks the settings.
+// Arbitrary bytes as a WAV file through the encode path (InputWav, plan, encode_mp3) with the
+// real encoder library; the last byte picks the settings.
 // Checked beyond the sanitizers: the record keeps a valid channel mode and the settings' rate,
 // and an encode leaves either the complete MP3 or nothing in its folder.
 #include "encoder/binding.hpp"
 #include "encoder/encoding.hpp"
-#include "encoder/wav_inspect.hpp"
 #include "platform/box.hpp"
 
 #include <cstdio>
@@ -52,20 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.bit_rate_given = pick & 0x01;
     settings.mode = static_cast<uint8_t>((pick >> 2) & 3);
     settings.vbr_quality = (pick & 0x40) ? pick % 10 : -1;
-    BE_CONFIG config = tarvik::build_config(settings);
-    if (tarvik::probe_wav(wav, config, settings, true)) {
-        if (!(pick & 0x08)) tarvik::adjust_config(config, settings); // else the batch order
-        if (tarvik::get_wav_specs(wav, config, settings)) {
-            const auto& l = config.format.LHV1;
-            if (l.nMode < 0 || l.nMode > 3 || l.dwSampleRate != settings.sample_rate)
-                fail("the record has a bad channel mode or another rate than the settings");
+    {
+        tarvik::InputWav input;
+        if (input.open(wav) && input.audio()) {
+            const tarvik::Plan plan = tarvik::plan(settings, input.facts());
+            if (plan.mode > 3 || plan.input_rate != input.facts().rate)
+                fail("the plan has a bad channel mode or another rate than the input");
             tarvik::EncodeOptions options;
-            options.show_bar = pick & 0x10;
             options.no_click = pick & 0x20;
-            options.progress = pick & 0x80;
             std::string text;
             tarvik::ConsoleOut out(&text);
-            const bool ok = tarvik::encode_mp3(config, wav, mp3, options, out).ok;
+            tarvik::ConsoleSink sink(out, pick & 0x10);
+            const bool ok = tarvik::encode_mp3(plan, input, mp3, options, sink).ok;
             // Complete or absent: the input, plus the MP3 only on success; no temporary file.
             const auto files =
                 std::distance(fs::directory_iterator(work_dir), fs::directory_iterator{});
