@@ -175,3 +175,15 @@ TEST(CommandLine, EncoderLibraryMustBeComplete) {
         }
     }
 }
+
+// The system's libraries come from the system's folders, never from the working directory: a
+// file there named like one of them is not loaded.
+TEST(CommandLine, LibrariesAreNeverTakenFromTheWorkingDirectory) {
+    TempDir dir;
+    for (const char* name : {"libsndfile.so.1", "libutf8proc.so.2", "libstdc++.so.6"})
+        write_file(dir / name, "not a library");
+    RunOptions options;
+    options.cwd = dir.path();
+    const RunResult r = run(bin("tarvik"), {"-h"}, options);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+}
