@@ -67,8 +67,8 @@ TEST(FrontEndSettings, RoundTripKeepsUtf8FoldersAndTheCustomBitRate) {
     write_file(wavs + "/Line01.WAV", "x");
     GuiSettings s;
     s.inputFolder = wavs, s.outputFolder = out;
-    s.generateVlp = s.silentMode = s.noClick = s.useVbr = s.qualityCustom = true;
-    s.vbrValue = 0, s.qualityDefault = false, s.customBitrate = 144;
+    s.generateVlp = s.silentMode = s.noClick = s.useVbr = true;
+    s.vbrValue = 0, s.quality = Quality::Custom, s.customBitrate = 144;
     const AppPaths paths{dir / "tarvik-gui.ini", dir / "tarvik"};
     ASSERT_TRUE(WriteSettings(s, paths));
     TokenParser p;
@@ -83,7 +83,7 @@ TEST(FrontEndSettings, RoundTripKeepsUtf8FoldersAndTheCustomBitRate) {
 TEST(FrontEndSettings, DefaultsAndChecksOfTheKeys) {
     const std::vector<std::pair<std::string, std::function<void(GuiSettings&)>>> cases = {
         {"$last quality: HIGH\n$custom bitrate: 176\n",
-         [](GuiSettings& s) { s.qualityDefault = false, s.qualityHigh = true; }},
+         [](GuiSettings& s) { s.quality = Quality::High; }},
         {"$low bitrate: 176\n$default bitrate: 0\n$high bitrate: loud\n$last quality: best\n",
          [](GuiSettings&) {}},
         {"$last option vbr: yes\n$last vbr value: 12\n", [](GuiSettings&) {}},
