@@ -5,32 +5,17 @@
 
 namespace tarvik::gui {
 
-CFolderPicker::CFolderPicker(QWidget* owner, const std::string& title,
-                             const std::string& initialFolder)
-    : owner_(owner), title_(QString::fromStdString(title)), initialFolder_(initialFolder) {}
-
-bool CFolderPicker::Show() {
-    chosenFolder_.clear();
-    QFileDialog box(owner_, title_);
+std::optional<std::string> DesktopFolderChooser::choose(QWidget* owner, const QString& title,
+                                                        const std::string& initialFolder) {
+    QFileDialog box(owner, title);
     box.setFileMode(QFileDialog::Directory);
     box.setOption(QFileDialog::ShowDirsOnly, true);
     box.setAcceptMode(QFileDialog::AcceptOpen);
-    if (!initialFolder_.empty()) box.setDirectory(QFile::decodeName(initialFolder_.c_str()));
-    if (box.exec() == QDialog::Accepted && !box.selectedFiles().isEmpty())
-        chosenFolder_ = QFile::encodeName(box.selectedFiles().constFirst()).toStdString();
-    return !chosenFolder_.empty();
-}
-
-std::optional<std::string> CFolderPicker::Result() const {
-    if (chosenFolder_.empty()) return std::nullopt;
-    return chosenFolder_;
-}
-
-std::optional<std::string> DesktopFolderChooser::Choose(QWidget* owner, const std::string& title,
-                                                        const std::string& initialFolder) {
-    CFolderPicker picker(owner, title, initialFolder);
-    picker.Show();
-    return picker.Result();
+    if (!initialFolder.empty()) box.setDirectory(QFile::decodeName(initialFolder.c_str()));
+    if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return std::nullopt;
+    std::string chosen = QFile::encodeName(box.selectedFiles().constFirst()).toStdString();
+    if (chosen.empty()) return std::nullopt;
+    return chosen;
 }
 
 } // namespace tarvik::gui

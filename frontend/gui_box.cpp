@@ -1,10 +1,5 @@
 #include "frontend/gui_box.hpp"
 
-#include "common/text.hpp"
-
-#include <cstdarg>
-#include <cstdio>
-
 namespace tarvik::gui {
 
 namespace {
@@ -29,11 +24,7 @@ MessageBoxes& CurrentMessageBoxes() {
     return current ? *current : console_boxes;
 }
 
-void show_gui_error(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    const std::string message = vformat_text(fmt, args);
-    va_end(args);
+void show_gui_error(const std::string& message) {
     CurrentMessageBoxes().Show({BoxIcon::Error, kGuiCaption,
                                 "************ ERROR ************\n" + message + "\n",
                                 BoxButtons::Ok, false});

@@ -35,9 +35,8 @@ class MessageBoxes {
 void SetMessageBoxes(MessageBoxes* boxes);
 MessageBoxes& CurrentMessageBoxes();
 
-// The front end's error box: the formatted message under the line
-// "************ ERROR ************", caption kGuiCaption, error icon, no owner window.
-// The format must be a literal; user text only as an argument.
-void show_gui_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The front end's error box: the message under the line "************ ERROR ************",
+// caption kGuiCaption, error icon, no owner window.
+void show_gui_error(const std::string& message);
 
 } // namespace tarvik::gui

@@ -20,10 +20,17 @@ extern char** environ;
 namespace tarvik::gui {
 
 std::optional<int32_t> SelectedBitrate(const GuiSettings& s) {
-    if (s.qualityLow) return s.lowBitrate;
-    if (s.qualityDefault) return s.defaultBitrate;
-    if (s.qualityHigh) return s.highBitrate;
-    if (s.qualityCustom && IsValidBitrate(s.customBitrate)) return s.customBitrate;
+    switch (s.quality) {
+    case Quality::Low:
+        return s.lowBitrate;
+    case Quality::Default:
+        return s.defaultBitrate;
+    case Quality::High:
+        return s.highBitrate;
+    case Quality::Custom:
+        break;
+    }
+    if (IsValidBitrate(s.customBitrate)) return s.customBitrate;
     return std::nullopt;
 }
 

@@ -5,7 +5,7 @@
 #include "frontend/folder_picker.hpp"
 #include "frontend/front_end_app.hpp"
 #include "frontend/launch.hpp"
-#include "frontend/main_dlg.hpp"
+#include "frontend/main_dialog.hpp"
 #include "frontend/qt_boxes.hpp"
 
 #include "common/paths.hpp"
@@ -37,21 +37,20 @@ int main(int argc, char** argv) {
     const std::string self = tarvik::platform::executable_path();
     tarvik::gui::ProcessLauncher launcher(self);
 
-    tarvik::gui::CFrontEndApp::Services services;
+    tarvik::gui::FrontEndApp::Services services;
     services.folders = &folders;
     services.launcher = &launcher;
     services.exeDir = tarvik::dir_part(self).value_or(".");
     if (const char* path = std::getenv("PATH")) services.searchPath = path;
     // Diagnostic: report how long the start-up took and close the dialog at once.
     if (const char* timing = std::getenv("TARVIK_GUI_STARTUP_TIME"); timing && *timing == '1') {
-        services.whenShown = [&sinceStart](tarvik::gui::CMainDlg& dlg) {
+        services.whenShown = [&sinceStart](tarvik::gui::MainDialog& dialog) {
             std::fprintf(stderr, "dialog shown after %lld ms\n",
                          static_cast<long long>(sinceStart.elapsed()));
-            dlg.reject();
+            dialog.reject();
         };
     }
-    tarvik::gui::CFrontEndApp frontEnd(services);
-    frontEnd.InitInstance();
+    const int status = tarvik::gui::FrontEndApp(services).run();
     tarvik::gui::SetMessageBoxes(nullptr);
-    return frontEnd.ExitStatus();
+    return status;
 }

@@ -1,5 +1,6 @@
 #include "frontend/settings.hpp"
 
+#include "common/mpeg.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "platform/dir_search.hpp"
@@ -12,23 +13,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <variant>
+#include <vector>
 
 namespace tarvik::gui {
 
 namespace {
-const char* yes_no(bool b) {
-    return b ? "yes" : "no";
-}
-
-const char* quality_word(const GuiSettings& s) {
-    if (s.qualityLow) return "low";
-    if (s.qualityDefault) return "default";
-    if (s.qualityHigh) return "high";
-    if (s.qualityCustom) return "custom";
-    return "default";
-}
+constexpr std::string_view kEncoderFolderKey = "$tarvik folder:";
 
 // A folder that cannot be read back as written is stored as "none".
 std::string storable_or_empty(const std::string& folder) {
@@ -64,16 +58,35 @@ bool write_all(int fd, const std::string& text) {
 }
 } // namespace
 
-void SetDefaultSettings(GuiSettings& s) {
-    s = GuiSettings{};
+bool IsValidBitrate(int32_t kbps) {
+    const auto in = [kbps](const auto& list) { return std::ranges::count(list, kbps) > 0; };
+    return in(kMpeg1Kbps) || in(kMpeg2Kbps);
 }
 
-bool IsValidBitrate(int32_t kbps) {
-    static constexpr std::array<int32_t, 18> valid = {8,  16,  24,  32,  40,  48,  56,  64,  80,
-                                                      96, 112, 128, 144, 160, 192, 224, 256, 320};
-    for (const int32_t v : valid)
-        if (v == kbps) return true;
-    return false;
+std::string KbpsList(bool mpeg1) {
+    std::string list;
+    for (const uint16_t kbps : mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)
+        list += (list.empty() ? "" : ", ") + std::to_string(kbps);
+    return list;
+}
+
+std::string KhzList(bool mpeg1, std::string_view lastJoin) {
+    std::vector<std::string> khz;
+    for (const uint32_t rate : kMpegRates) {
+        if (is_mpeg1_rate(rate) != mpeg1) continue;
+        // 11025 Hz is "11.025", 22050 Hz "22.05", 8000 Hz "8".
+        std::string text = std::to_string(rate / 1000);
+        if (rate % 1000 != 0) {
+            std::string fraction = std::to_string(1000 + rate % 1000).substr(1); // three digits
+            fraction.erase(fraction.find_last_not_of('0') + 1);
+            text += "." + fraction;
+        }
+        khz.push_back(text);
+    }
+    std::string list = khz.front();
+    for (size_t i = 1; i < khz.size(); ++i)
+        list += (i + 1 == khz.size() ? std::string(lastJoin) : std::string(", ")) + khz[i];
+    return list;
 }
 
 std::string SettingsPathFor(const std::string& exeDir) {
@@ -137,7 +150,7 @@ std::optional<std::string> FindEncoderNear(const std::string& exeDir, const char
 bool LocateEncoder(AppPaths& paths) {
     TokenParser parser;
     parser.Load(paths.settingsPath);
-    if (!parser.FindToken("$tarvik folder:")) return false;
+    if (!parser.FindToken(kEncoderFolderKey)) return false;
     std::string folder;
     parser.ReadString(folder);
     parser.Rewind();
@@ -169,172 +182,161 @@ bool FolderStorable(const std::string& folder) {
     return true;
 }
 
-void ReadFolderSettings(TokenParser& p, GuiSettings& s) {
-    s.inputFolder.clear();
-    s.outputFolder.clear();
-    std::string value;
-    p.Rewind();
-    if (p.FindToken("$last input folder:")) {
-        p.ReadString(value);
-        if (FolderHasWavs(value)) s.inputFolder = value;
-    }
-    p.Rewind();
-    if (p.FindToken("$last output folder:")) {
-        p.ReadString(value);
-        if (FolderExists(value)) s.outputFolder = value;
-    }
+namespace {
+// How a key's value is read into the record and written from it.
+struct EncoderFolder {}; // from and into the paths; read by LocateEncoder alone
+struct Flag {
+    bool GuiSettings::*field;
+};
+struct Bitrate { // a valid bit rate, else the field's default
+    int32_t GuiSettings::*field;
+};
+struct Folder { // kept only when `usable`; written as empty when not storable
+    std::string GuiSettings::*field;
+    bool (*usable)(const std::string&);
+};
+struct QualityWord {};
+struct VbrValue {}; // 0 to 9, read only when VBR is on; another value switches VBR off
+using Value = std::variant<EncoderFolder, Flag, Bitrate, Folder, QualityWord, VbrValue>;
+
+struct Key {
+    std::string above;     // the comment lines written above the key's line
+    std::string_view name; // matched without regard to letter case when read
+    std::string_view gap;  // between the name and the value
+    Value value;
+    std::string_view after = {}; // after the value, on the same line
+};
+
+template <class... F> struct Overload : F... { using F::operator()...; };
+
+constexpr std::array<std::string_view, 4> kQualityWords{"low", "default", "high", "custom"};
+
+const std::string kSeparator = ";" + std::string(75, '-') + "\n";
+
+std::string rate_list_comment() {
+    return "\n; Here is the list of usable bitrate:\n; - For MPEG-1 (sampling frequencies of " +
+           KhzList(true) + " kHz):\n; |-> " + KbpsList(true) +
+           "\n\n; - For MPEG-2 and MPEG-2.5 (sampling frequencies of " + KhzList(false) +
+           " kHz):\n; |-> " + KbpsList(false) +
+           "\n\n; tarvik will reprocess your value if necessary, so don't get stunned by those\n"
+           "; numbers ;) Just remember that the medium value for MPEG-1 is 128kps and for\n"
+           "; MPEG-2/MPEG-2.5 80kbps, which corresponds to a good CD quality\n\n";
 }
 
-void ReadQualitySettings(TokenParser& p, GuiSettings& s) {
-    s.qualityLow = s.qualityHigh = s.qualityCustom = false;
-    s.qualityDefault = true;
-    s.customBitrate = -1;
-    p.Rewind();
-    if (p.FindToken("$custom bitrate:")) {
-        p.ReadInteger(s.customBitrate);
-        if (!IsValidBitrate(s.customBitrate)) s.customBitrate = -1;
-    }
-    p.Rewind();
-    if (p.FindToken("$last quality:")) {
-        std::string word;
-        p.ReadString(word);
-        word = to_lower_ascii(word);
-        if (word == "low" || word == "high" || word == "custom") {
-            s.qualityDefault = false;
-            s.qualityLow = word == "low";
-            s.qualityHigh = word == "high";
-            s.qualityCustom = word == "custom";
-        }
-    }
-    const GuiSettings start;
-    struct Preset {
-        const char* key;
-        int32_t GuiSettings::*field;
+// Every key of the settings file, in the file's order, with the text written above it.
+const std::vector<Key>& settings_keys() {
+    using S = GuiSettings;
+    static const std::vector<Key> keys{
+        {"; config file for tarvik-gui v1.0b\n\n"
+         "; nb: the semi-column character denotes a line of comments\n"
+         "; --> do not use it as a punctuation sign!\n\n"
+         "; specifies the location of tarvik's executable file\n",
+         kEncoderFolderKey, " ", EncoderFolder{}},
+        {"; specifies whether tarvik should be allowed to show up its terminal window\n",
+         "$silent mode:", "\t\t", Flag{&S::silentMode}},
+        {"\n" + kSeparator +
+             "; specifies the bitrate to use for the \"Low\" quality setting (see below)\n",
+         "$low bitrate:", "\t\t", Bitrate{&S::lowBitrate}},
+        {"; specifies the bitrate to use for the \"Default\" quality setting (see below)\n",
+         "$default bitrate:", "\t", Bitrate{&S::defaultBitrate}},
+        {"; specifies the bitrate to use for the \"High\" quality setting (see below)\n",
+         "$high bitrate:", "\t\t", Bitrate{&S::highBitrate}},
+        {rate_list_comment() + kSeparator +
+             "; specifies the directory containing the WAVs files to be encoded\n",
+         "$last input folder:", " ", Folder{&S::inputFolder, FolderHasWavs}},
+        {"; specifies the destination directory for the encoded files\n",
+         "$last output folder:", " ", Folder{&S::outputFolder, FolderExists}},
+        {"\n" + kSeparator +
+             "; defines the acoustic quality of produced MP3s (low, default, high or\n"
+             "; custom). The latter lets you specify the encoding bit rate to reach\n",
+         "$last quality:", "\t\t", QualityWord{}},
+        {"; specifies the bit rate typed for the \"Custom\" quality setting (-1: none)\n",
+         "$custom bitrate:", "\t", Bitrate{&S::customBitrate}},
+        {"; specifies whether to generate VLPs files or not (yes or no)\n",
+         "$last option vlp:", "\t", Flag{&S::generateVlp}},
+        {"; specifies whether to delete WAVs files after process or not (yes or no)\n",
+         "$last option delete:", "\t", Flag{&S::deleteWavs}},
+        {"; specifies whether to use Variable Bit Rate encoding technique or not (yes or no)\n",
+         "$last option vbr:", "\t", Flag{&S::useVbr}},
+        {"; specifies the ratio compression/quality when VBR technique is used (0 ... 9)\n",
+         "$last vbr value:", "\t", VbrValue{}},
+        {"\n" + kSeparator +
+             "; specifies whether tarvik should try to fix the \"click\" sound that is\n"
+             "; sometimes produced at the end of monophonic MP3s. Notice that this artefact\n"
+             "; doesn't affect all encoding of mono WAVs, so use it only on a need basis\n",
+         "$no click:", "\t\t", Flag{&S::noClick}, "\t"},
     };
-    for (const Preset preset : {Preset{"$low bitrate:", &GuiSettings::lowBitrate},
-                                Preset{"$default bitrate:", &GuiSettings::defaultBitrate},
-                                Preset{"$high bitrate:", &GuiSettings::highBitrate}}) {
-        p.Rewind();
-        if (p.FindToken(preset.key))
-            p.ReadInteger(s.*preset.field);
-        else
-            s.*preset.field = start.*preset.field;
-        if (!IsValidBitrate(s.*preset.field)) s.*preset.field = start.*preset.field;
-    }
+    return keys;
 }
 
-void ReadOptionSettings(TokenParser& p, GuiSettings& s) {
-    s.generateVlp = s.deleteWavs = s.useVbr = false;
-    s.vbrValue = -1;
+void read_key(TokenParser& p, const Key& key, GuiSettings& s) {
     p.Rewind();
-    if (p.FindToken("$last option vlp:")) p.ReadBoolean(s.generateVlp);
-    p.Rewind();
-    if (p.FindToken("$last option delete:")) p.ReadBoolean(s.deleteWavs);
-    p.Rewind();
-    if (p.FindToken("$last option vbr:")) p.ReadBoolean(s.useVbr);
-    if (s.useVbr) {
-        p.Rewind();
-        if (p.FindToken("$last vbr value:")) {
-            p.ReadInteger(s.vbrValue);
-            if (s.vbrValue < 0 || s.vbrValue > 9) {
-                s.vbrValue = -1;
-                s.useVbr = false;
-            }
-        }
-    }
+    if (!p.FindToken(key.name)) return;
+    const GuiSettings defaults;
+    std::visit(Overload{
+                   [](EncoderFolder) {},
+                   [&](Flag f) { p.ReadBoolean(s.*f.field); },
+                   [&](Bitrate b) {
+                       p.ReadInteger(s.*b.field);
+                       if (!IsValidBitrate(s.*b.field)) s.*b.field = defaults.*b.field;
+                   },
+                   [&](Folder f) {
+                       std::string folder;
+                       p.ReadString(folder);
+                       if (f.usable(folder)) s.*f.field = folder;
+                   },
+                   [&](QualityWord) {
+                       std::string word;
+                       p.ReadString(word);
+                       const auto at = std::ranges::find(kQualityWords, to_lower_ascii(word));
+                       if (at != kQualityWords.end())
+                           s.quality = static_cast<Quality>(at - kQualityWords.begin());
+                   },
+                   [&](VbrValue) {
+                       if (!s.useVbr) return;
+                       p.ReadInteger(s.vbrValue);
+                       if (s.vbrValue < 0 || s.vbrValue > 9) s.vbrValue = -1, s.useVbr = false;
+                   },
+               },
+               key.value);
 }
 
-void ReadSilentMode(TokenParser& p, GuiSettings& s) {
-    s.silentMode = false;
-    p.Rewind();
-    if (p.FindToken("$silent mode:")) p.ReadBoolean(s.silentMode);
+std::string value_text(const Key& key, const GuiSettings& s, const AppPaths& paths) {
+    return std::visit(
+        Overload{
+            [&](EncoderFolder) {
+                return storable_or_empty(dir_part(paths.encoderPath).value_or(""));
+            },
+            [&](Flag f) { return std::string(s.*f.field ? "yes" : "no"); },
+            [&](Bitrate b) { return std::to_string(s.*b.field); },
+            [&](Folder f) { return storable_or_empty(s.*f.field); },
+            [&](QualityWord) { return std::string(kQualityWords[static_cast<size_t>(s.quality)]); },
+            [&](VbrValue) { return std::to_string(s.vbrValue); },
+        },
+        key.value);
 }
-
-void ReadNoClick(TokenParser& p, GuiSettings& s) {
-    s.noClick = false;
-    p.Rewind();
-    if (p.FindToken("$no click:")) p.ReadBoolean(s.noClick);
-}
+} // namespace
 
 void ReadAllSettings(TokenParser& p, GuiSettings& s) {
-    ReadFolderSettings(p, s);
-    ReadQualitySettings(p, s);
-    ReadOptionSettings(p, s);
-    ReadSilentMode(p, s);
-    ReadNoClick(p, s);
-    s.resetOnExit = false;
+    s = GuiSettings{};
+    for (const Key& key : settings_keys())
+        read_key(p, key, s);
     p.Rewind();
 }
 
 std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std::tm& now) {
-    const std::string separator = ";" + std::string(75, '-');
-    const std::string encoderFolder = storable_or_empty(dir_part(paths.encoderPath).value_or(""));
     std::string t = format_text("; this file was generated on %02d/%02d/%02d @ %02d:%02d:%02d\n\n",
                                 now.tm_mon + 1, now.tm_mday, now.tm_year % 100, now.tm_hour,
                                 now.tm_min, now.tm_sec);
-    auto line = [&t](const std::string& text) {
-        t += text;
+    for (const Key& key : settings_keys()) {
+        t += key.above;
+        t += key.name;
+        t += key.gap;
+        t += value_text(key, s, paths);
+        t += key.after;
         t += '\n';
-    };
-    line("; config file for tarvik-gui v1.0b");
-    line("");
-    line("; nb: the semi-column character denotes a line of comments");
-    line("; --> do not use it as a punctuation sign!");
-    line("");
-    line("; specifies the location of tarvik's executable file");
-    line(format_text("$tarvik folder: %s", encoderFolder.c_str()));
-    line("; specifies whether tarvik should be allowed to show up its terminal window");
-    line(format_text("$silent mode:\t\t%s", yes_no(s.silentMode)));
-    line("");
-    line(separator);
-    line("; specifies the bitrate to use for the \"Low\" quality setting (see below)");
-    line(format_text("$low bitrate:\t\t%d", s.lowBitrate));
-    line("; specifies the bitrate to use for the \"Default\" quality setting (see below)");
-    line(format_text("$default bitrate:\t%d", s.defaultBitrate));
-    line("; specifies the bitrate to use for the \"High\" quality setting (see below)");
-    line(format_text("$high bitrate:\t\t%d", s.highBitrate));
-    line("");
-    line("; Here is the list of usable bitrate:");
-    line("; - For MPEG-1 (sampling frequencies of 32, 44.1 and 48 kHz):");
-    line("; |-> 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320");
-    line("");
-    line("; - For MPEG-2 and MPEG-2.5 (sampling frequencies of 8, 11.025, 12, 16, 22.05 and 24 "
-         "kHz):");
-    line("; |-> 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160");
-    line("");
-    line("; tarvik will reprocess your value if necessary, so don't get stunned by those");
-    line("; numbers ;) Just remember that the medium value for MPEG-1 is 128kps and for");
-    line("; MPEG-2/MPEG-2.5 80kbps, which corresponds to a good CD quality");
-    line("");
-    line(separator);
-    line("; specifies the directory containing the WAVs files to be encoded");
-    line(format_text("$last input folder: %s", storable_or_empty(s.inputFolder).c_str()));
-    line("; specifies the destination directory for the encoded files");
-    line(format_text("$last output folder: %s", storable_or_empty(s.outputFolder).c_str()));
-    line("");
-    line(separator);
-    line("; defines the acoustic quality of produced MP3s (low, default, high or");
-    line("; custom). The latter lets you specify the encoding bit rate to reach");
-    line(format_text("$last quality:\t\t%s", quality_word(s)));
-    line("; specifies the bit rate typed for the \"Custom\" quality setting (-1: none)");
-    line(format_text("$custom bitrate:\t%d", s.customBitrate));
-    line("; specifies whether to generate VLPs files or not (yes or no)");
-    line(format_text("$last option vlp:\t%s", yes_no(s.generateVlp)));
-    line("; specifies whether to delete WAVs files after process or not (yes or no)");
-    line(format_text("$last option delete:\t%s", yes_no(s.deleteWavs)));
-    line("; specifies whether to use Variable Bit Rate encoding technique or not (yes or no)");
-    line(format_text("$last option vbr:\t%s", yes_no(s.useVbr)));
-    line("; specifies the ratio compression/quality when VBR technique is used (0 ... 9)");
-    line(format_text("$last vbr value:\t%d", s.vbrValue));
-    line("");
-    line(separator);
-    line("; specifies whether tarvik should try to fix the \"click\" sound that is");
-    line("; sometimes produced at the end of monophonic MP3s. Notice that this artefact");
-    line("; doesn't affect all encoding of mono WAVs, so use it only on a need basis");
-    line(format_text("$no click:\t\t%s\t", yes_no(s.noClick)));
-    line("");
-    line("#eof");
-    return t;
+    }
+    return t + "\n#eof\n";
 }
 
 bool WriteSettings(const GuiSettings& s, const AppPaths& paths, std::string* why) {

@@ -1,5 +1,5 @@
-// The front end's settings: the record the dialog edits, where its file lives, how each key
-// is read back and checked, and how the file is written.
+// The front end's settings: the record the dialog edits, where its file lives, and the one
+// table of its keys (settings.cpp) from which the file is both read back and written.
 #pragma once
 
 #include "frontend/token_parser.hpp"
@@ -8,14 +8,17 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarvik::gui {
 
 inline constexpr const char* kSettingsFileName = "tarvik-gui.ini";
 inline constexpr const char* kEncoderFileName = "tarvik";
 
-// The user's choices. Exactly one quality flag is set at any time; resetOnExit is never
-// stored in the file.
+// The quality preset the batch is encoded with; Custom takes the typed bit rate.
+enum class Quality { Low, Default, High, Custom };
+
+// The user's choices; resetOnExit is never stored in the file.
 struct GuiSettings {
     int32_t lowBitrate = 56;
     int32_t defaultBitrate = 128;
@@ -26,10 +29,7 @@ struct GuiSettings {
     bool deleteWavs = false;
     bool useVbr = false;
     int32_t vbrValue = -1; // 0 to 9; -1 whenever useVbr is false
-    bool qualityLow = false;
-    bool qualityDefault = true;
-    bool qualityHigh = false;
-    bool qualityCustom = false;
+    Quality quality = Quality::Default;
     int32_t customBitrate = -1; // -1: none typed, or not a valid bit rate
     bool silentMode = false;
     bool noClick = false;
@@ -44,10 +44,12 @@ struct AppPaths {
     std::string encoderPath;
 };
 
-void SetDefaultSettings(GuiSettings& s);
-
 // One of the 18 MPEG-1 and MPEG-2/2.5 Layer III bit rates in kbps (144 yes, 176 no).
 bool IsValidBitrate(int32_t kbps);
+// The bit rates of MPEG-1 (or of MPEG-2/2.5) as the dialog and the settings file list them,
+// "32, 40, ..., 320", and their sample rates in kHz, "32, 44.1" + lastJoin + "48".
+std::string KbpsList(bool mpeg1);
+std::string KhzList(bool mpeg1, std::string_view lastJoin = " and ");
 
 // Where the settings file lives for a front end installed in `exeDir`: beside the
 // executable when that directory is writable, otherwise $XDG_CONFIG_HOME/tarvik/ (by
@@ -86,17 +88,13 @@ bool FolderExists(const std::string& folder);
 // should one reach the record.
 bool FolderStorable(const std::string& folder);
 
-// The read groups: each puts its fields to their start values, then reads its keys (each
-// searched from the top of the text) and replaces missing or unaccepted values by defaults.
-void ReadFolderSettings(TokenParser& p, GuiSettings& s);
-void ReadQualitySettings(TokenParser& p, GuiSettings& s);
-void ReadOptionSettings(TokenParser& p, GuiSettings& s);
-void ReadSilentMode(TokenParser& p, GuiSettings& s);
-void ReadNoClick(TokenParser& p, GuiSettings& s);
-// All five groups in the dialog's order, then resetOnExit = false.
+// The record from a loaded settings file: every field starts at its default, then each key
+// (searched from the top of the text) replaces it when present and accepted. Input folders
+// must hold WAVs, output folders exist, bit rates be valid; a VBR value outside 0 to 9
+// switches VBR off. The cursor is rewound at the end.
 void ReadAllSettings(TokenParser& p, GuiSettings& s);
 
-// The file's whole text: the header line with `now`, then the template.
+// The file's whole text: the header line with `now`, then each key under its comment.
 std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std::tm& now);
 // Writes the file at paths.settingsPath through a temporary file renamed into place, so
 // the previous file survives a failed write. A settings path that is a symbolic link is

@@ -4,7 +4,7 @@
 #include "frontend/front_end_app.hpp"
 #include "frontend/gui_box.hpp"
 #include "frontend/launch.hpp"
-#include "frontend/main_dlg.hpp"
+#include "frontend/main_dialog.hpp"
 #include "frontend/qt_boxes.hpp"
 #include "tests/support/test_support.hpp"
 
@@ -23,7 +23,7 @@ using namespace tarvik::gui;
 using tarvik::test::read_file;
 using tarvik::test::write_file;
 using Args = std::vector<std::string>;
-using ControlRow = std::tuple<std::vector<int>, std::string, std::string, std::string, std::string>;
+using ControlRow = std::array<std::string, 5>;
 
 namespace {
 struct Boxes final : MessageBoxes {
@@ -39,10 +39,10 @@ struct Boxes final : MessageBoxes {
     }
 };
 struct Folders final : FolderChooser {
-    std::vector<std::string> titles, initial;
+    QStringList titles;
+    Args initial;
     std::deque<std::string> answers; // then cancelled
-    std::optional<std::string> Choose(QWidget*, const std::string& t,
-                                      const std::string& i) override {
+    std::optional<std::string> choose(QWidget*, const QString& t, const std::string& i) override {
         titles.push_back(t), initial.push_back(i);
         if (answers.empty()) return std::nullopt;
         return std::exchange(answers, {answers.begin() + 1, answers.end()}).front();
@@ -77,75 +77,67 @@ struct Env {
         SetMessageBoxes(&boxes);
     }
     ~Env() { SetMessageBoxes(nullptr); }
-    std::unique_ptr<CMainDlg> dialog() {
-        return std::make_unique<CMainDlg>(settings, paths, folders, runs);
+    std::unique_ptr<MainDialog> dialog() {
+        return std::make_unique<MainDialog>(settings, paths, folders, runs);
     }
-    int start(std::function<void(CMainDlg&)> act = [](CMainDlg& d) { d.reject(); }) {
-        CFrontEndApp app({&folders, &runs, dir.path(), "", std::move(act)});
-        app.InitInstance();
-        return app.ExitStatus();
-    }
-    bool saved(const std::string& line) const {
-        return read_file(paths.settingsPath).find(line + "\n") != std::string::npos;
+    int start(std::function<void(MainDialog&)> act = [](MainDialog& d) { d.reject(); }) {
+        return FrontEndApp({&folders, &runs, dir.path(), "", std::move(act)}).run();
     }
 };
 
-const auto button = [](CMainDlg& d, int id) {
-    return qobject_cast<QAbstractButton*>(d.Control(id));
-};
-const auto press = [](CMainDlg& d, int id) { button(d, id)->click(); };
+// The dialog's widgets by their names in main_dialog.ui.
+const auto control = [](QDialog& d, const QString& name) { return d.findChild<QWidget*>(name); };
+const auto press = [](QDialog& d, const QString& n) { d.findChild<QAbstractButton*>(n)->click(); };
 } // namespace
 
 class DialogTest : public QObject {
     Q_OBJECT
   private slots:
-    void init() { CMainDlg::noClickAsked = 0; }
-
     void goStartsTheBatchAsChosen() {
         Env env("$last output folder: /tmp\n$no click: yes\n");
         auto d = env.dialog();
         env.boxes.answers = {BoxAnswer::No}; // the click question: a No unticks the option
-        QCOMPARE(qobject_cast<QLineEdit*>(d->Control(ControlId::InputFolder))->text(),
+        QCOMPARE(qobject_cast<QLineEdit*>(control(*d, "inputFolderEdit"))->text(),
                  QString::fromStdString(env.wavs)); // not lower-cased
-        press(*d, ControlId::High);
-        press(*d, ControlId::Vbr);
-        qobject_cast<QSlider*>(d->Control(ControlId::Trackbar))->setValue(7);
-        press(*d, ControlId::Go);
+        press(*d, "highRadio"), press(*d, "vbrCheck");
+        qobject_cast<QSlider*>(control(*d, "vbrSlider"))->setValue(7);
+        press(*d, "goButton");
         QCOMPARE(env.runs.started.at(0).arguments,
                  (Args{"-batch", "-vbr", "7", "-brate", "256", env.wavs, "/tmp"}));
         QVERIFY(env.runs.started[0].workingDir == env.enc &&
                 env.runs.started[0].title == "tarvik: Voices");
         // VBR off and on again keeps the chosen efficiency.
-        QVERIFY(!button(*d, ControlId::NoClick)->isChecked());
-        press(*d, ControlId::Vbr);
-        press(*d, ControlId::Vbr);
+        QVERIFY(!d->findChild<QAbstractButton*>("noClickCheck")->isChecked());
+        press(*d, "vbrCheck"), press(*d, "vbrCheck");
         QCOMPARE(env.settings.vbrValue, 7);
-        env.runs.result = LaunchResult::Missing, press(*d, ControlId::Go); // failures say why
-        env.runs.result = LaunchResult::NotExecutable, press(*d, ControlId::Go);
-        env.runs.result = LaunchResult::Failed, press(*d, ControlId::Go);
+        env.runs.result = LaunchResult::Missing, press(*d, "goButton"); // failures say why
+        env.runs.result = LaunchResult::NotExecutable, press(*d, "goButton");
+        env.runs.result = LaunchResult::Failed, press(*d, "goButton");
         QVERIFY(env.boxes.says(1, "is not there any more") &&
                 env.boxes.says(2, "is not an executable") && env.boxes.says(3, "being used"));
     }
 
-    // Presses in a fresh dialog (-N types N), Go! and Close: the command started ("": none), a
-    // settings line written ("": none) and the one box shown; @ input folder, % folder chosen.
+    // Widgets pressed (a number: typed), Go! and Close: the command started, a settings line
+    // written ("": none) and the one box shown; @ the input folder, % the folder chosen.
     void everyControlReachesTheCommandLineAndTheSettings() {
-        namespace C = ControlId;
         for (const auto& [presses, chosen, command, saved, box] : std::vector<ControlRow>{
-                 {{C::Low}, "", "-brate 56 @", "quality:\t\tlow", ""},
-                 {{C::High, C::Default}, "", "-brate 128 @", "quality:\t\tdefault", ""},
-                 {{C::Vlp, C::DeleteWavs}, "", "-lips -rem -brate 128 @", "delete:\tyes", ""},
-                 {{C::Vbr}, "", "-vbr 0 -brate 128 @", "vbr value:\t0", ""},
-                 {{C::Vlp, C::Vlp, C::Silent}, "", "-brate 128 @", "silent mode:\t\tyes", ""},
-                 {{C::NoClick, C::Go}, "", "-brate 128 -noclick @", "click:\t\tyes", "\"click\""},
-                 {{C::SelectOutput}, "enc", "-brate 128 @ %", "output folder: %\n", ""},
-                 {{C::SelectOutput, C::ResetOutput}, "enc", "-brate 128 @", "tput folder: \n", ""},
-                 {{C::SelectInput}, "enc", "-brate 128 %", "input folder: %\n", ""},
-                 {{C::SelectInput}, "a;b", "-brate 128 @", "input folder: @\n", "cannot be kept"},
-                 {{C::ResetInput}, "", "", "input folder: \n", ""},
-                 {{C::Custom}, "", "", "quality:\t\tcustom", "Invalid custom bit rate"},
-                 {{C::Custom, -144, C::Low, C::Custom}, "", "-brate 144 @", "rate:\t144", ""},
-                 {{C::DeleteConfig}, "", "-brate 128 @", "", "configuration will be reset"}}) {
+                 {"lowRadio", "", "-brate 56 @", "quality:\t\tlow", ""},
+                 {"highRadio defaultRadio", "", "-brate 128 @", "quality:\t\tdefault", ""},
+                 {"vlpCheck deleteWavsCheck", "", "-lips -rem -brate 128 @", "delete:\tyes", ""},
+                 {"vbrCheck", "", "-vbr 0 -brate 128 @", "vbr value:\t0", ""},
+                 {"vlpCheck vlpCheck silentCheck", "", "-brate 128 @", "silent mode:\t\tyes", ""},
+                 {"noClickCheck goButton", "", "-brate 128 -noclick @", "click:\t\tyes",
+                  "\"click\""},
+                 {"selectOutputButton", "enc", "-brate 128 @ %", "output folder: %\n", ""},
+                 {"selectOutputButton resetOutputButton", "enc", "-brate 128 @", "tput folder: \n",
+                  ""},
+                 {"selectInputButton", "enc", "-brate 128 %", "input folder: %\n", ""},
+                 {"selectInputButton", "a;b", "-brate 128 @", "input folder: @\n",
+                  "cannot be kept"},
+                 {"resetInputButton", "", "", "input folder: \n", ""},
+                 {"customRadio", "", "", "quality:\t\tcustom", "Invalid custom bit rate"},
+                 {"customRadio 144 lowRadio customRadio", "", "-brate 144 @", "rate:\t144", ""},
+                 {"deleteConfigButton", "", "-brate 128 @", "", "configuration will be reset"}}) {
             Env env;
             write_file(env.enc + "/x.wav", "");
             const auto expand = [&](std::string s) {
@@ -155,11 +147,11 @@ class DialogTest : public QObject {
             };
             if (!chosen.empty()) env.folders.answers = {env.dir / chosen};
             std::string started;
-            env.start([&](CMainDlg& d) {
-                for (const int id : presses)
-                    id > 0 ? press(d, id)
-                           : QTest::keyClicks(d.Control(C::CustomBitrate), QString::number(-id));
-                press(d, ControlId::Go), started = d.LastCommandText(), d.accept();
+            env.start([&](MainDialog& d) {
+                for (const QString& name : QString::fromStdString(presses).split(' '))
+                    name[0].isDigit() ? QTest::keyClicks(control(d, "customBitrateEdit"), name)
+                                      : press(d, name);
+                press(d, "goButton"), started = d.lastCommandText(), d.accept();
             });
             QCOMPARE(started,
                      command.empty() ? "" : expand(env.paths.encoderPath + " -batch " + command));
@@ -197,54 +189,48 @@ class DialogTest : public QObject {
                 title = f->windowTitle();
                 pick ? static_cast<QDialog*>(f)->accept() : f->reject();
             });
-            const auto chosen = DesktopFolderChooser().Choose(nullptr, "Pick:", env.wavs);
+            const auto chosen = DesktopFolderChooser().choose(nullptr, "Pick:", env.wavs);
             QVERIFY(title == "Pick:" && chosen == (pick ? std::optional(env.wavs) : std::nullopt));
         }
     }
 
     void enterNeverClosesTheDialog() {
         Env env;
-        QCOMPARE(env.start([](CMainDlg& d) {
-            press(d, ControlId::Custom);
-            QTest::keyClicks(d.Control(ControlId::CustomBitrate), "128");
-            for (int id : {ControlId::CustomBitrate, ControlId::Silent, ControlId::Close})
-                d.Control(id)->setFocus(), QTest::keyClick(d.Control(id), Qt::Key_Return);
+        env.start([](MainDialog& d) {
+            press(d, "customRadio");
+            QTest::keyClicks(control(d, "customBitrateEdit"), "128");
+            for (const char* name : {"customBitrateEdit", "silentCheck", "closeButton"})
+                control(d, name)->setFocus(), QTest::keyClick(control(d, name), Qt::Key_Return);
             QVERIFY(d.isVisible());
-            d.Control(ControlId::Go)->setFocus(); // on a push button Enter presses it
-            QTest::keyClick(d.Control(ControlId::Go), Qt::Key_Enter);
+            control(d, "goButton")->setFocus(); // on a push button Enter presses it
+            QTest::keyClick(control(d, "goButton"), Qt::Key_Enter);
             d.reject();
-        }),
-                 0);
+        });
         QCOMPARE(env.runs.started.size(), size_t(1));
         QCOMPARE(env.runs.started[0].arguments, (Args{"-batch", "-brate", "128", env.wavs}));
     }
 
-    void goRechecksTheInputFolder() {
-        Env env;
+    // Go! is enabled while the input folder holds WAVs (checked again on return to the
+    // dialog) and no silent run goes; the run's end shows its warnings.
+    void goWaitsForWavsAndForTheSilentRun() {
+        Env env("$silent mode: yes\n");
         auto d = env.dialog();
+        auto* go = d->findChild<QAbstractButton*>("goButton");
         std::filesystem::remove(env.wavs + "/a.wav");
-        press(*d, ControlId::Go);
-        QVERIFY(env.runs.started.empty() && !d->Control(ControlId::Go)->isEnabled());
+        go->click();
+        QVERIFY(env.runs.started.empty() && !go->isEnabled());
         QVERIFY(env.boxes.says(0, "There is no WAV file in"));
         write_file(env.wavs + "/b.WAV", "RIFF");
         d->show(), d->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(d.get()));
-        QVERIFY(d->Control(ControlId::Go)->isEnabled());
-    }
-
-    void silentRunDisablesGoUntilItEndsThenShowsItsWarnings() {
-        Env env("$silent mode: yes\n");
-        auto d = env.dialog();
-        press(*d, ControlId::Go);
-        QVERIFY(d->RunUnderWay() && !d->Control(ControlId::Go)->isEnabled());
-        QCOMPARE(button(*d, ControlId::Go)->text(), QString("Running..."));
+        QVERIFY(QTest::qWaitForWindowActive(d.get()) && go->isEnabled());
+        go->click();
+        QVERIFY(d->runUnderWay() && !go->isEnabled() && go->text() == "Running...");
         BatchOutputReader out;
         out.Feed("WARNING! \"b.wav\" is below 10kb in size\nSkipping it...\n");
         env.runs.end = out.Finish(1);
-        QTRY_VERIFY(!d->RunUnderWay());
-        QVERIFY(d->Control(ControlId::Go)->isEnabled());
-        QCOMPARE(env.boxes.shown.at(0).icon, BoxIcon::Error);
-        QVERIFY(env.boxes.says(0, "WARNING! \"b.wav\" is below 10kb"));
+        QTRY_VERIFY(!d->runUnderWay());
+        QVERIFY(go->isEnabled() && env.boxes.shown.at(1).icon == BoxIcon::Error);
+        QVERIFY(env.boxes.says(1, "WARNING! \"b.wav\" is below 10kb"));
     }
 
     void mnemonicsTabOrderAndTooltips() {
@@ -257,14 +243,12 @@ class DialogTest : public QObject {
                          !b->toolTip().isEmpty(),
                      qPrintable(t));
         }
-        QVERIFY(d->Control(ControlId::Trackbar)->toolTip().contains("0 = best quality"));
         // Tab moves through the rows top to bottom, each row left to right.
-        QWidget* w = d->Control(ControlId::SelectInput);
+        QWidget* w = control(*d, "selectInputButton");
         QRect last = w->geometry();
-        for (w = w->nextInFocusChain(); w != d->Control(ControlId::Close);
+        for (w = w->nextInFocusChain(); w != control(*d, "closeButton");
              w = w->nextInFocusChain()) {
-            if (!(w->focusPolicy() & Qt::TabFocus) || !w->property("templateId").isValid())
-                continue;
+            if (!(w->focusPolicy() & Qt::TabFocus) || w->parentWidget() != d.get()) continue;
             const QRect g = w->geometry();
             const bool sameRow = std::abs(g.center().y() - last.center().y()) < 12;
             QVERIFY2(sameRow ? g.left() > last.left()
@@ -283,15 +267,15 @@ class DialogTest : public QObject {
         for (const std::string& line :
              Args{"$tarvik folder: " + env.dir / "moved", "$low bitrate:\t\t32",
                   "$last option vlp:\tyes", "$last input folder: " + env.wavs})
-            QVERIFY2(env.saved(line), line.c_str());
+            QVERIFY2(read_file(env.paths.settingsPath).find(line + "\n") != std::string::npos,
+                     line.c_str());
     }
 
     void threeWrongFoldersEndWithAReasonAndUnsavableSettingsAreReported() {
         Env env("", false);
         env.folders.answers = {env.wavs, env.dir.path(), env.wavs};
         QCOMPARE(env.start(), 1);
-        QCOMPARE(env.folders.titles.at(2),
-                 std::string("Where did you install tarvik 1.1b? (1 try left)"));
+        QCOMPARE(env.folders.titles.at(2), "Where did you install tarvik 1.1b? (1 try left)");
         QVERIFY(env.boxes.says(0, "2 tries left.") && env.boxes.says(2, "chosen in 3 tries"));
         QVERIFY(!tarvik::test::exists(env.paths.settingsPath));
         // Settings that cannot be written are reported once, at exit.

@@ -1,0 +1,76 @@
+// MainDialog: the front end's window. It shows the settings record, lets the user change it,
+// and on "&Go!" starts the encoder in batch mode with the command line built from it. The
+// record and the paths belong to the application; the dialog edits them.
+#pragma once
+
+#include "frontend/settings.hpp"
+
+#include <QButtonGroup>
+#include <QDialog>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+namespace Ui {
+class MainDialog;
+}
+
+namespace tarvik::gui {
+
+class FolderChooser;
+class Launcher;
+
+class MainDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // Builds the dialog and loads the record from the settings file at paths.settingsPath.
+    MainDialog(GuiSettings& settings, AppPaths& paths, FolderChooser& folders, Launcher& launcher,
+               QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    // The last command line started or attempted, shell-quoted, for display.
+    const std::string& lastCommandText() const { return lastCommandText_; }
+    // Whether a silent run started from this dialog is still going.
+    bool runUnderWay() const { return runTimer_.isActive(); }
+    // The box text for a folder the settings file cannot keep, ending with `advice`.
+    static QString folderNotStorable(const std::string& folder, const QString& advice);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void loadSettings();
+    void showFolder(bool input);
+    void showQuality();
+    void showOptions();
+    // Enables Go! when no run is under way and the input folder holds WAVs; whether it does.
+    bool updateGoButton();
+    void chooseFolder(bool input);
+    void resetFolder(bool input);
+    void chooseQuality(Quality quality);
+    void takeCustomBitrate();
+    void toggleOption(bool GuiSettings::*option);
+    void setVbrValue(int value);
+    void toggleConfigReset();
+    void go();
+    // Whether the no-click fix is to run: the first time it is asked (Yes) and remembered.
+    bool confirmNoClick();
+    void pollRun();
+
+    std::unique_ptr<Ui::MainDialog> ui_;
+    QButtonGroup qualityButtons_; // ids are Quality values
+    GuiSettings& settings_;
+    AppPaths& paths_;
+    FolderChooser& folders_;
+    Launcher& launcher_;
+    bool focusTrackbar_ = false;
+    bool focusCustomEdit_ = false;
+    bool noClickAsked_ = false; // the no-click question is put once in the dialog's life
+    int32_t lastVbrValue_ = 0;  // restored when VBR is switched on again
+    QTimer runTimer_;           // watches a silent run while it goes
+    std::string lastCommandText_;
+};
+
+} // namespace tarvik::gui
