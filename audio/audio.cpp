@@ -1,6 +1,7 @@
 #include "audio/mix.hpp"
 #include "audio/module.h"
 #include "audio/ring.hpp"
+#include "common/audio_source.hpp"
 #include "platform/files.hpp"
 
 #include <SDL2/SDL.h>
@@ -11,7 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <sndfile.h>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,20 +28,24 @@ constexpr uint32_t kBadLevel = TARVIK_AUDIO_BAD_LEVEL;
 
 constexpr Uint16 kDeviceFrames = 1024; // frames per output block (23 ms at 44100 Hz)
 constexpr size_t kRingFrames = 32768;  // decoded ahead: about 0.74 s at 44100 Hz
-constexpr sf_count_t kDecodeFrames = 4096;
+constexpr size_t kDecodeFrames = 4096;
 constexpr size_t kConvertFrames = 8192; // output frames taken from the rate converter at once
 constexpr auto kDecoderWait = std::chrono::milliseconds(10);
 
 using Clock = std::chrono::steady_clock;
 
+// Decoded frames are read straight into the ring's frames as interleaved 16-bit samples.
+static_assert(sizeof(StereoFrame) == 2 * sizeof(int16_t));
+
 struct Stream {
     Handle handle = 0;
-    SNDFILE* file = nullptr;
+    platform::FileDescriptor file;
+    std::optional<AudioSource> source; // reads `file`; declared after it, so closed first
     int channels = 0;
     int rate = 0;
     uint32_t device_rate = 0;
     int64_t reported_frames = 0;          // from the file's header
-    SDL_AudioStream* converter = nullptr; // only when the rate or channel layout differs
+    SDL_AudioStream* converter = nullptr; // only when the rate differs
     SpscRing<StereoFrame> ring{kRingFrames};
     std::thread decoder;
 
@@ -170,40 +175,25 @@ void drain_converter(Stream& s, std::vector<StereoFrame>& out, uint64_t& pushed,
 }
 
 void decode(Stream* s) {
-    const auto channels = static_cast<size_t>(s->channels);
-    std::vector<float> samples(static_cast<size_t>(kDecodeFrames) * channels);
-    std::vector<int16_t> in(samples.size());
-    std::vector<StereoFrame> stereo(static_cast<size_t>(kDecodeFrames));
+    std::vector<StereoFrame> stereo(kDecodeFrames);
     std::vector<StereoFrame> converted(kConvertFrames);
     constexpr uint64_t kNoLimit = ~uint64_t{0};
     uint64_t pushed = 0;
-    // What the converter takes: stereo for mono and stereo files (laid out here, exactly),
-    // the file's own layout otherwise.
-    const auto put = [&](size_t frames, bool as_stereo) {
-        if (as_stereo)
-            SDL_AudioStreamPut(s->converter, stereo.data(),
-                               static_cast<int>(frames * sizeof(StereoFrame)));
-        else
-            SDL_AudioStreamPut(s->converter, in.data(), static_cast<int>(frames * channels * 2));
+    const auto put = [&](size_t frames) {
+        SDL_AudioStreamPut(s->converter, stereo.data(),
+                           static_cast<int>(frames * sizeof(StereoFrame)));
     };
     while (!s->quit.load(std::memory_order_relaxed)) {
-        // Read as floats (full scale 1.0, whatever the file's sample format) so that
-        // floating-point WAVs come out at their level too.
-        const sf_count_t n = sf_readf_float(s->file, samples.data(), kDecodeFrames);
-        if (n <= 0) break;
-        s->decoded_frames.fetch_add(n, std::memory_order_release);
-        const auto frames = static_cast<size_t>(n);
-        to_pcm16(samples.data(), frames * channels, in.data());
-        if (channels <= 2) {
-            for (size_t i = 0; i < frames; ++i)
-                stereo[i] = channels == 1 ? StereoFrame{in[i], in[i]}
-                                          : StereoFrame{in[2 * i], in[2 * i + 1]};
-            if (!s->converter) {
-                push_all(*s, stereo.data(), frames);
-                continue;
-            }
+        // Every file comes as 16-bit stereo, mixed and converted by the programs' one rule.
+        const size_t frames =
+            s->source->read(reinterpret_cast<int16_t*>(stereo.data()), kDecodeFrames, 2);
+        if (frames == 0) break;
+        s->decoded_frames.fetch_add(static_cast<int64_t>(frames), std::memory_order_release);
+        if (!s->converter) {
+            push_all(*s, stereo.data(), frames);
+            continue;
         }
-        put(frames, channels <= 2);
+        put(frames);
         drain_converter(*s, converted, pushed, kNoLimit);
     }
     if (s->converter) {
@@ -213,11 +203,10 @@ void decode(Stream* s) {
             static_cast<uint64_t>(s->decoded_frames.load(std::memory_order_relaxed));
         const uint64_t expected = static_cast<uint64_t>(
             std::llround(static_cast<double>(decoded) * s->device_rate / s->rate));
-        std::fill(in.begin(), in.end(), int16_t{0});
         std::fill(stereo.begin(), stereo.end(), StereoFrame{0, 0});
         for (int round = 0;
              round < 16 && pushed < expected && !s->quit.load(std::memory_order_relaxed); ++round) {
-            put(static_cast<size_t>(kDecodeFrames), channels <= 2);
+            put(kDecodeFrames);
             drain_converter(*s, converted, pushed, expected);
         }
     }
@@ -236,7 +225,6 @@ void destroy(std::unique_ptr<Stream>& s) {
     }
     if (s->decoder.joinable()) s->decoder.join();
     if (s->converter) SDL_FreeAudioStream(s->converter);
-    if (s->file) sf_close(s->file);
     s.reset();
 }
 
@@ -350,32 +338,23 @@ Handle stream_create_file(const char* path) {
         return fail(TARVIK_AUDIO_ERROR_FILEOPEN, "open",
                     opened.error != 0 ? opened.error_text().c_str() : "not a regular file"),
                0;
-    const int fd = opened.fd.release();
 
     auto s = std::make_unique<Stream>();
-    SF_INFO info{};
-    // libsndfile owns the descriptor from here and closes it, on failure too.
-    s->file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-    if (!s->file) return fail(TARVIK_AUDIO_ERROR_FILEFORM, "sf_open", sf_strerror(nullptr)), 0;
-    if (info.channels < 1 || info.samplerate < 1) {
-        sf_close(s->file);
+    s->file = std::move(opened.fd);
+    s->source = AudioSource::from_descriptor(s->file.get());
+    if (!s->source->ok())
+        return fail(TARVIK_AUDIO_ERROR_FILEFORM, "sf_open", s->source->error()), 0;
+    const AudioFacts& facts = s->source->facts();
+    if (facts.sample_rate < 1)
         return fail(TARVIK_AUDIO_ERROR_FILEFORM, "sf_open", "no channels or no sample rate"), 0;
-    }
-    s->channels = info.channels;
-    s->rate = info.samplerate;
+    s->channels = facts.channels;
+    s->rate = facts.sample_rate;
     s->device_rate = g_device->rate;
-    s->reported_frames = info.frames == SF_COUNT_MAX ? 0 : std::max<sf_count_t>(info.frames, 0);
-    if (s->channels > 2 || static_cast<uint32_t>(s->rate) != s->device_rate) {
-        // Mono and stereo reach the converter as stereo (see decode()).
-        const int in_channels = s->channels > 2 ? s->channels : 2;
-        if (in_channels <= 255)
-            s->converter =
-                SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(in_channels), s->rate,
-                                   AUDIO_S16SYS, 2, static_cast<int>(s->device_rate));
-        if (!s->converter) {
-            sf_close(s->file);
-            return fail_sdl(TARVIK_AUDIO_ERROR_FORMAT, "SDL_NewAudioStream"), 0;
-        }
+    s->reported_frames = facts.frames == SF_COUNT_MAX ? 0 : std::max<int64_t>(facts.frames, 0);
+    if (static_cast<uint32_t>(s->rate) != s->device_rate) {
+        s->converter = SDL_NewAudioStream(AUDIO_S16SYS, 2, s->rate, AUDIO_S16SYS, 2,
+                                          static_cast<int>(s->device_rate));
+        if (!s->converter) return fail_sdl(TARVIK_AUDIO_ERROR_FORMAT, "SDL_NewAudioStream"), 0;
     }
     s->handle = g_next_handle++;
     if (g_next_handle == 0) g_next_handle = 1;
@@ -383,7 +362,6 @@ Handle stream_create_file(const char* path) {
         s->decoder = std::thread(decode, s.get());
     } catch (...) {
         if (s->converter) SDL_FreeAudioStream(s->converter);
-        sf_close(s->file);
         return fail(TARVIK_AUDIO_ERROR_MEMORY, "pthread_create"), 0;
     }
     g_stream = std::move(s);

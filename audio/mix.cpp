@@ -38,15 +38,6 @@ bool slide_stopped_at(const Slide& s, double now_ms) {
     return s.stop_at_end && !slide_running_at(s, now_ms);
 }
 
-void to_pcm16(const float* in, size_t count, int16_t* out) {
-    for (size_t i = 0; i < count; ++i) {
-        const float x = in[i] * 32768.0f;
-        out[i] = std::isnan(x)
-                     ? int16_t{0}
-                     : static_cast<int16_t>(std::lrintf(std::clamp(x, -32768.0f, 32767.0f)));
-    }
-}
-
 uint32_t level_word(int peak_left, int peak_right) {
     // Rounded, so that full scale (32767 or 32768) reads 128 and 2560 reads 10.
     const auto scale = [](int peak) {

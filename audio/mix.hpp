@@ -1,6 +1,5 @@
 // The sample arithmetic of the facility, kept apart so that it can be checked on its own:
-// float samples to 16 bits, volume slides packed for a lock-free handover, gain ramps and
-// the level word.
+// volume slides packed for a lock-free handover, gain ramps and the level word.
 #pragma once
 
 #include <cstddef>
@@ -34,10 +33,6 @@ double slide_volume_at(const Slide& slide, double now_ms);
 bool slide_running_at(const Slide& slide, double now_ms);
 // True once a stopping slide is over.
 bool slide_stopped_at(const Slide& slide, double now_ms);
-
-// Float samples (full scale 1.0) to 16-bit: scaled by 32768, so that 16-bit sources read
-// as floats come back exactly, rounded and clipped to the 16-bit range (NaN gives 0).
-void to_pcm16(const float* in, size_t count, int16_t* out);
 
 // Level word from the peaks of a block (absolute sample values, 0 to 32768): low 16 bits the
 // left channel, high 16 bits the right, each scaled so that full scale reads 128.

@@ -70,9 +70,20 @@ AudioSource AudioSource::opened(SNDFILE* file, const SF_INFO& info) {
         sf_close(file);
         source.file_ = nullptr;
     }
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    source.facts_ = {info.samplerate, info.channels, info.frames,
-                     subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE};
+    switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+    case SF_FORMAT_MPEG_LAYER_I:
+    case SF_FORMAT_MPEG_LAYER_II:
+    case SF_FORMAT_MPEG_LAYER_III:
+        source.facts_.float_data = true;
+        break;
+    }
+    source.facts_.sample_rate = info.samplerate;
+    source.facts_.channels = info.channels;
+    source.facts_.frames = info.frames;
     return source;
 }
 
@@ -140,8 +151,9 @@ size_t AudioSource::read(int16_t* out, size_t frames, int out_channels) {
     if (mixing) shorts_.resize(samples);
     int16_t* own = mixing ? shorts_.data() : out;
     sf_count_t got = 0;
-    // libsndfile converts integer PCM of any width to 16 bits itself; float data read as
-    // 16-bit would be truncated (or normalised to its peak), so it is read as float here.
+    // libsndfile converts integer PCM of any width to 16 bits itself. Float data it would
+    // truncate, and the lossy codecs' samples beyond full scale it would wrap around (a
+    // loud click), so those are read as float and converted here.
     if (facts_.float_data) {
         floats_.resize(samples);
         got = sf_readf_float(file_, floats_.data(), static_cast<sf_count_t>(frames));

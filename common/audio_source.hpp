@@ -16,8 +16,10 @@ namespace tarvik {
 struct AudioFacts {
     int sample_rate = 0;
     int channels = 0;
-    int64_t frames = 0;      // as the header states it
-    bool float_data = false; // float or double samples (not integer PCM)
+    int64_t frames = 0; // as the header states it
+    // Samples that libsndfile decodes to floats: float or double PCM, and the lossy codecs
+    // (Vorbis, Opus, MPEG), whose output may pass full scale. Integer PCM is not.
+    bool float_data = false;
 };
 
 // The down-mix rule: one output channel is the average of all input channels; two output

@@ -4,30 +4,16 @@
 #include "lipsync/phones.hpp"
 #include "lipsync/speech.hpp"
 
+#include "common/audio_source.hpp"
+#include "platform/files.hpp"
+
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarvik::lipsync {
 
 namespace {
-
-struct SndCloser {
-    void operator()(SNDFILE* f) const { sf_close(f); }
-};
-
-// The descriptor stays ours: libsndfile is told not to close it, on success or failure.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) close(fd);
-    }
-};
 
 // Share of a stretch of speech that an alignment which fits leaves to silence while
 // recognition hears phones there: up to about a quarter (short pauses the words do not
@@ -79,57 +65,31 @@ std::optional<std::string> read_sound(const std::string& path,
                                       SoundInfo& result) {
     // Opening the file ourselves tells a missing file from a forbidden one and from a
     // directory, which libsndfile would all call an unknown format.
-    // Non-blocking, so that a FIFO does not wait for a writer.
-    const Descriptor descriptor{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (descriptor.fd < 0) {
-        const int error = errno;
-        return error == ENOENT ? "no such file" : std::strerror(error);
+    const platform::RegularFile file = platform::open_regular_file(path);
+    if (!file) {
+        if (file.error != 0) return file.error == ENOENT ? "no such file" : file.error_text();
+        return file.directory ? "is a directory, not a sound file" : "is not a regular file";
     }
-    struct stat st {};
-    if (fstat(descriptor.fd, &st) != 0) return std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "is a directory, not a sound file";
-    if (!S_ISREG(st.st_mode)) return "is not a regular file";
-    // Back to blocking reads for the file itself.
-    fcntl(descriptor.fd, F_SETFL, fcntl(descriptor.fd, F_GETFL) & ~O_NONBLOCK);
-    SF_INFO info{};
-    // Declared after the descriptor, so closed before it.
-    std::unique_ptr<SNDFILE, SndCloser> file(sf_open_fd(descriptor.fd, SFM_READ, &info, SF_FALSE));
-    if (!file)
-        return std::string("not a sound file that libsndfile reads (") + sf_strerror(nullptr) + ")";
-    if (info.channels < 1) return "not a sound file (no channels)";
-    if (info.samplerate < kMinSampleRate)
-        return "sample rate of " + std::to_string(info.samplerate) + " Hz is too low (at least " +
+    // Declared after the file, so closed before its descriptor.
+    AudioSource source = AudioSource::from_descriptor(file.fd.get());
+    if (!source.ok()) return "not a sound file that libsndfile reads (" + source.error() + ")";
+    const AudioFacts& facts = source.facts();
+    if (facts.sample_rate < kMinSampleRate)
+        return "sample rate of " + std::to_string(facts.sample_rate) + " Hz is too low (at least " +
                std::to_string(kMinSampleRate) + " Hz)";
-    result = SoundInfo{info.samplerate, 0};
+    result = SoundInfo{facts.sample_rate, 0};
     opened(result);
 
-    const size_t channels = static_cast<size_t>(info.channels);
-    const sf_count_t frames_per_block = std::max<sf_count_t>(1, 65536 / info.channels);
-    std::vector<float> interleaved(static_cast<size_t>(frames_per_block) * channels);
-    std::vector<float> mono(static_cast<size_t>(frames_per_block));
+    const size_t frames_per_block = std::max(1, 65536 / facts.channels);
+    std::vector<float> mono(frames_per_block);
     // The track counts 10 ms units in 32 bits.
-    const uint64_t max_frames = uint64_t{0xffffffff} / kFramesPerSecond * info.samplerate;
-    for (;;) {
-        const sf_count_t n = sf_readf_float(file.get(), interleaved.data(), frames_per_block);
-        if (n <= 0) break;
-        const size_t frames = static_cast<size_t>(n);
-        if (channels == 1) {
-            block(interleaved.data(), frames);
-        } else {
-            const float scale = 1.0f / static_cast<float>(channels);
-            for (size_t i = 0; i < frames; ++i) {
-                float sum = 0;
-                for (size_t c = 0; c < channels; ++c)
-                    sum += interleaved[i * channels + c];
-                mono[i] = sum * scale;
-            }
-            block(mono.data(), frames);
-        }
+    const uint64_t max_frames = uint64_t{0xffffffff} / kFramesPerSecond * facts.sample_rate;
+    while (const size_t frames = source.read(mono.data(), frames_per_block, 1)) {
+        block(mono.data(), frames);
         result.frames += frames;
         if (result.frames > max_frames) return "too long for a lip-sync track";
     }
-    if (sf_error(file.get()) != SF_ERR_NO_ERROR)
-        return std::string("read error (") + sf_strerror(file.get()) + ")";
+    if (source.read_failed()) return "read error (" + source.error() + ")";
     if (result.frames == 0) return "contains no audio";
     return std::nullopt;
 }

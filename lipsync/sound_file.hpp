@@ -1,7 +1,7 @@
-// Analysing a sound file: read through libsndfile in blocks, mixed down to mono and fed at
-// once to the signal analysis and, unless it alone is asked for, to phone recognition (and
-// alignment to the line's text, when there is one). Any rate, channel count and sample
-// format that libsndfile reads.
+// Analysing a sound file: read through the programs' one audio source in blocks, mixed down
+// to mono and fed at once to the signal analysis and, unless it alone is asked for, to phone
+// recognition (and alignment to the line's text, when there is one). Any rate, channel count
+// and sample format that libsndfile reads.
 #pragma once
 
 #include "lipsync/analyzer.hpp"

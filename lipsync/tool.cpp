@@ -6,6 +6,7 @@
 #include "lipsync/vlp.hpp"
 
 #include "common/files.hpp"
+#include "platform/files.hpp"
 
 #include "lipsync/svg.hpp"
 
@@ -15,7 +16,6 @@
 #include <fstream>
 #include <ostream>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace tarvik::lipsync {
 
@@ -34,8 +34,8 @@ void report(std::ostream& err, const std::string& path, const std::string& why) 
 
 bool starts_with_vlp_magic(const std::string& path) {
     // Only a regular file is looked into: opening a FIFO would wait for a writer.
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const auto status = platform::file_status(path);
+    if (!status || status->type != platform::FileType::Regular) return false;
     std::ifstream in(path, std::ios::binary);
     char head[4] = {};
     return in.read(head, 4) && has_vlp_magic(std::string_view(head, 4));
@@ -74,23 +74,24 @@ std::optional<LipSyncTrack> load_track(const Request& request, std::ostream& err
 
 // The text of --text FILE: a regular file of at most 1 MiB.
 std::optional<std::string> read_text_file(const std::string& path, std::string& error) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
+    const auto status = platform::file_status(path);
+    if (!status) {
         error = errno == ENOENT ? "no such file" : std::strerror(errno);
         return std::nullopt;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (status->type != platform::FileType::Regular) {
         error = "is not a regular file";
         return std::nullopt;
     }
-    if (st.st_size > (1 << 20)) {
+    const int64_t size = status->identity.size;
+    if (size > (1 << 20)) {
         error = "is too large for the text of a line (more than 1 MiB)";
         return std::nullopt;
     }
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     if (!in || !(text << in.rdbuf()) || in.bad()) {
-        if (st.st_size == 0) return std::string();
+        if (size == 0) return std::string();
         error = "cannot be read";
         return std::nullopt;
     }

@@ -1,5 +1,5 @@
 # Shared utilities, the command line and the encoder library adapter.
-tarvik_add_test(utilities_test utilities_test.cpp LIBS tarvik_common)
+tarvik_add_test(utilities_test utilities_test.cpp LIBS tarvik_common tarvik_audio_source)
 tarvik_add_test(command_line_test command_line_test.cpp DEPENDS tarvik lame_enc lame_enc_partial)
 tarvik_add_test(adapter_test adapter_test.cpp LIBS lame_enc DEPENDS lame_enc)
 
