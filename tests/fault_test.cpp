@@ -62,7 +62,7 @@ int count_mp3s(const std::string& dir) {
 
 // A disk that fills up: MP3s that do not fit fail alone and their WAVs stay (-rem); a report
 // line that does not fit is not left cut, and the console and the summary say the report
-// could not be written.
+// could not be written; a silence that would not fit is not begun.
 TEST(Faults, FullDisk) {
     TempDir t;
     std::string why_not;
@@ -94,6 +94,19 @@ TEST(Faults, FullDisk) {
     const auto lines = lines_of(text);
     for (size_t i = 15; i < lines.size(); ++i)
         EXPECT_TRUE(exists(lines[i])) << "line " << i << ": " << lines[i];
+
+    // A silence whose temporary WAV (2 bytes a frame in mono, 4 in stereo, beside the
+    // program) would not fit is refused before anything is written; one that fits is made.
+    const auto disk = mount_tmpfs(t / "prog", "size=8m", why_not);
+    ASSERT_TRUE(disk) << why_not;
+    const std::string program = make_program_dir(t / "prog", "");
+    const std::string seconds = std::to_string(fs::space(t / "prog").available / (44100 * 3));
+    EXPECT_EQ(run(program, {seconds, t / "mono"}).exit_status, 0);
+    const RunResult s = run(program, {"-mode", "stereo", seconds, t / "stereo"});
+    EXPECT_EQ(s.exit_status, 255);
+    EXPECT_TRUE(contains(s.err, "Cannot make " + seconds + " seconds of silence"));
+    EXPECT_FALSE(exists(t / "stereo"));
+    EXPECT_EQ(list_dir(t / "prog"), (std::vector<std::string>{"lame_enc.so", "tarvik"}));
 }
 
 // Killed outright, nothing under an MP3's name is partial; interrupted by a signal that can
