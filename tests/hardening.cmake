@@ -1,7 +1,7 @@
 # Bad input of every kind and faults (full disk, signals, killed batch, broken tools, no
 # threads): no crash, no hang, no partial output, no lost WAV, no failure shown as success.
 tarvik_add_test(bad_input_test bad_input_test.cpp DEPENDS tarvik lame_enc lipsync)
-tarvik_add_test(fault_test fault_test.cpp LIBS tarvik_platform DEPENDS tarvik lame_enc lipsync)
+tarvik_add_test(fault_test fault_test.cpp DEPENDS tarvik lame_enc lipsync)
 # Preloaded into tarvik: a process that may not start threads.
 add_library(no_threads MODULE support/no_threads.c)
 set_target_properties(no_threads PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

@@ -1,6 +1,5 @@
-# Playback: status line and file search; tarvik -play end to end on SDL's disk driver; the
+# Playback: tarvik -play end to end on SDL's disk driver; the
 # keys in a real terminal (tmux, through a harness).
-tarvik_add_test(playback_unit_test playback_unit_test.cpp LIBS tarvik_encoder)
 tarvik_add_test(playback_run_test playback_run_test.cpp DEPENDS tarvik)
 tarvik_add_test(playback_keys_test playback_keys_test.cpp DEPENDS tarvik playback_tty_harness)
 add_executable(playback_tty_harness playback_tty_harness.cpp)

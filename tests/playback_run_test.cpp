@@ -2,6 +2,7 @@
 // disk driver writing what would be heard to a raw 16-bit stereo file at 44100 Hz.
 #include "tests/support/test_support.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -43,9 +44,10 @@ class Play : public ::testing::Test {
     test::TempDir dir_;
 };
 
-// Each file plays to its end at its own level: a 16-bit WAV sample for sample, float WAVs
-// (which once played as silence) and compressed files at the level they were written. A
-// name typed without extension is found by its file name's extension alone.
+// Each file plays to its end at its own level: 16-bit and float WAVs at 44100 Hz sample for
+// sample, left and right apart (a float sine at full scale reaches full scale, clamped, not
+// wrapped), others at the level they were written. A name typed without extension is found
+// by its file name's extension alone.
 TEST_F(Play, PlaysEachFormatAtItsLevel) {
     fs::create_directories(dir_ / "mp3");
     constexpr int kFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT,
@@ -57,7 +59,7 @@ TEST_F(Play, PlaysEachFormatAtItsLevel) {
         test::WavSpec tone;
     } cases[] = {
         {"pcm16.wav", "pcm16.wav", {44100, 2, 1.2, 0, 440, 0.7}},
-        {"float32.wav", "FLOAT32", {44100, 2, 1.0, kFloat, 440, 0.5}},
+        {"float32.wav", "FLOAT32", {44100, 2, 1.0, kFloat, 441, 1.0}}, // sample 25 is 1.0
         {"mp3/line.wav", "mp3/line", {22050, 1, 1.0, kDouble, 300, 0.25}},
         {"voice.mp3", "voice", {44100, 1, 1.0, kMp3, 440, 0.5}},
         {"voice.ogg", "voice.ogg", {44100, 1, 1.0, kOgg, 440, 0.5}},
@@ -81,10 +83,11 @@ TEST_F(Play, PlaysEachFormatAtItsLevel) {
         const auto [low, high] = std::minmax_element(out.begin(), out.end());
         EXPECT_NEAR(std::max(-int{*low}, int{*high}), c.tone.amplitude * 32768,
                     c.tone.format == kMp3 || c.tone.format == kOgg ? 1600 : 330);
-        if (c.tone.format == 0) { // exactly the file's samples, left and right apart
+        if (c.tone.format == 0 || c.tone.format == kFloat) {
             std::vector<int16_t> in;
             for (const float x : test::decode(source))
-                in.push_back(static_cast<int16_t>(std::lround(x * 32768)));
+                in.push_back(
+                    static_cast<int16_t>(std::clamp(std::lrint(x * 32768), -32768L, 32767L)));
             EXPECT_TRUE(out == sounding(in));
         }
     }

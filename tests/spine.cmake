@@ -1,7 +1,6 @@
-# Shared utilities, the command line and the encoder library adapter.
+# Shared utilities and the command line.
 tarvik_add_test(utilities_test utilities_test.cpp LIBS tarvik_common tarvik_audio_source)
 tarvik_add_test(command_line_test command_line_test.cpp DEPENDS tarvik lame_enc lame_enc_partial)
-tarvik_add_test(adapter_test adapter_test.cpp LIBS lame_enc DEPENDS lame_enc)
 
 # An encoder library that lacks beWriteVBRHeader: tarvik must refuse to start with it.
 add_library(lame_enc_partial SHARED ${PROJECT_SOURCE_DIR}/lame_enc/lame_enc.cpp)

@@ -302,4 +302,60 @@ bool wait_until(const std::function<bool()>& done, double seconds) {
     return true;
 }
 
+// ---- End-to-end helpers shared by the fault, batch and encoding tests ----
+
+bool write_wav_with(const std::string& path, int rate, int channels, int64_t frames,
+                    const std::function<double(int64_t, int)>& sample, int format) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format ? format : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    // Full scale must reach the file as full scale, not be clipped one step short.
+    sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    std::vector<double> block(4096 * static_cast<size_t>(channels));
+    bool ok = true;
+    for (int64_t done = 0; done < frames && ok;) {
+        const int64_t n = std::min<int64_t>(4096, frames - done);
+        for (int64_t i = 0; i < n; ++i)
+            for (int c = 0; c < channels; ++c)
+                block[static_cast<size_t>(i * channels + c)] = sample(done + i, c);
+        ok = sf_writef_double(f, block.data(), n) == n;
+        done += n;
+    }
+    return sf_close(f) == 0 && ok;
+}
+
+double channel_rms(const std::vector<float>& samples, int channels, int channel) {
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = static_cast<size_t>(channel); i < samples.size();
+         i += static_cast<size_t>(channels), ++n)
+        sum += double(samples[i]) * samples[i];
+    return n ? std::sqrt(sum / double(n)) : 0;
+}
+
+TmpfsMount::~TmpfsMount() {
+    run("/bin/umount", {dir});
+}
+
+std::unique_ptr<TmpfsMount> mount_tmpfs(const std::string& dir, const std::string& options,
+                                        std::string& why_not) {
+    std::filesystem::create_directories(dir);
+    const RunResult m = run("/bin/mount", {"-t", "tmpfs", "-o", options, "tmpfs", dir});
+    if (m.exit_status == 0) return std::unique_ptr<TmpfsMount>(new TmpfsMount{dir});
+    why_not = "cannot mount a tmpfs here (needs root): " + m.err;
+    return nullptr;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    for (size_t end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
+        lines.push_back(text.substr(pos, end - pos));
+    if (pos < text.size()) lines.push_back(text.substr(pos));
+    return lines;
+}
+
 } // namespace tarvik::test

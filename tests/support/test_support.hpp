@@ -137,4 +137,24 @@ std::unique_ptr<CasefoldMount> mount_casefold(const std::string& backing,
 // Number of times `needle` (not empty) occurs in `text`, without overlaps.
 int count_occurrences(const std::string& text, const std::string& needle);
 
+// ---- End-to-end helpers shared by the fault, batch and encoding tests ----
+
+// A WAV whose sample of each frame and channel (full scale 1.0) comes from `sample`;
+// `format` is a libsndfile format (0: WAV 16-bit PCM). False on failure.
+bool write_wav_with(const std::string& path, int rate, int channels, int64_t frames,
+                    const std::function<double(int64_t frame, int channel)>& sample,
+                    int format = 0);
+// Root mean square of one channel of interleaved samples.
+double channel_rms(const std::vector<float>& samples, int channels, int channel);
+// A tmpfs of `options` (as mount -o takes them) at the existing folder `dir`, unmounted with
+// the object; null, with the reason in `why_not`, where mounting is not allowed (not root).
+struct TmpfsMount {
+    std::string dir;
+    ~TmpfsMount();
+};
+std::unique_ptr<TmpfsMount> mount_tmpfs(const std::string& dir, const std::string& options,
+                                        std::string& why_not);
+// The lines of a text, each without its line end; a last line without one is kept as is.
+std::vector<std::string> lines_of(const std::string& text);
+
 } // namespace tarvik::test
