@@ -6,16 +6,8 @@
 #include "platform/process.hpp"
 #include "platform/system.hpp"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace tarvik::gui {
 
@@ -168,10 +160,8 @@ std::optional<TerminalCommand> FindTerminal(const char* terminalEnv, const char*
 
 ProcessLauncher::ProcessLauncher(std::string frontEnd) : frontEnd_(std::move(frontEnd)) {}
 
-ProcessLauncher::~ProcessLauncher() {
-    // A run still going is left to itself.
-    if (runOutput_ >= 0) ::close(runOutput_);
-}
+// A run still going is left to itself.
+ProcessLauncher::~ProcessLauncher() = default;
 
 ProcessLauncher::Plan
 ProcessLauncher::MakePlan(const LaunchRequest& request,
@@ -212,8 +202,8 @@ LaunchResult ProcessLauncher::Start(const LaunchRequest& request) {
     const auto terminal =
         request.silent ? std::nullopt : FindTerminal(std::getenv("TERMINAL"), std::getenv("PATH"));
     const Plan plan = MakePlan(request, terminal);
-    if (runOutput_ >= 0) ::close(runOutput_);
-    runPid_ = runOutput_ = -1;
+    runOutput_.reset();
+    runPid_ = -1;
     if (plan.inTerminal)
         return platform::spawn_detached(plan.program, plan.arguments, request.workingDir,
                                         plan.envChanges)
@@ -221,20 +211,12 @@ LaunchResult ProcessLauncher::Start(const LaunchRequest& request) {
                    : LaunchResult::Failed;
 
     // Without a window the output goes to an unnamed file, read when the run has ended.
-    int output = ::open(platform::temp_directory().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (output < 0) {
-        std::string name = platform::temp_directory() + "/tarvik-gui-run-XXXXXX";
-        output = ::mkostemp(name.data(), O_CLOEXEC);
-        if (output >= 0) ::unlink(name.c_str());
-    }
+    platform::FileDescriptor output = platform::create_unnamed_file(platform::temp_directory());
     const int pid = platform::spawn_watched(plan.program, plan.arguments, request.workingDir,
-                                            plan.envChanges, output);
-    if (pid < 0) {
-        if (output >= 0) ::close(output);
-        return LaunchResult::Failed;
-    }
+                                            plan.envChanges, output.get());
+    if (pid < 0) return LaunchResult::Failed;
     runPid_ = pid;
-    runOutput_ = output;
+    runOutput_ = std::move(output);
     return LaunchResult::Started;
 }
 
@@ -243,18 +225,17 @@ std::optional<BatchEnd> ProcessLauncher::PollSilentRun() {
     const auto status = platform::child_exit_status(runPid_);
     if (!status) return std::nullopt;
     BatchOutputReader reader;
-    if (runOutput_ >= 0) {
+    if (runOutput_.valid()) {
         std::string chunk(65536, '\0');
-        off_t at = 0;
-        ssize_t n;
-        while ((n = ::pread(runOutput_, chunk.data(), chunk.size(), at)) > 0) {
+        long long at = 0;
+        long long n;
+        while ((n = runOutput_.read_at(chunk.data(), chunk.size(), at)) > 0) {
             reader.Feed(std::string_view(chunk.data(), static_cast<size_t>(n)));
             at += n;
         }
-        ::close(runOutput_);
+        runOutput_.reset();
     }
     runPid_ = -1;
-    runOutput_ = -1;
     return reader.Finish(*status);
 }
 
@@ -262,43 +243,21 @@ int RunInTerminal(const std::string& program, const std::vector<std::string>& ar
     // The encoder's boxes print here; the one wait at the end keeps the window open.
     ::unsetenv(platform::kBoxProgramEnv);
     ::unsetenv(platform::kBoxWaitEnv);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     // Ctrl-C in the window reaches the encoder (same process group) and stops its batch; this
     // process ignores it, so the window still waits for Enter afterwards.
-    struct sigaction ignore {
-    }, previous{};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGINT, &ignore, &previous);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    int status = -1;
-    if (::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ) == 0) {
-        int raw = 0;
-        while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
-        }
-        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        if (status < 0)
-            std::printf("\ntarvik was stopped before it finished.\n");
-        else
-            std::printf("\ntarvik ended with exit status %d.\n", status);
-    } else {
+    const platform::InterruptIgnored ignored;
+    const platform::ProcessResult run = platform::run_in_foreground(program, args);
+    const int status = run.exited ? run.exit_status : -1;
+    if (!run.started)
         std::printf("Cannot start \"%s\".\n", program.c_str());
-    }
-    posix_spawnattr_destroy(&attr);
+    else if (status < 0)
+        std::printf("\ntarvik was stopped before it finished.\n");
+    else
+        std::printf("\ntarvik ended with exit status %d.\n", status);
     std::printf("Press Enter to close this window...");
     std::fflush(stdout);
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
     }
-    ::sigaction(SIGINT, &previous, nullptr);
     return status < 0 ? 255 : status;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "frontend/settings.hpp"
+#include "platform/files.hpp"
 
 #include <optional>
 #include <string>
@@ -113,8 +114,8 @@ class ProcessLauncher final : public Launcher {
 
   private:
     std::string frontEnd_;
-    int runPid_ = -1;    // the silent run being watched
-    int runOutput_ = -1; // its output file (unlinked)
+    int runPid_ = -1;                    // the silent run being watched
+    platform::FileDescriptor runOutput_; // its output file (unnamed)
 };
 
 // "tarvik-gui --run-in-terminal <program> <args...>": runs the encoder in the terminal it was

@@ -3,19 +3,17 @@
 #include "common/mpeg.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "platform/atomic_file.hpp"
 #include "platform/dir_search.hpp"
+#include "platform/files.hpp"
 #include "platform/system.hpp"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <variant>
 #include <vector>
 
@@ -27,34 +25,6 @@ constexpr std::string_view kEncoderFolderKey = "$tarvik folder:";
 // A folder that cannot be read back as written is stored as "none".
 std::string storable_or_empty(const std::string& folder) {
     return FolderStorable(folder) ? folder : std::string();
-}
-
-// The final target of a chain of symbolic links (the path itself when it is none); a
-// dangling link gives the file it names, which the write then creates.
-std::string link_target(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-        std::string target(4096, '\0');
-        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<size_t>(n) >= target.size()) break;
-        target.resize(static_cast<size_t>(n));
-        path = target.front() == '/' ? target : join_path(directory_of(path), target);
-    }
-    return path;
-}
-
-bool write_all(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 } // namespace
 
@@ -117,9 +87,10 @@ std::string EncoderPathIn(const std::string& folder) {
 }
 
 EncoderCheck CheckEncoder(const std::string& path) {
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) return EncoderCheck::Missing;
-    if (S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0) return EncoderCheck::Found;
+    const auto status = path.empty() ? std::nullopt : platform::file_status(path);
+    if (!status) return EncoderCheck::Missing;
+    if (status->type == platform::FileType::Regular && platform::is_executable(path))
+        return EncoderCheck::Found;
     return EncoderCheck::NotExecutable;
 }
 
@@ -340,37 +311,24 @@ std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std:
 }
 
 bool WriteSettings(const GuiSettings& s, const AppPaths& paths, std::string* why) {
-    auto fail = [why](int error) {
-        if (why) *why = std::strerror(error);
+    if (paths.settingsPath.empty()) {
+        if (why) *why = std::strerror(ENOENT);
         return false;
-    };
-    if (paths.settingsPath.empty()) return fail(ENOENT);
-    const std::string target = link_target(paths.settingsPath);
+    }
+    // The folder is made for the file the link finally names, where the file is written.
+    const std::string target = platform::link_target(paths.settingsPath);
     if (std::string dir = dir_part(target).value_or(""); !dir.empty()) make_dir_path(dir, true);
 
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);
-    const std::string text = SettingsText(s, paths, now);
-
-    // A unique name beside the target, so the rename stays within one file system.
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp =
-            format_text("%s.tmp-%ld-%u", target.c_str(), static_cast<long>(::getpid()), counter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return fail(errno);
-    }
-    if (fd < 0) return fail(EEXIST);
-    bool ok = write_all(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (ok) return true;
-    const int error = errno;
-    ::unlink(temp.c_str());
-    return fail(error);
+    // Named after tarvik-gui, not tarvik: a tarvik run in the same folder must not take a
+    // live front end's temporary file for a stale one of its own.
+    const platform::AtomicWrite written =
+        platform::write_file_atomically(paths.settingsPath, SettingsText(s, paths, now),
+                                        {.program = "tarvik-gui", .through_links = true});
+    if (!written.ok() && why) *why = std::strerror(written.error);
+    return written.ok();
 }
 
 } // namespace tarvik::gui

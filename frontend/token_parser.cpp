@@ -1,13 +1,10 @@
 #include "frontend/token_parser.hpp"
 
 #include "common/text.hpp"
+#include "platform/files.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarvik::gui {
 
@@ -38,25 +35,11 @@ int32_t atoi_like(std::string_view s) {
                                                       std::numeric_limits<int32_t>::max()));
 }
 
-// Up to `limit` bytes of a regular file; empty for anything else. The file is opened without
-// blocking, so a FIFO (or a link to one) is refused at once instead of waiting for a writer.
+// Up to `limit` bytes of a regular file (what was read before an error); empty for anything
+// else. A FIFO (or a link to one) is refused at once instead of waiting for a writer.
 std::string read_regular_file(const std::string& path, size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
     std::string raw;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        raw.resize(limit);
-        size_t got = 0;
-        while (got < limit) {
-            const ssize_t n = ::read(fd, raw.data() + got, limit - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
-        raw.resize(got);
-    }
-    ::close(fd);
+    if (const auto file = platform::open_regular_file(path)) file.fd.read_all(raw, limit);
     return raw;
 }
 } // namespace
