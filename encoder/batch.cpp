@@ -12,6 +12,7 @@
 #include "encoder/output_dir.hpp"
 #include "platform/console.hpp"
 #include "platform/dir_search.hpp"
+#include "platform/files.hpp"
 #include "platform/signals.hpp"
 #include "platform/temporaries.hpp"
 
@@ -126,18 +127,14 @@ std::optional<std::vector<std::string>> list_wav_files(const std::string& dir, s
 }
 
 bool log_failure(const std::string& report_path, const std::string& line) {
-    const bool existed = ::access(report_path.c_str(), F_OK) == 0;
-    std::FILE* f = std::fopen(report_path.c_str(), existed ? "ab" : "wb");
-    if (!f) return false;
+    // Appended a line at a time, so a killed batch leaves an accurate report; a line that
+    // cannot be written whole (a full disk) is not written at all, and a report that could
+    // not even take its header is not left behind.
+    const bool existed = platform::exists(report_path);
     std::string text = existed ? std::string() : report_header();
     text += escaped(line);
     text += '\n';
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    // Closed after every line: a killed batch leaves an accurate report.
-    const bool ok = std::fclose(f) == 0 && written;
-    // A report that could not even take its header is not left behind empty.
-    if (!ok && !existed) ::unlink(report_path.c_str());
-    return ok;
+    return platform::append_whole(report_path, text) == 0;
 }
 
 BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string& wav_path, size_t n,

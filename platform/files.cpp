@@ -206,4 +206,32 @@ int process_id() {
     return static_cast<int>(::getpid());
 }
 
+int append_whole(const std::string& path, const std::string& text) {
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    bool created = false;
+    if (!fd.valid() && errno == ENOENT) {
+        fd = create_new_file(path, 0666);
+        created = fd.valid();
+    }
+    if (!fd.valid()) return errno;
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0) return errno;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            if (created)
+                ::unlink(path.c_str());
+            else if (::ftruncate(fd.get(), before.st_size) != 0) {
+                // The part written stays; nothing more can be done about it here.
+            }
+            return error;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return fd.reset() ? 0 : errno;
+}
+
 } // namespace tarvik::platform

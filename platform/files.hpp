@@ -120,4 +120,9 @@ std::string error_text(int error);
 // This process's id.
 int process_id();
 
+// Appends `text` to a file in one piece, creating it (0666 less the umask) when missing: 0,
+// or the errno of the failure. A failed append cuts the file back to its size before, so it
+// never ends in part of the text; a file this call created is removed again.
+int append_whole(const std::string& path, const std::string& text);
+
 } // namespace tarvik::platform
