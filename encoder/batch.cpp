@@ -12,6 +12,7 @@
 #include "encoder/output_dir.hpp"
 #include "platform/console.hpp"
 #include "platform/dir_search.hpp"
+#include "platform/files.hpp"
 #include "platform/signals.hpp"
 #include "platform/temporaries.hpp"
 
@@ -27,7 +28,6 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace tarvik {
@@ -126,7 +126,7 @@ std::optional<std::vector<std::string>> list_wav_files(const std::string& dir, s
 }
 
 bool log_failure(const std::string& report_path, const std::string& line) {
-    const bool existed = ::access(report_path.c_str(), F_OK) == 0;
+    const bool existed = platform::exists(report_path);
     std::FILE* f = std::fopen(report_path.c_str(), existed ? "ab" : "wb");
     if (!f) return false;
     std::string text = existed ? std::string() : report_header();
@@ -136,7 +136,7 @@ bool log_failure(const std::string& report_path, const std::string& line) {
     // Closed after every line: a killed batch leaves an accurate report.
     const bool ok = std::fclose(f) == 0 && written;
     // A report that could not even take its header is not left behind empty.
-    if (!ok && !existed) ::unlink(report_path.c_str());
+    if (!ok && !existed) platform::remove_file(report_path);
     return ok;
 }
 
@@ -360,7 +360,7 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     std::printf("OK (%d WAV files detected)\n", static_cast<int>(files->size()));
     std::printf("Output directory = \"%s\"\n", escaped(output_dir).c_str());
     Report report{join_path(output_dir, kReportName)};
-    ::unlink(report.path.c_str());
+    platform::remove_file(report.path);
     platform::remove_stale_temporaries(output_dir); // left by killed runs
 
     BatchFileParams params;

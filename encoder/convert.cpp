@@ -15,8 +15,8 @@ namespace tarvik {
 bool ProducedFiles::place(const std::string& temp, const std::string& destination,
                           const std::string& wav, std::string* clash_with) {
     std::lock_guard lock(mutex_);
-    if (const auto there = identity_of(destination)) {
-        const auto made = made_.find({there->device, there->inode});
+    if (const auto there = platform::file_status(destination)) {
+        const auto made = made_.find({there->identity.device, there->identity.inode});
         if (made != made_.end()) {
             *clash_with = made->second;
             errno = 0;
@@ -24,7 +24,8 @@ bool ProducedFiles::place(const std::string& temp, const std::string& destinatio
         }
     }
     if (std::rename(temp.c_str(), destination.c_str()) != 0) return false;
-    if (const auto placed = identity_of(destination)) made_[{placed->device, placed->inode}] = wav;
+    if (const auto placed = platform::file_status(destination))
+        made_[{placed->identity.device, placed->identity.inode}] = wav;
     return true;
 }
 

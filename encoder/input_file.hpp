@@ -4,6 +4,7 @@
 #pragma once
 
 #include "encoder/plan.hpp"
+#include "platform/files.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,19 +14,6 @@
 #include <string>
 
 namespace tarvik {
-
-// What names a file's content: device, inode, size and modification time.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    int64_t size = 0;
-    int64_t mtime_sec = 0;
-    int64_t mtime_nsec = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file a path names now (links followed); nullopt when it is gone.
-std::optional<FileIdentity> identity_of(const std::string& path);
 
 enum class WavContent {
     Audio,      // holds sample frames
@@ -69,7 +57,7 @@ class ContentHash {
 // The input as the encoder read it: the file it was when opened, a hash of all its bytes in
 // file order, and whether it grew or changed while it was read.
 struct ReadFingerprint {
-    FileIdentity opened;
+    platform::FileIdentity opened;
     uint64_t hash = 0;
     bool changed = false;
 };
@@ -79,7 +67,6 @@ struct ReadFingerprint {
 class HashingReader {
   public:
     HashingReader() = default;
-    ~HashingReader();
     HashingReader(const HashingReader&) = delete;
     HashingReader& operator=(const HashingReader&) = delete;
 
@@ -99,8 +86,8 @@ class HashingReader {
 
   private:
     bool hash_up_to(sf_count_t end);
-    int fd_ = -1;
-    FileIdentity opened_;
+    platform::FileDescriptor fd_;
+    platform::FileIdentity opened_;
     sf_count_t position_ = 0;
     sf_count_t hashed_ = 0; // bytes [0, hashed_) are in the hash
     ContentHash hash_;

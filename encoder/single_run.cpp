@@ -12,13 +12,13 @@
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "platform/files.hpp"
 #include "platform/signals.hpp"
 #include "platform/system.hpp"
 #include "platform/temporaries.hpp"
 
 #include <cstdio>
 #include <functional>
-#include <unistd.h>
 
 namespace tarvik {
 
@@ -70,9 +70,9 @@ std::string input_wav_path(const Context& ctx, const std::string& arg) {
     // "voice.mp3" means voice.wav; a dotted name such as "take.01" may also mean take.01.wav.
     const std::string replaced =
         resolve_name_case(dir + strip_extension(typed).value_or(typed) + ".wav");
-    if (access(replaced.c_str(), F_OK) == 0) return replaced;
+    if (platform::exists(replaced)) return replaced;
     const std::string appended = resolve_name_case(dir + typed + ".wav");
-    return access(appended.c_str(), F_OK) == 0 ? appended : replaced;
+    return platform::exists(appended) ? appended : replaced;
 }
 
 } // namespace
