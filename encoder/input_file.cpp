@@ -60,15 +60,15 @@ bool InputWav::open(const std::string& path) {
     size_ = reader_.length();
     // The decoder reads through the hashing reader from here on: what it reads to inspect the
     // header is what the encoder would read first.
-    audio_.reset(sf_open_virtual(&HashingReader::io, SFM_READ, &info_, &reader_));
-    if (!audio_ || info_.channels < 1 || info_.samplerate < 1) {
+    audio_ = AudioSource::from_virtual_io(HashingReader::io, &reader_);
+    const AudioFacts& audio = audio_->facts();
+    if (!audio_->ok() || audio.sample_rate < 1) {
         audio_.reset();
         check_ = {WavContent::Unreadable};
         return true;
     }
-    facts_ = {static_cast<uint32_t>(info_.samplerate), info_.channels,
-              static_cast<int64_t>(info_.frames)};
-    if (info_.frames <= 0) {
+    facts_ = {static_cast<uint32_t>(audio.sample_rate), audio.channels, audio.frames};
+    if (audio.frames <= 0) {
         check_ = {WavContent::Empty};
         return true;
     }
@@ -87,12 +87,6 @@ bool InputWav::open(const std::string& path) {
         break;
     }
     return true;
-}
-
-bool InputWav::float_data() const {
-    // Float data read as 16-bit would be truncated (or normalised to its peak).
-    const int subtype = info_.format & SF_FORMAT_SUBMASK;
-    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }
 
 ReadFingerprint InputWav::finish() {

@@ -3,12 +3,12 @@
 // -rem deletes only the very file that was encoded, unchanged.
 #pragma once
 
+#include "common/audio_source.hpp"
 #include "encoder/plan.hpp"
 #include "platform/files.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <sndfile.h>
 #include <string>
@@ -106,20 +106,15 @@ class InputWav {
     long long size() const { return size_; }
     const WavCheck& check() const { return check_; }
     const InputFacts& facts() const { return facts_; }
-    // The decoder, at the first frame; null unless the content is readable audio.
-    SNDFILE* audio() const { return audio_.get(); }
-    bool float_data() const;
+    // The audio, at its first frame; null unless the content is readable audio.
+    AudioSource* audio() { return audio_ ? &*audio_ : nullptr; }
     sf_count_t length() const { return reader_.length(); }
     // Closes the decoder; hashes what it did not read, and says whether the file changed.
     ReadFingerprint finish();
 
   private:
-    struct Closer {
-        void operator()(SNDFILE* f) const { sf_close(f); }
-    };
     HashingReader reader_;
-    std::unique_ptr<SNDFILE, Closer> audio_;
-    SF_INFO info_{};
+    std::optional<AudioSource> audio_;
     long long size_ = 0;
     WavCheck check_;
     InputFacts facts_;
