@@ -105,14 +105,21 @@ ConvertResult convert_silence(const Job& job, Sink& sink) {
         sink.write(format_text("Temporary WAV file = \"%s\"  (%dHz/16bits/%s/%lldsec)\n",
                                escaped(wave.path).c_str(), static_cast<int>(p.input_rate),
                                p.output_channels() == 1 ? "mono" : "stereo", job.silence_seconds));
+    // A stop that lands while the temporary WAV is made may make it fail instead of
+    // stopping it.
+    auto failed = [&](Outcome outcome) {
+        ConvertResult r = refused(outcome);
+        r.stopped = cancelled(job);
+        return r;
+    };
     switch (wave.result) {
     case SilenceWave::Written:
         break;
     case SilenceWave::NotCreated:
-        return refused(Outcome::SilenceNotCreated);
+        return failed(Outcome::SilenceNotCreated);
     case SilenceWave::NotWritten:
     case SilenceWave::NotClosed:
-        return refused(Outcome::SilenceNotWritten);
+        return failed(Outcome::SilenceNotWritten);
     case SilenceWave::Stopped:
         return refused(Outcome::Cancelled);
     }

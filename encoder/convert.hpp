@@ -44,6 +44,9 @@ struct ConvertResult {
     std::string reason;     // why it failed, or why -rem kept the WAV, as a sentence
     std::string clash_with; // NameClash: the WAV that makes the output first
     std::string clash_output;
+    // A failure that a stop signal overtook: it is shown, and the run ends with the stop
+    // status all the same.
+    bool stopped = false;
 };
 
 // A result that is only its outcome: a refusal before anything was made.
