@@ -1,6 +1,7 @@
 #include "encoder/command_line.hpp"
 
 #include "common/messages.hpp"
+#include "common/mpeg.hpp"
 #include "common/text.hpp"
 #include "encoder/batch.hpp"
 #include "encoder/encoding.hpp"
@@ -101,9 +102,8 @@ std::string set_sample_rate(Context& ctx, const Argument& a) {
     ctx.flags.sample_rate_given = true;
     s.sample_rate = a.text && contains(kMpegRates, a.number) ? static_cast<uint32_t>(a.number)
                                                              : kDefaults.sample_rate;
-    s.mpeg_version = is_mpeg1_rate(s.sample_rate) ? 1 : 0;
-    return format_text(s.mpeg_version ? "Sample rate = %dHz (MPEG-1)\n"
-                                      : "Sample rate = %dHz (MPEG-2/MPEG-2.5)\n",
+    return format_text(is_mpeg1_rate(s.sample_rate) ? "Sample rate = %dHz (MPEG-1)\n"
+                                                    : "Sample rate = %dHz (MPEG-2/MPEG-2.5)\n",
                        static_cast<int>(s.sample_rate));
 }
 

@@ -98,7 +98,7 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
 }
 
 ConvertResult convert_silence(const Job& job, Sink& sink) {
-    const Plan p = plan(job.requested, silence_facts(job.requested, job.silence_seconds));
+    const Plan& p = job.silence_plan;
     sink.starting();
     const SilenceWave wave = generate_wave(p, job.silence_seconds, job.silence_dir, job.cancel);
     if (!wave.path.empty())

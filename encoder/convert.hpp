@@ -4,6 +4,7 @@
 #pragma once
 
 #include "encoder/input_file.hpp"
+#include "encoder/plan.hpp"
 #include "encoder/run_state.hpp"
 #include "encoder/sink.hpp"
 
@@ -75,8 +76,11 @@ struct Job {
     RunSettings requested;
     // The WAV, opened by the driver (which has refused it by size already); null for a silence.
     InputWav* input = nullptr;
-    std::string wav_path;          // the WAV as named; unused for a silence
-    long long silence_seconds = 0; // a silence: its length, and where its temporary WAV goes
+    std::string wav_path; // the WAV as named; unused for a silence
+    // A silence: its length, its plan (the driver's, made for its space check) and where its
+    // temporary WAV goes.
+    long long silence_seconds = 0;
+    Plan silence_plan;
     std::string silence_dir;
     std::string mp3_path;
     std::string program_dir; // where the lip-sync tool lies
