@@ -7,15 +7,14 @@
 #include "encoder/encoding.hpp"
 #include "encoder/error_boxes.hpp"
 #include "encoder/playback.hpp"
+#include "platform/system.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <iterator>
 #include <optional>
-#include <sched.h>
 #include <string_view>
-#include <thread>
 
 namespace tarvik {
 
@@ -240,11 +239,7 @@ const Switch* find_switch(std::string_view name, const RunFlags& f) {
 } // namespace
 
 int available_cores() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    int n = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
-    if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(n, 1, kMaxJobs);
+    return std::clamp(platform::usable_cores(), 1, kMaxJobs);
 }
 
 const std::string& help_text() {
