@@ -2,7 +2,6 @@
 
 #include "common/paths.hpp"
 #include "common/text.hpp"
-#include "platform/temporaries.hpp"
 
 #include <cstring>
 
@@ -28,10 +27,6 @@ std::string AtomicFile::error() const {
                            escaped(destination()).c_str(), std::strerror(e));
     }
     return {};
-}
-
-std::string temporary_template(const std::string& dir) {
-    return join_path(dir, platform::temporary_name("tarvik"));
 }
 
 std::optional<long long> readable_file_size(const std::string& path) {

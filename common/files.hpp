@@ -29,10 +29,6 @@ inline std::string errno_text(int error) {
     return platform::error_text(error);
 }
 
-// A template for mkstemp: a hidden temporary file of this run in dir, which a later run
-// recognises and removes once this one is gone. Short, so that it fits beside any name.
-std::string temporary_template(const std::string& dir);
-
 // Size of a regular file that this process can open for reading; nullopt for anything else
 // (missing, unreadable, a directory, a FIFO or device, which could block or never end).
 std::optional<long long> readable_file_size(const std::string& path);

@@ -4,7 +4,6 @@
 #include "platform/dir_search.hpp"
 #include "platform/files.hpp"
 
-#include <cstdio>
 #include <filesystem>
 
 namespace tarvik {
@@ -81,10 +80,10 @@ int make_dir_path(std::string& path, bool is_directory) {
     return created;
 }
 
-void make_parent_dir(const std::string& file_path) {
+std::optional<std::string> make_parent_dir(const std::string& file_path) {
     const auto dir = dir_part(file_path);
-    if (!dir || dir->empty()) return;
-    if (make_one_dir(*dir)) std::printf("Directory created: \"%s\"\n", dir->c_str());
+    if (!dir || dir->empty() || !make_one_dir(*dir)) return std::nullopt;
+    return dir;
 }
 
 std::string join_path(std::string_view a, std::string_view b) {

@@ -39,9 +39,9 @@ std::string resolve_name_case(const std::string& path);
 // last component is a file name and is not created. Returns how many directories it made.
 int make_dir_path(std::string& path, bool is_directory);
 
-// Creates the directory part of a file path (one level) and prints
-// "Directory created: \"%s\"\n" when it made it.
-void make_parent_dir(const std::string& file_path);
+// Creates the directory part of a file path (one level): the directory when it made it,
+// nullopt when it did not (it existed, could not be made, or the path has none).
+std::optional<std::string> make_parent_dir(const std::string& file_path);
 
 // a + "/" + b, without doubling a separator already at the end of a.
 std::string join_path(std::string_view a, std::string_view b);

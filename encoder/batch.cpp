@@ -28,7 +28,6 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace tarvik {
@@ -357,7 +356,7 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     std::printf("OK (%d WAV files detected)\n", static_cast<int>(files->size()));
     std::printf("Output directory = \"%s\"\n", escaped(output_dir).c_str());
     Report report{join_path(output_dir, kReportName)};
-    ::unlink(report.path.c_str());
+    platform::remove_file(report.path);
     platform::remove_stale_temporaries(output_dir); // left by killed runs
 
     BatchFileParams params;

@@ -1,20 +1,20 @@
 #include "encoder/command_line.hpp"
 
 #include "common/messages.hpp"
+#include "common/mpeg.hpp"
 #include "common/text.hpp"
 #include "encoder/batch.hpp"
 #include "encoder/encoding.hpp"
 #include "encoder/error_boxes.hpp"
 #include "encoder/playback.hpp"
+#include "platform/system.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <iterator>
 #include <optional>
-#include <sched.h>
 #include <string_view>
-#include <thread>
 
 namespace tarvik {
 
@@ -101,9 +101,8 @@ std::string set_sample_rate(Context& ctx, const Argument& a) {
     ctx.flags.sample_rate_given = true;
     s.sample_rate = a.text && contains(kMpegRates, a.number) ? static_cast<uint32_t>(a.number)
                                                              : kDefaults.sample_rate;
-    s.mpeg_version = is_mpeg1_rate(s.sample_rate) ? 1 : 0;
-    return format_text(s.mpeg_version ? "Sample rate = %dHz (MPEG-1)\n"
-                                      : "Sample rate = %dHz (MPEG-2/MPEG-2.5)\n",
+    return format_text(is_mpeg1_rate(s.sample_rate) ? "Sample rate = %dHz (MPEG-1)\n"
+                                                    : "Sample rate = %dHz (MPEG-2/MPEG-2.5)\n",
                        static_cast<int>(s.sample_rate));
 }
 
@@ -240,11 +239,7 @@ const Switch* find_switch(std::string_view name, const RunFlags& f) {
 } // namespace
 
 int available_cores() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    int n = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
-    if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(n, 1, kMaxJobs);
+    return std::clamp(platform::usable_cores(), 1, kMaxJobs);
 }
 
 const std::string& help_text() {

@@ -15,8 +15,8 @@ namespace tarvik {
 bool ProducedFiles::place(const std::string& temp, const std::string& destination,
                           const std::string& wav, std::string* clash_with) {
     std::lock_guard lock(mutex_);
-    if (const auto there = identity_of(destination)) {
-        const auto made = made_.find({there->device, there->inode});
+    if (const auto there = platform::file_status(destination)) {
+        const auto made = made_.find({there->identity.device, there->identity.inode});
         if (made != made_.end()) {
             *clash_with = made->second;
             errno = 0;
@@ -24,7 +24,8 @@ bool ProducedFiles::place(const std::string& temp, const std::string& destinatio
         }
     }
     if (std::rename(temp.c_str(), destination.c_str()) != 0) return false;
-    if (const auto placed = identity_of(destination)) made_[{placed->device, placed->inode}] = wav;
+    if (const auto placed = platform::file_status(destination))
+        made_[{placed->identity.device, placed->identity.inode}] = wav;
     return true;
 }
 
@@ -97,21 +98,28 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
 }
 
 ConvertResult convert_silence(const Job& job, Sink& sink) {
-    const Plan p = plan(job.requested, silence_facts(job.requested, job.silence_seconds));
+    const Plan& p = job.silence_plan;
     sink.starting();
     const SilenceWave wave = generate_wave(p, job.silence_seconds, job.silence_dir, job.cancel);
     if (!wave.path.empty())
         sink.write(format_text("Temporary WAV file = \"%s\"  (%dHz/16bits/%s/%lldsec)\n",
                                escaped(wave.path).c_str(), static_cast<int>(p.input_rate),
                                p.output_channels() == 1 ? "mono" : "stereo", job.silence_seconds));
+    // A stop that lands while the temporary WAV is made may make it fail instead of
+    // stopping it.
+    auto failed = [&](Outcome outcome) {
+        ConvertResult r = refused(outcome);
+        r.stopped = cancelled(job);
+        return r;
+    };
     switch (wave.result) {
     case SilenceWave::Written:
         break;
     case SilenceWave::NotCreated:
-        return refused(Outcome::SilenceNotCreated);
+        return failed(Outcome::SilenceNotCreated);
     case SilenceWave::NotWritten:
     case SilenceWave::NotClosed:
-        return refused(Outcome::SilenceNotWritten);
+        return failed(Outcome::SilenceNotWritten);
     case SilenceWave::Stopped:
         return refused(Outcome::Cancelled);
     }

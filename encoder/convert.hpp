@@ -4,6 +4,7 @@
 #pragma once
 
 #include "encoder/input_file.hpp"
+#include "encoder/plan.hpp"
 #include "encoder/run_state.hpp"
 #include "encoder/sink.hpp"
 
@@ -44,6 +45,9 @@ struct ConvertResult {
     std::string reason;     // why it failed, or why -rem kept the WAV, as a sentence
     std::string clash_with; // NameClash: the WAV that makes the output first
     std::string clash_output;
+    // A failure that a stop signal overtook: it is shown, and the run ends with the stop
+    // status all the same.
+    bool stopped = false;
 };
 
 // A result that is only its outcome: a refusal before anything was made.
@@ -72,8 +76,11 @@ struct Job {
     RunSettings requested;
     // The WAV, opened by the driver (which has refused it by size already); null for a silence.
     InputWav* input = nullptr;
-    std::string wav_path;          // the WAV as named; unused for a silence
-    long long silence_seconds = 0; // a silence: its length, and where its temporary WAV goes
+    std::string wav_path; // the WAV as named; unused for a silence
+    // A silence: its length, its plan (the driver's, made for its space check) and where its
+    // temporary WAV goes.
+    long long silence_seconds = 0;
+    Plan silence_plan;
     std::string silence_dir;
     std::string mp3_path;
     std::string program_dir; // where the lip-sync tool lies

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
-#include <sndfile.h>
 #include <vector>
 
 namespace tarvik {
@@ -34,41 +33,6 @@ class EncoderStream {
     HBE_STREAM handle_ = nullptr;
     bool closed_ = false;
 };
-
-// Mixes frames of in_ch channels into out_ch (1 or 2) channels. Several channels going to
-// one are averaged: even-numbered channels to the left, odd-numbered to the right.
-void mix_down(const int16_t* in, int in_ch, int16_t* out, int out_ch, sf_count_t frames) {
-    for (sf_count_t f = 0; f < frames; ++f) {
-        const int16_t* frame = in + f * in_ch;
-        if (out_ch == 1) {
-            int32_t sum = 0;
-            for (int c = 0; c < in_ch; ++c)
-                sum += frame[c];
-            out[f] = static_cast<int16_t>(sum / in_ch);
-        } else if (in_ch == 1) {
-            out[2 * f] = out[2 * f + 1] = frame[0];
-        } else {
-            int32_t left = 0, right = 0;
-            for (int c = 0; c < in_ch; c += 2)
-                left += frame[c];
-            for (int c = 1; c < in_ch; c += 2)
-                right += frame[c];
-            out[2 * f] = static_cast<int16_t>(left / ((in_ch + 1) / 2));
-            out[2 * f + 1] = static_cast<int16_t>(right / (in_ch / 2));
-        }
-    }
-}
-
-// Clamps to the 16-bit range; a not-a-number sample (no comparison holds for it) is silence.
-void floats_to_pcm(const float* in, int16_t* out, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        const float v = in[i] * 32768.0f;
-        out[i] = std::isnan(v) ? int16_t{0}
-                               : static_cast<int16_t>(v >= 32767.0f    ? 32767.0f
-                                                      : v <= -32768.0f ? -32768.0f
-                                                                       : std::nearbyint(v));
-    }
-}
 
 // Where a layer III frame's side information ends, from its 4-byte header: where a tag
 // frame's "Xing" or "Info" starts. 0: not a frame.
@@ -147,21 +111,15 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
         chunk_samples == 0)
         return fail("the encoder refused the settings");
     const int out_ch = plan.output_channels();
-    const sf_count_t chunk_frames = chunk_samples / static_cast<uint32_t>(out_ch);
+    const size_t chunk_frames = chunk_samples / static_cast<uint32_t>(out_ch);
 
     // The input was opened once, for the whole job; every byte the decoder reads is hashed,
     // so that -rem can tell later whether the file still holds exactly what was encoded.
-    SNDFILE* wav = input.audio();
-    if (!wav) return fail("cannot read its audio");
-    const int in_ch = input.facts().channels;
-    // libsndfile converts integer PCM of any width to 16 bits itself; float data is read as
-    // float and converted here.
-    const bool float_data = input.float_data();
+    AudioSource* audio = input.audio();
+    if (!audio) return fail("cannot read its audio");
     const long long input_length = input.length();
 
     std::vector<int16_t> pcm(chunk_samples);
-    std::vector<int16_t> mix(in_ch == out_ch ? 0 : static_cast<size_t>(chunk_frames * in_ch));
-    std::vector<float> floats(float_data ? static_cast<size_t>(chunk_frames * in_ch) : 0);
     std::vector<uint8_t> mp3(buffer_size);
 
     AtomicFile file(mp3_path);
@@ -176,17 +134,13 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
 
     sink.progress_begin();
     begun = true;
-    const sf_count_t total = input.facts().frames;
-    sf_count_t done = 0;
+    const int64_t total = input.facts().frames;
+    int64_t done = 0;
     std::array<int16_t, 2> last{}; // the last sample of each output channel
     for (;;) {
         if (options.cancel && options.cancel->load(std::memory_order_relaxed)) return result;
-        int16_t* frames = in_ch == out_ch ? pcm.data() : mix.data();
-        const sf_count_t got = float_data ? sf_readf_float(wav, floats.data(), chunk_frames)
-                                          : sf_readf_short(wav, frames, chunk_frames);
-        if (got <= 0) break;
-        if (float_data) floats_to_pcm(floats.data(), frames, static_cast<size_t>(got * in_ch));
-        if (in_ch != out_ch) mix_down(mix.data(), in_ch, pcm.data(), out_ch, got);
+        const size_t got = audio->read(pcm.data(), chunk_frames, out_ch);
+        if (got == 0) break;
         uint32_t bytes = 0;
         if (lame().encode_chunk(stream.handle(), static_cast<uint32_t>(got * out_ch), pcm.data(),
                                 mp3.data(), &bytes) != BE_ERR_SUCCESS)
@@ -194,12 +148,12 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
         if (!write(bytes)) return write_failed();
         for (int c = 0; c < out_ch; ++c)
             last[static_cast<size_t>(c)] = pcm[static_cast<size_t>((got - 1) * out_ch + c)];
-        done += got;
+        done += static_cast<int64_t>(got);
         sink.progress(total > 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(total)
                                 : 100.0);
     }
     // A read error is a failure, not an early end of the audio.
-    if (sf_error(wav) != SF_ERR_NO_ERROR) return fail("cannot read its audio");
+    if (audio->read_failed()) return fail("cannot read its audio");
     sink.progress_end(true);
     begun = false;
 

@@ -4,12 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace tarvik {
@@ -20,24 +16,18 @@ uint32_t le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-FileIdentity identity_from(const struct stat& st) {
-    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                        static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
-                        static_cast<int64_t>(st.st_mtim.tv_nsec)};
-}
-
 enum class DataChunk { Consistent, CutShort, Unknown, Understated };
 
 // Walks a RIFF WAV's chunks: does its data chunk claim more bytes than the file holds, not
 // state its size (0 or 0xFFFFFFFF), or leave bytes after it that are not well-formed chunks
 // (a recorder that updated its header now and then, then stopped)? Anything that is not a
 // RIFF WAV is left to libsndfile and counts as consistent.
-DataChunk walk_chunks(const HashingReader& file, off_t file_size) {
+DataChunk walk_chunks(const HashingReader& file, sf_count_t file_size) {
     std::array<unsigned char, 12> head{};
     if (file.peek(head.data(), head.size(), 0) != 12 || std::memcmp(head.data(), "RIFF", 4) != 0 ||
         std::memcmp(head.data() + 8, "WAVE", 4) != 0)
         return DataChunk::Consistent;
-    off_t pos = 12;
+    sf_count_t pos = 12;
     bool after_data = false;
     // A bounded walk, so that a hostile header cannot loop for long; a file with more chunks
     // than that is not trusted to end well.
@@ -49,13 +39,13 @@ DataChunk walk_chunks(const HashingReader& file, off_t file_size) {
         if (after_data) {
             const bool named = std::all_of(chunk.begin(), chunk.begin() + 4,
                                            [](unsigned char c) { return c >= 0x20 && c <= 0x7e; });
-            if (!named || pos + 8 + off_t(size) > file_size) return DataChunk::Understated;
+            if (!named || pos + 8 + sf_count_t(size) > file_size) return DataChunk::Understated;
         } else if (std::memcmp(chunk.data(), "data", 4) == 0) {
             if (size == 0 || size == 0xFFFFFFFFu) return DataChunk::Unknown;
-            if (off_t(size) > file_size - (pos + 8)) return DataChunk::CutShort;
+            if (sf_count_t(size) > file_size - (pos + 8)) return DataChunk::CutShort;
             after_data = true;
         }
-        pos += 8 + off_t(size) + (size & 1);
+        pos += 8 + sf_count_t(size) + (size & 1);
     }
     // Past the data, the chunks must reach the end of the file (a last pad byte may be
     // missing; a few stray bytes shorter than a chunk header are no audio).
@@ -65,26 +55,20 @@ DataChunk walk_chunks(const HashingReader& file, off_t file_size) {
 
 } // namespace
 
-std::optional<FileIdentity> identity_of(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return identity_from(st);
-}
-
 bool InputWav::open(const std::string& path) {
     if (!reader_.open(path)) return false;
     size_ = reader_.length();
     // The decoder reads through the hashing reader from here on: what it reads to inspect the
     // header is what the encoder would read first.
-    audio_.reset(sf_open_virtual(&HashingReader::io, SFM_READ, &info_, &reader_));
-    if (!audio_ || info_.channels < 1 || info_.samplerate < 1) {
+    audio_ = AudioSource::from_virtual_io(HashingReader::io, &reader_);
+    const AudioFacts& audio = audio_->facts();
+    if (!audio_->ok() || audio.sample_rate < 1) {
         audio_.reset();
         check_ = {WavContent::Unreadable};
         return true;
     }
-    facts_ = {static_cast<uint32_t>(info_.samplerate), info_.channels,
-              static_cast<int64_t>(info_.frames)};
-    if (info_.frames <= 0) {
+    facts_ = {static_cast<uint32_t>(audio.sample_rate), audio.channels, audio.frames};
+    if (audio.frames <= 0) {
         check_ = {WavContent::Empty};
         return true;
     }
@@ -103,12 +87,6 @@ bool InputWav::open(const std::string& path) {
         break;
     }
     return true;
-}
-
-bool InputWav::float_data() const {
-    // Float data read as 16-bit would be truncated (or normalised to its peak).
-    const int subtype = info_.format & SF_FORMAT_SUBMASK;
-    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }
 
 ReadFingerprint InputWav::finish() {
@@ -170,30 +148,21 @@ SF_VIRTUAL_IO HashingReader::io = {
     [](void* r) { return static_cast<HashingReader*>(r)->tell(); },
 };
 
-HashingReader::~HashingReader() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 bool HashingReader::open(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return false;
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    opened_ = identity_from(st);
+    platform::RegularFile file = platform::open_regular_file(path);
+    if (!file) return false;
+    fd_ = std::move(file.fd);
+    opened_ = file.status.identity;
     return true;
 }
 
 sf_count_t HashingReader::length() const {
-    struct stat st {};
-    return ::fstat(fd_, &st) == 0 ? static_cast<sf_count_t>(st.st_size) : 0;
+    const auto status = fd_.status();
+    return status ? static_cast<sf_count_t>(status->identity.size) : 0;
 }
 
 sf_count_t HashingReader::peek(void* buffer, sf_count_t count, sf_count_t offset) const {
-    ssize_t got;
-    do {
-        got = ::pread(fd_, buffer, static_cast<size_t>(count), offset);
-    } while (got < 0 && errno == EINTR);
-    return got;
+    return fd_.read_at(buffer, static_cast<size_t>(count), offset);
 }
 
 sf_count_t HashingReader::seek(sf_count_t offset, int whence) {
@@ -205,10 +174,7 @@ sf_count_t HashingReader::seek(sf_count_t offset, int whence) {
 
 sf_count_t HashingReader::read_at(void* buffer, sf_count_t count) {
     if (!hash_up_to(position_)) return 0;
-    ssize_t got;
-    do {
-        got = ::pread(fd_, buffer, static_cast<size_t>(count), position_);
-    } while (got < 0 && errno == EINTR);
+    const sf_count_t got = fd_.read_at(buffer, static_cast<size_t>(count), position_);
     if (got <= 0) return 0;
     const sf_count_t end = position_ + got;
     if (end > hashed_) {
@@ -224,8 +190,7 @@ bool HashingReader::hash_up_to(sf_count_t end) {
     std::vector<unsigned char> block;
     while (hashed_ < end && !failed_) {
         block.resize(static_cast<size_t>(std::min<sf_count_t>(end - hashed_, 1 << 16)));
-        const ssize_t got = ::pread(fd_, block.data(), block.size(), hashed_);
-        if (got < 0 && errno == EINTR) continue;
+        const sf_count_t got = fd_.read_at(block.data(), block.size(), hashed_);
         if (got <= 0) {
             failed_ = true;
             break;
@@ -239,8 +204,8 @@ bool HashingReader::hash_up_to(sf_count_t end) {
 ReadFingerprint HashingReader::finish() {
     const sf_count_t size = length();
     hash_up_to(size);
-    struct stat st {};
-    const bool same = ::fstat(fd_, &st) == 0 && identity_from(st) == opened_;
+    const auto now = fd_.status();
+    const bool same = now && now->identity == opened_;
     return {opened_, hash_.value(), failed_ || !same || hashed_ != size};
 }
 
@@ -258,8 +223,8 @@ std::string delete_encoded_input(const std::string& path, const WavCheck& check,
     const ReadFingerprint again = now.finish();
     if (!(again.opened == read.opened) || again.hash != read.hash || again.changed)
         return "it changed since it was encoded";
-    if (::unlink(path.c_str()) != 0)
-        return std::string("cannot delete it: ") + std::strerror(errno);
+    if (const int error = platform::remove_file(path); error != 0)
+        return std::string("cannot delete it: ") + std::strerror(error);
     return {};
 }
 

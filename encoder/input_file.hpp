@@ -3,29 +3,17 @@
 // -rem deletes only the very file that was encoded, unchanged.
 #pragma once
 
+#include "common/audio_source.hpp"
 #include "encoder/plan.hpp"
+#include "platform/files.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <sndfile.h>
 #include <string>
 
 namespace tarvik {
-
-// What names a file's content: device, inode, size and modification time.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    int64_t size = 0;
-    int64_t mtime_sec = 0;
-    int64_t mtime_nsec = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file a path names now (links followed); nullopt when it is gone.
-std::optional<FileIdentity> identity_of(const std::string& path);
 
 enum class WavContent {
     Audio,      // holds sample frames
@@ -69,7 +57,7 @@ class ContentHash {
 // The input as the encoder read it: the file it was when opened, a hash of all its bytes in
 // file order, and whether it grew or changed while it was read.
 struct ReadFingerprint {
-    FileIdentity opened;
+    platform::FileIdentity opened;
     uint64_t hash = 0;
     bool changed = false;
 };
@@ -79,7 +67,6 @@ struct ReadFingerprint {
 class HashingReader {
   public:
     HashingReader() = default;
-    ~HashingReader();
     HashingReader(const HashingReader&) = delete;
     HashingReader& operator=(const HashingReader&) = delete;
 
@@ -99,8 +86,8 @@ class HashingReader {
 
   private:
     bool hash_up_to(sf_count_t end);
-    int fd_ = -1;
-    FileIdentity opened_;
+    platform::FileDescriptor fd_;
+    platform::FileIdentity opened_;
     sf_count_t position_ = 0;
     sf_count_t hashed_ = 0; // bytes [0, hashed_) are in the hash
     ContentHash hash_;
@@ -119,20 +106,15 @@ class InputWav {
     long long size() const { return size_; }
     const WavCheck& check() const { return check_; }
     const InputFacts& facts() const { return facts_; }
-    // The decoder, at the first frame; null unless the content is readable audio.
-    SNDFILE* audio() const { return audio_.get(); }
-    bool float_data() const;
+    // The audio, at its first frame; null unless the content is readable audio.
+    AudioSource* audio() { return audio_ ? &*audio_ : nullptr; }
     sf_count_t length() const { return reader_.length(); }
     // Closes the decoder; hashes what it did not read, and says whether the file changed.
     ReadFingerprint finish();
 
   private:
-    struct Closer {
-        void operator()(SNDFILE* f) const { sf_close(f); }
-    };
     HashingReader reader_;
-    std::unique_ptr<SNDFILE, Closer> audio_;
-    SF_INFO info_{};
+    std::optional<AudioSource> audio_;
     long long size_ = 0;
     WavCheck check_;
     InputFacts facts_;

@@ -4,27 +4,18 @@
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "lipsync/vlp.hpp"
+#include "platform/files.hpp"
 #include "platform/process.hpp"
+#include "platform/temporaries.hpp"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace tarvik {
 
 namespace {
-
-// A new, empty, uniquely named file in dir; the tool writes its VLP over it.
-std::optional<std::string> fresh_vlp_path(const std::string& dir) {
-    std::string templ = temporary_template(dir);
-    const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    ::close(fd);
-    return templ;
-}
 
 // True when the file holds a VLP whose length matches the audio's (a VLP of another take
 // does not).
@@ -51,7 +42,7 @@ std::string line_text_for(const std::string& wav_path) {
 VlpResult generate_vlp(const VlpRequest& request, Sink& out) {
     VlpResult vlp;
     const std::string tool = join_path(request.program_dir, kLipsyncToolName);
-    if (::access(tool.c_str(), F_OK) != 0) {
+    if (!platform::exists(tool)) {
         vlp.reason = "Make sure the lipsync tool stands in the same directory as tarvik";
         return vlp;
     }
@@ -59,7 +50,8 @@ VlpResult generate_vlp(const VlpRequest& request, Sink& out) {
     out.flush();
 
     const std::string destination = vlp_path_for(request.mp3_path);
-    const auto fresh = fresh_vlp_path(directory_of(destination));
+    // A new, empty, uniquely named file beside the VLP; the tool writes its VLP over it.
+    const auto fresh = platform::create_temporary_file(directory_of(destination));
     if (!fresh) {
         vlp.reason = format_text("Cannot create a file in \"%s\"",
                                  escaped(directory_of(destination)).c_str());
@@ -106,7 +98,7 @@ VlpResult generate_vlp(const VlpRequest& request, Sink& out) {
                                      escaped(destination).c_str(), std::strerror(errno));
             out.write(vlp.reason + "\n");
         }
-        ::unlink(fresh->c_str());
+        platform::remove_file(*fresh);
         if (result.started && !result.cancelled) out.write("\n-Failure\n");
         return vlp;
     }

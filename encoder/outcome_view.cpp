@@ -155,6 +155,7 @@ int show_outcome(Run run, const ConvertResult& result, const JobFiles& files) {
         else
             std::fputs(filled_line(v, result, files).c_str(), stdout);
     }
+    if (result.stopped) return platform::stop_exit_status();
     switch (result.outcome) {
     case Outcome::Converted:
     case Outcome::Deleted:

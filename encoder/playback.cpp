@@ -8,15 +8,13 @@
 #include "encoder/modes.hpp"
 #include "platform/console.hpp"
 #include "platform/dynlib.hpp"
+#include "platform/files.hpp"
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace tarvik {
@@ -194,7 +192,7 @@ int play(Context& ctx, const std::string& file) {
         return kExitFailure;
     }
     const std::string& name = *found;
-    if (::access(name.c_str(), F_OK) != 0) {
+    if (!platform::exists(name)) {
         show_error_box<ErrorBox::SoundFileGone>(escaped(name));
         return kExitFailure;
     }

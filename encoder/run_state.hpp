@@ -2,8 +2,6 @@
 // process facts every mode needs. One instance lives in main and is passed down.
 #pragma once
 
-#include "common/mpeg.hpp"
-
 #include <cstdint>
 #include <string>
 
@@ -22,7 +20,6 @@ enum : uint8_t { kModeStereo = 0, kModeJointStereo = 1, kModeDual = 2, kModeMono
 // Encoding settings as the command line asks for them; never changed by a run: each job's
 // plan (encoder/plan.hpp) derives what the encoder is set to.
 struct RunSettings {
-    uint16_t mpeg_version = 1; // 1: MPEG-1 rate (32000, 44100, 48000 Hz); 0: MPEG-2/2.5
     uint32_t sample_rate = 44100;
     uint8_t mode = kModeMono;
     uint16_t bit_rate = 64;      // kbps, as requested: fitted to each output's MPEG class

@@ -2,15 +2,13 @@
 
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "platform/files.hpp"
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <fcntl.h>
 #include <random>
 #include <sndfile.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 #include <vector>
 
 namespace tarvik {
@@ -42,10 +40,9 @@ std::string size_text(long double bytes) {
 SilenceSpace silence_space(const Plan& plan, long long seconds, const std::string& dir) {
     SilenceSpace space;
     space.needed = silence_wav_bytes(plan, seconds);
-    struct statvfs fs {};
-    space.known = ::statvfs(dir.c_str(), &fs) == 0;
-    space.free_bytes =
-        static_cast<long double>(fs.f_bavail) * static_cast<long double>(fs.f_frsize);
+    const auto free_bytes = platform::free_space(dir);
+    space.known = free_bytes.has_value();
+    space.free_bytes = free_bytes.value_or(0);
     return space;
 }
 
@@ -57,14 +54,15 @@ SilenceWave generate_wave(const Plan& plan, long long seconds, const std::string
 
     // "%.8d.wav" with a random number; the file is created exclusively, so two runs never
     // share it: on a collision another number is drawn.
-    std::mt19937 rng(static_cast<unsigned>(
-        std::chrono::high_resolution_clock::now().time_since_epoch().count() ^ (::getpid() << 16)));
+    std::mt19937 rng(
+        static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count() ^
+                              (platform::process_id() << 16)));
     std::string path;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    platform::FileDescriptor fd;
+    for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
         path = join_path(dir, format_text("%.8d.wav", static_cast<int>(rng() % 65535)));
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) break;
+        fd = platform::create_new_file(path, 0644);
+        if (!fd.valid() && errno != EEXIST) break;
     }
     // RF64, written as a plain RIFF WAV when it ends below 4 GiB: a RIFF header cannot count
     // more, and a longer silence read back through a wrapped size would be cut short.
@@ -72,13 +70,11 @@ SilenceWave generate_wave(const Plan& plan, long long seconds, const std::string
     info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16;
     info.samplerate = static_cast<int>(rate);
     info.channels = channels;
-    SNDFILE* wav = fd >= 0 ? sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE) : nullptr;
+    // The descriptor stays ours (libsndfile does not close it), so it is closed exactly once.
+    SNDFILE* wav = fd.valid() ? sf_open_fd(fd.get(), SFM_WRITE, &info, SF_FALSE) : nullptr;
     if (wav) sf_command(wav, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     if (!wav) {
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(path.c_str());
-        }
+        if (fd.valid()) platform::remove_file(path);
         return {{}, SilenceWave::NotCreated};
     }
     std::vector<int16_t> zeros(static_cast<size_t>(8192 * channels), 0);
@@ -88,7 +84,7 @@ SilenceWave generate_wave(const Plan& plan, long long seconds, const std::string
         if (cancel && cancel->load(std::memory_order_relaxed)) {
             // Stopped: the partial file goes, and the caller says why.
             sf_close(wav);
-            ::unlink(path.c_str());
+            platform::remove_file(path);
             return {{}, SilenceWave::Stopped};
         }
         const sf_count_t n = static_cast<sf_count_t>(std::min<long long>(8192, frames - written));
@@ -97,12 +93,13 @@ SilenceWave generate_wave(const Plan& plan, long long seconds, const std::string
     }
     if (!ok) {
         sf_close(wav);
-        ::unlink(path.c_str());
+        platform::remove_file(path);
         return {{}, SilenceWave::NotWritten};
     }
     // Every frame is written: the file is named even when closing it then fails.
-    if (sf_close(wav) != 0) {
-        ::unlink(path.c_str());
+    const bool closed = sf_close(wav) == 0;
+    if (!fd.reset() || !closed) {
+        platform::remove_file(path);
         return {path, SilenceWave::NotClosed};
     }
     return {path, SilenceWave::Written};

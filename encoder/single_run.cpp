@@ -12,13 +12,13 @@
 #include "common/files.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "platform/files.hpp"
 #include "platform/signals.hpp"
 #include "platform/system.hpp"
 #include "platform/temporaries.hpp"
 
 #include <cstdio>
 #include <functional>
-#include <unistd.h>
 
 namespace tarvik {
 
@@ -54,7 +54,8 @@ void print_start(const Context& ctx, const std::string& mp3_path, long long sile
     else if (silence_seconds > 1)
         std::printf("Silence time = %lld seconds\n", silence_seconds);
     std::printf("Output file = \"%s\"\n", escaped(mp3_path).c_str());
-    make_parent_dir(mp3_path);
+    if (const auto made = make_parent_dir(mp3_path))
+        std::printf("Directory created: \"%s\"\n", made->c_str());
 }
 
 // The input WAV's path from the argument: relative names are taken in the working directory,
@@ -70,9 +71,9 @@ std::string input_wav_path(const Context& ctx, const std::string& arg) {
     // "voice.mp3" means voice.wav; a dotted name such as "take.01" may also mean take.01.wav.
     const std::string replaced =
         resolve_name_case(dir + strip_extension(typed).value_or(typed) + ".wav");
-    if (access(replaced.c_str(), F_OK) == 0) return replaced;
+    if (platform::exists(replaced)) return replaced;
     const std::string appended = resolve_name_case(dir + typed + ".wav");
-    return access(appended.c_str(), F_OK) == 0 ? appended : replaced;
+    return platform::exists(appended) ? appended : replaced;
 }
 
 } // namespace
@@ -90,7 +91,7 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
                                      ? ctx.program_dir
                                      : platform::temp_directory();
     const InputFacts facts = silence_facts(ctx.settings, seconds);
-    const Plan planned = plan(ctx.settings, facts);
+    const Plan planned = plan(ctx.settings, facts); // the space check's, and the job's
     if (const SilenceSpace space = silence_space(planned, seconds, temp_dir); !space.fits()) {
         show_error_box<ErrorBox::SilenceTooLong>(
             std::to_string(seconds),
@@ -105,6 +106,7 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     Job job;
     job.requested = ctx.settings;
     job.silence_seconds = seconds;
+    job.silence_plan = planned;
     job.silence_dir = temp_dir;
     job.mp3_path = *mp3_path;
     job.program_dir = ctx.program_dir;

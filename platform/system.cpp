@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sched.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tarvik::platform {
@@ -18,6 +20,13 @@ std::string current_directory() {
 
 bool directory_writable(const std::string& dir) {
     return !dir.empty() && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+int usable_cores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    const int n = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+    return n > 0 ? n : static_cast<int>(std::thread::hardware_concurrency());
 }
 
 std::string temp_directory() {

@@ -1,4 +1,4 @@
-// Process facts: the executable's own path and the working directory.
+// Process facts: the executable's own path, the working directory and the cores it may use.
 #pragma once
 
 #include <string>
@@ -13,6 +13,10 @@ std::string current_directory();
 
 // True when the directory exists and this process may create files in it.
 bool directory_writable(const std::string& dir);
+
+// The processors this process may run on (its CPU affinity, else the machine's count);
+// 0 when unknown.
+int usable_cores();
 
 // The system's temporary directory ($TMPDIR or /tmp), without a trailing '/'.
 std::string temp_directory();

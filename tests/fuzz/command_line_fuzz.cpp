@@ -104,8 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const tarvik::RunSettings& s = ctx.settings;
     if (!one_of(tarvik::kMpegRates, s.sample_rate)) fail("sample rate outside the MPEG rates");
-    if (s.mpeg_version != (tarvik::is_mpeg1_rate(s.sample_rate) ? 1 : 0))
-        fail("MPEG class does not match the rate");
     if (!one_of(tarvik::kMpeg1Kbps, s.bit_rate) && !one_of(tarvik::kMpeg2Kbps, s.bit_rate))
         fail("bit rate outside the MPEG bit rates");
     if (s.mode > tarvik::kModeMono) fail("channel mode outside the encoder's codes");
