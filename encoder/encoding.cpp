@@ -53,32 +53,39 @@ uint16_t crc16(uint16_t crc, const uint8_t* p, size_t n) {
     return crc;
 }
 
+// What became of the fade's length in the MP3's length tag.
+enum class TagPadding { Added, NoTag, Failed };
+
 // Adds `extra` samples to the padding the LAME tag declares, so that decoders which honour
-// it drop the fade appended after the audio. False when the file has no such tag or the
-// padding would not fit its 12 bits.
-bool add_tag_padding(std::FILE* f, uint32_t extra) {
+// it drop the fade appended after the audio. Failed when the padding would not fit its 12
+// bits or the file cannot be rewritten.
+
+TagPadding add_tag_padding(std::FILE* f, uint32_t extra) {
     std::vector<uint8_t> tag(512);
-    if (std::fseek(f, 0, SEEK_SET) != 0) return false;
+    if (std::fseek(f, 0, SEEK_SET) != 0) return TagPadding::Failed;
     tag.resize(std::fread(tag.data(), 1, tag.size(), f));
     size_t q = tag.size() >= 4 ? tag_offset(tag.data()) : 0;
+    // At the lowest bit rates a frame cannot hold the tag, and the encoder writes none: then
+    // no player drops any padding, and the fade simply plays after the audio.
     if (q == 0 || q + 8 > tag.size() ||
         (std::memcmp(&tag[q], "Xing", 4) != 0 && std::memcmp(&tag[q], "Info", 4) != 0))
-        return false;
+        return TagPadding::NoTag;
     const uint32_t flags =
         uint32_t{tag[q + 4]} << 24 | uint32_t{tag[q + 5]} << 16 | tag[q + 6] << 8 | tag[q + 7];
     q += 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) +
          ((flags & 8) ? 4 : 0);
-    if (q + 36 > tag.size() || std::memcmp(&tag[q], "LAME", 4) != 0) return false;
+    if (q + 36 > tag.size() || std::memcmp(&tag[q], "LAME", 4) != 0) return TagPadding::NoTag;
     uint8_t* lame_ext = &tag[q];
     const uint32_t padding = (((lame_ext[22] & 15u) << 8) | lame_ext[23]) + extra;
-    if (padding > 4095) return false;
+    if (padding > 4095) return TagPadding::Failed;
     lame_ext[22] = static_cast<uint8_t>((lame_ext[22] & 0xF0) | (padding >> 8));
     lame_ext[23] = static_cast<uint8_t>(padding);
     const uint16_t crc = crc16(0, tag.data(), q + 34);
     lame_ext[34] = static_cast<uint8_t>(crc >> 8);
     lame_ext[35] = static_cast<uint8_t>(crc);
-    return std::fseek(f, 0, SEEK_SET) == 0 && std::fwrite(tag.data(), 1, q + 36, f) == q + 36 &&
-           std::fflush(f) == 0;
+    const bool written = std::fseek(f, 0, SEEK_SET) == 0 &&
+                         std::fwrite(tag.data(), 1, q + 36, f) == q + 36 && std::fflush(f) == 0;
+    return written ? TagPadding::Added : TagPadding::Failed;
 }
 
 // The fade appended by no-click: about 10 ms, as many input samples as make a whole number
@@ -190,7 +197,7 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
     if (fade.input > 0) {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(
             std::fopen(file.temp_path().c_str(), "r+b"), std::fclose);
-        if (!f || !add_tag_padding(f.get(), fade.output))
+        if (!f || add_tag_padding(f.get(), fade.output) == TagPadding::Failed)
             return fail("cannot mark the fade as padding in its length tag");
     }
     const long long mp3_size = file_size_of(file.temp_path());
