@@ -3,22 +3,13 @@
 #include "frontend/folder_picker.hpp"
 #include "frontend/gui_box.hpp"
 #include "frontend/main_dialog.hpp"
+#include "frontend/qt_boxes.hpp"
 
 #include "common/paths.hpp"
 
 #include <QTimer>
 
 namespace tarvik::gui {
-
-namespace {
-QString text_of(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-void show_error(const QString& message) {
-    show_gui_error(message.toStdString());
-}
-} // namespace
 
 FrontEndApp::FrontEndApp(Services services) : services_(std::move(services)) {}
 

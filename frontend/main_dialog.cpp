@@ -3,6 +3,7 @@
 #include "frontend/folder_picker.hpp"
 #include "frontend/gui_box.hpp"
 #include "frontend/launch.hpp"
+#include "frontend/qt_boxes.hpp"
 #include "ui_main_dialog.h"
 
 #include "common/mpeg.hpp"
@@ -20,14 +21,6 @@
 namespace tarvik::gui {
 
 namespace {
-QString text_of(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-void show_error(const QString& message) {
-    show_gui_error(message.toStdString());
-}
-
 BoxAnswer dialog_box(BoxIcon icon, const QString& text, BoxButtons buttons = BoxButtons::Ok) {
     return CurrentMessageBoxes().Show({icon, kGuiCaption, text.toStdString(), buttons, true});
 }

@@ -4,7 +4,19 @@
 
 #include "frontend/gui_box.hpp"
 
+#include <QString>
+
 namespace tarvik::gui {
+
+// Qt's string of a UTF-8 text.
+inline QString text_of(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The front end's error box for a text built in Qt (through tr()).
+inline void show_error(const QString& message) {
+    show_gui_error(message.toStdString());
+}
 
 class QtMessageBoxes final : public MessageBoxes {
   public:
