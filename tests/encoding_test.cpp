@@ -7,10 +7,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
-#include <numeric>
 #include <set>
 #include <sndfile.h>
-#include <unistd.h>
 
 using namespace tarvik::test;
 namespace fs = std::filesystem;
@@ -27,10 +25,6 @@ std::string final_settings(int rate, const std::string& mode, const std::string&
 const std::string kSpeech = "The gate is closed. Come back at dawn, and bring the silver key.";
 
 const auto mpeg_of = [](int rate) { return rate < 16000 ? 25 : rate < 32000 ? 2 : 1; };
-
-const auto rms = [](const std::vector<float>& v) {
-    return std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0) / double(v.size()));
-};
 
 } // namespace
 
@@ -80,7 +74,9 @@ TEST(Encoding, PrintedSettingsAreTheFrames) {
         EXPECT_EQ(std::set(facts->bit_rates.begin(), facts->bit_rates.end()), std::set{c.kbps});
         AudioInfo info;
         const auto pcm = decode(t / "in.mp3", &info);
-        EXPECT_NEAR(rms(pcm), 0.5 / std::sqrt(2.0), c.kbps <= 32 ? 0.1 : 0.02); // the sine's level
+        // The sine's level (each channel's tone at the same amplitude).
+        EXPECT_NEAR(channel_rms(pcm, info.channels, 0), 0.5 / std::sqrt(2.0),
+                    c.kbps <= 32 ? 0.1 : 0.02);
         // The tag frame (when the encoder had room for one) gives the exact length.
         if (!facts->tag.empty()) EXPECT_EQ(info.frames, std::llround(1.5 * mp3_rate));
     }
@@ -111,9 +107,6 @@ TEST(Encoding, VbrFollowsTheSpeech) {
 // -noclick keeps every sample: decoders that honour the length tag return exactly the
 // input's length, and the last 50 ms of speech cut off while loud decode as the input's.
 TEST(Encoding, NoClickKeepsEverySample) {
-    for (const std::string tool : {"ffmpeg", "mp3val", "sox"})
-        if (access(("/usr/bin/" + tool).c_str(), X_OK) != 0)
-            GTEST_SKIP() << tool << " missing: scripts/deps.sh installs it";
     TempDir t;
     ASSERT_EQ(run("/usr/bin/espeak-ng", {"-w", t / "full.wav", kSpeech}).exit_status, 0);
     ASSERT_EQ(
@@ -196,7 +189,6 @@ TEST(Encoding, InputsProgressAndRemoval) {
         ASSERT_TRUE(write_wav(t / name, {.seconds = 0.25}));
     ASSERT_TRUE(write_wav(t / "small.wav", {.seconds = 4978.0 / 44100})); // about four chunks
     ASSERT_EQ(file_size(t / "small.wav"), 10000);
-    ASSERT_TRUE(write_file(t / "tiny.wav", std::string(9999, 'x')) && write_file(t / "empty.wav", ""));
     // voice.wav with a LIST chunk after its data, as recording tools write them.
     std::string bytes = read_file(t / "voice.wav");
     const std::string info = "INFOICMT" + le32(4000) + std::string(4000, 'z');
@@ -210,9 +202,6 @@ TEST(Encoding, InputsProgressAndRemoval) {
     const std::vector<Case> cases = {
         {{"-wav", "small.wav"}, "small.mp3", "", "Encoding: [ \b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>] Done!\nSpace saved: "}, // steps catch up
         {{"-wav", "-numbar", "small.wav"}, "small.mp3", "", "Encoding: 100.00%\r\nSpace saved: "},
-        {{"-wav", "tiny"}, "", error_box(680, "Input file size < 10kb. Increase its sampling frequency if you can, so its size will increase as well."), ""},
-        {{"-wav", "empty"}, "", error_box(675, "Input file size is null!"), ""},
-        {{"-wav", "missing"}, "", error_box(661, cannot_open + "missing.wav\"."), ""},
         {{"-wav", "voice.mp3"}, "voice.mp3", "", ""}, // the input is voice.wav
         {{"-wav", "listed"}, "listed.mp3", "", ""},
         {{"-wav", "my.dir/voice"}, "my.dir/voice.mp3", "", ""}, // not my.wav
@@ -221,7 +210,6 @@ TEST(Encoding, InputsProgressAndRemoval) {
         {{"-wav", "-vbr", "4", "-rem", "line01", "mp3/"}, "mp3/line01.mp3", "", "Input file deleted: \"" + t.path() + "/line01.wav\"\n"},
         {{"-wav", "-rem", "line01", "mp3/"}, "", error_box(661, cannot_open + "line01.wav\"."), ""},
         {{"0"}, "", error_box(590, "Silence time is null!"), ""},
-        {{"abc"}, "", error_box(590, "Silence time is null!"), ""},
         // A silence whose temporary WAV would not fit is refused before anything is written.
         {{"99999999999", "new/dir"}, "", error_box_head(1008) +
          "Cannot make 99999999999 seconds of silence: its temporary WAV file would take 7.8 PiB, but \"" + bin_dir() + "\" has ", ""},
@@ -235,7 +223,7 @@ TEST(Encoding, InputsProgressAndRemoval) {
         EXPECT_TRUE(contains(r.out, c.printed));
         if (!c.created.empty()) EXPECT_TRUE(exists(t / c.created));
     }
-    EXPECT_FALSE(exists(t / "tiny.mp3") || exists(t / "my.mp3") || exists(t / "new"));
+    EXPECT_FALSE(exists(t / "my.mp3") || exists(t / "new"));
     EXPECT_EQ(list_dir(t / "mp3"), std::vector<std::string>{"line01.mp3"}); // no temporary left
     EXPECT_EQ(decode(t / "listed.mp3"), decode(t / "voice.mp3")); // the LIST chunk is no click
 }
@@ -258,42 +246,24 @@ TEST(Encoding, LevelsAndChannelsReachTheMp3) {
         Signal in, out;   // the sample of each frame and channel, written and expected back
         double max_error; // 0: no length tag (8 kbps frames hold none): RMS within 20%
     };
+    const Signal six = [&](int64_t f, int c) { return c == 5 ? -square(f) : square(f); };
+    const Signal two_thirds = [&](int64_t f, int) { return square(f) * 2 / 3; }; // 4/6 stays
+    const Signal apart = [&](int64_t f, int c) { return (c ? 0.25 : 0.75) * square(f); };
+    const Signal mixed_in = [&](int64_t f, int c) { return (c ? -0.2 : 0.6) * sine(f); };
+    const Signal mixed_out = [&](int64_t f, int) { return 0.2 * sine(f); };
+    const std::vector<std::string> kbps192{"-bitrate", "192"};
+    constexpr int kPcm24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+                  kFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    // clang-format off
     const std::vector<Case> cases = {
-        {"16-bit", 44100, 1, 0, {"-bitrate", "192"}, full, full, 0.05},
-        {"24-bit",
-         44100,
-         1,
-         SF_FORMAT_WAV | SF_FORMAT_PCM_24,
-         {"-bitrate", "192"},
-         full,
-         full,
-         0.05},
-        {"float", 44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, {"-bitrate", "192"}, full, full, 0.05},
-        {"six channels",
-         44100,
-         6,
-         0,
-         {"-bitrate", "192"}, // the last one inverted: 4/6 stays
-         [&](int64_t f, int c) { return c == 5 ? -square(f) : square(f); },
-         [&](int64_t f, int) { return square(f) * 2 / 3; },
-         0.05},
-        {"stereo",
-         44100,
-         2,
-         0,
-         {"-bitrate", "320"},
-         [&](int64_t f, int c) { return (c ? 0.25 : 0.75) * square(f); },
-         [&](int64_t f, int c) { return (c ? 0.25 : 0.75) * square(f); },
-         0.05},
-        {"stereo to mono",
-         22050,
-         2,
-         0,
-         {"-bitrate", "8"},
-         [&](int64_t f, int c) { return (c ? -0.2 : 0.6) * sine(f); },
-         [&](int64_t f, int) { return 0.2 * sine(f); },
-         0},
+        {"16-bit", 44100, 1, 0, kbps192, full, full, 0.05},
+        {"24-bit", 44100, 1, kPcm24, kbps192, full, full, 0.05},
+        {"float", 44100, 1, kFloat, kbps192, full, full, 0.05},
+        {"six channels", 44100, 6, 0, kbps192, six, two_thirds, 0.05},
+        {"stereo", 44100, 2, 0, {"-bitrate", "320"}, apart, apart, 0.05},
+        {"stereo to mono", 22050, 2, 0, {"-bitrate", "8"}, mixed_in, mixed_out, 0},
     };
+    // clang-format on
     TempDir t;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

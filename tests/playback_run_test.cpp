@@ -29,11 +29,11 @@ class Play : public ::testing::Test {
   protected:
     test::RunResult run(const std::vector<std::string>& args, const std::string& driver = "disk",
                         const std::string& program = test::bin("tarvik")) {
-        test::RunOptions options;
-        options.cwd = dir_.path();
-        options.env = {{"SDL_AUDIODRIVER", driver}, {"SDL_DISKAUDIOFILE", dir_ / "out.raw"}};
-        options.timeout_seconds = 60;
-        return test::run(program, args, options);
+        return test::run(
+            program, args,
+            {.cwd = dir_.path(),
+             .env = {{"SDL_AUDIODRIVER", driver}, {"SDL_DISKAUDIOFILE", dir_ / "out.raw"}},
+             .timeout_seconds = 60});
     }
     std::vector<int16_t> heard() const {
         const std::string bytes = test::read_file(dir_ / "out.raw");
@@ -71,11 +71,10 @@ TEST_F(Play, PlaysEachFormatAtItsLevel) {
         const auto r = run({"-play", c.typed});
         ASSERT_FALSE(r.timed_out);
         EXPECT_EQ(r.exit_status, 0) << r.err;
-        EXPECT_NE(r.out.find("Play a sound file\n\n[---> playing <---]\nStreaming file \"" +
-                             fs::path(c.file).filename().string() +
-                             "\" [duration: 00:00:01]\n\n---- Interactive keys ----\n"),
-                  std::string::npos)
-            << r.out;
+        EXPECT_TRUE(
+            test::contains(r.out, "Play a sound file\n\n[---> playing <---]\nStreaming file \"" +
+                                      fs::path(c.file).filename().string() +
+                                      "\" [duration: 00:00:01]\n\n---- Interactive keys ----\n"));
         EXPECT_TRUE(r.out.ends_with("Stopped." + std::string(67, ' ') + "\r\n")) << r.out;
         const std::vector<int16_t> out = heard();
         EXPECT_NEAR(static_cast<double>(out.size()) / 2 / 44100, c.tone.seconds, 0.1);
@@ -122,17 +121,15 @@ TEST_F(Play, ErrorBoxes) {
         const auto r =
             run({"-play", c.file}, c.driver, c.bare ? dir_ / "bare/tarvik" : test::bin("tarvik"));
         EXPECT_EQ(r.exit_status, 255);
-        EXPECT_NE(r.err.find(test::error_box_head(c.line) + c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(test::contains(r.err, test::error_box_head(c.line) + c.message));
         EXPECT_EQ(r.out.find("Interactive keys"), std::string::npos);
     }
     // -ver names SDL2, the facility that plays, and says so when its module is missing.
     const auto ver = run({"-ver"}), bare = run({"-ver"}, "disk", dir_ / "bare/tarvik");
     EXPECT_EQ(ver.exit_status, 0);
-    EXPECT_NE(ver.out.find("\n---- SDL2 ----\n| Version tag:            2."), std::string::npos)
-        << ver.out;
+    EXPECT_TRUE(test::contains(ver.out, "\n---- SDL2 ----\n| Version tag:            2."));
     EXPECT_EQ(bare.exit_status, 0);
-    EXPECT_NE(bare.out.find("\n---- SDL2 ----\n| Version tag:            n/a ("), std::string::npos)
-        << bare.out;
+    EXPECT_TRUE(test::contains(bare.out, "\n---- SDL2 ----\n| Version tag:            n/a ("));
     // Start-up cost: the program itself does not link SDL2; only the audio module does.
     EXPECT_EQ(test::run("/usr/bin/readelf", {"-d", test::bin("tarvik")}).out.find("libSDL2"),
               std::string::npos);

@@ -13,9 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -37,10 +35,6 @@ template <typename List> bool one_of(const List& values, uint32_t v) {
     return std::find(values.begin(), values.end(), v) != values.end();
 }
 
-bool starts_with_dash(const std::string& s) {
-    return !s.empty() && s[0] == '-';
-}
-
 } // namespace
 
 // Undefined behaviour ends the run like a crash, so that libFuzzer keeps the input.
@@ -51,25 +45,18 @@ extern "C" const char* __ubsan_default_options() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     tarvik::platform::set_box_handler(count_box);
     // The reader's console lines would drown libFuzzer's own (which go to standard error).
-    if (const int fd = ::open("/dev/null", O_WRONLY); fd >= 0) {
-        ::dup2(fd, STDOUT_FILENO);
-        ::close(fd);
-    }
+    if (!std::freopen("/dev/null", "w", stdout)) fail("cannot silence standard output");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<std::string> args;
-    std::string current;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            args.push_back(current);
-            current.clear();
-        } else {
-            current.push_back(static_cast<char>(data[i]));
-        }
-    }
-    if (!current.empty()) args.push_back(current);
+    std::vector<std::string> args(1);
+    for (size_t i = 0; i < size; ++i)
+        if (data[i])
+            args.back().push_back(static_cast<char>(data[i]));
+        else
+            args.emplace_back();
+    if (args.back().empty()) args.pop_back();
 
     boxes = 0;
     tarvik::Context ctx;
@@ -90,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t count = d.positionals.size();
         if (count < 1 || count > (d.mode == RunMode::Play ? 1u : 2u))
             fail("wrong number of parameters");
-        if (starts_with_dash(d.positionals[0])) fail("the first parameter is a switch");
+        if (d.positionals[0].starts_with('-')) fail("the first parameter is a switch");
         if (d.mode != RunMode::Play) {
             if (!std::equal(d.positionals.begin(), d.positionals.end(),
                             args.end() - static_cast<long>(count)))

@@ -18,17 +18,9 @@
 static char* backing;
 static int nfkc;
 
-static void* checked(void* p) {
-    if (!p) {
-        fputs("casefold_fs: out of memory\n", stderr);
-        abort();
-    }
-    return p;
-}
-
 static char* join(const char* dir, const char* name) {
     char* s = NULL;
-    if (asprintf(&s, "%s/%s", dir, name) < 0) checked(NULL);
+    if (asprintf(&s, "%s/%s", dir, name) < 0) abort();
     return s;
 }
 
@@ -40,7 +32,7 @@ static char* fold(const char* name) {
     else
         utf8proc_map((const utf8proc_uint8_t*)name, 0, &folded,
                      UTF8PROC_NULLTERM | UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD);
-    return folded ? (char*)folded : checked(strdup(name));
+    return folded ? (char*)folded : strdup(name);
 }
 
 // The stored name in `dir` of the entry `name` designates, or `name` itself when none does.
@@ -49,31 +41,31 @@ static char* stored_name(const char* dir, const char* name) {
     struct stat st;
     const int found = lstat(exact, &st) == 0;
     free(exact);
-    if (found) return checked(strdup(name));
+    if (found) return strdup(name);
     char* wanted = fold(name);
     char* result = NULL;
     DIR* d = opendir(dir);
     for (struct dirent* e; d && !result && (e = readdir(d));) {
         if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
         char* f = fold(e->d_name);
-        if (!strcmp(f, wanted)) result = checked(strdup(e->d_name));
+        if (!strcmp(f, wanted)) result = strdup(e->d_name);
         free(f);
     }
     if (d) closedir(d);
     free(wanted);
-    return result ? result : checked(strdup(name));
+    return result ? result : strdup(name);
 }
 
 // The backing path of a mount path, each component matched the case-insensitive way.
 static char* resolve(const char* path) {
-    char* out = checked(strdup(backing));
+    char* out = strdup(backing);
     for (const char* p = path; *p;) {
         if (*p == '/') {
             ++p;
             continue;
         }
         const size_t len = strcspn(p, "/");
-        char* name = checked(strndup(p, len));
+        char* name = strndup(p, len);
         char* stored = stored_name(out, name);
         char* next = join(out, stored);
         free(name);

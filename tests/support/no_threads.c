@@ -4,9 +4,6 @@
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                    void* arg) {
-    (void)thread;
-    (void)attr;
-    (void)start;
-    (void)arg;
+    (void)thread, (void)attr, (void)start, (void)arg;
     return EAGAIN;
 }

@@ -31,11 +31,11 @@ struct RunOptions {
     double timeout_seconds = 120;
 };
 
-// Runs a program with an argument vector (no shell) and collects its output.
 // tarvik's console form of an error box: the caption line and the ERROR line, then the text.
 std::string error_box_head(int line);
 std::string error_box(int line, const std::string& message);
 
+// Runs a program with an argument vector (no shell) and collects its output.
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
 // tarvik (or another program) run in the folder `cwd`.
@@ -69,11 +69,15 @@ struct WavSpec {
 // holding `payload`, whose size field says `data_size` (by default the payload's size).
 std::string riff_wav(uint16_t tag, int channels, uint32_t rate, int bits,
                      const std::string& payload, std::optional<uint32_t> data_size = {});
-// Little-endian bytes of a 32-bit value.
-std::string le32(uint32_t v);
+std::string le32(uint32_t v); // little-endian bytes
 
-// Writes a sine WAV with libsndfile; returns false on failure.
+// Writes a sine WAV with libsndfile (channel c at 1 + c/4 times the frequency); false on
+// failure.
 bool write_wav(const std::string& path, const WavSpec& tone);
+// A WAV whose sample of each frame and channel (full scale 1.0) comes from `sample`.
+bool write_wav_with(const std::string& path, int rate, int channels, int64_t frames,
+                    const std::function<double(int64_t frame, int channel)>& sample,
+                    int format = 0);
 
 struct AudioInfo {
     int sample_rate = 0;
@@ -81,10 +85,10 @@ struct AudioInfo {
     int64_t frames = 0;
 };
 
-// Opens any file libsndfile reads (WAV, MP3, Ogg) and reports its properties.
-std::optional<AudioInfo> audio_info(const std::string& path);
-// Decodes a file to interleaved floats.
+// Decodes any file libsndfile reads (WAV, MP3, Ogg) to interleaved floats.
 std::vector<float> decode(const std::string& path, AudioInfo* info = nullptr);
+// Root mean square of one channel of interleaved samples.
+double channel_rms(const std::vector<float>& samples, int channels, int channel);
 
 struct Mp3Facts {
     int frames = 0;       // MPEG audio frames
@@ -136,16 +140,9 @@ std::unique_ptr<CasefoldMount> mount_casefold(const std::string& backing,
 ::testing::AssertionResult contains(const std::string& text, const std::string& piece);
 // Number of times `needle` (not empty) occurs in `text`, without overlaps.
 int count_occurrences(const std::string& text, const std::string& needle);
+// The lines of a text, each without its line end; a last line without one is kept as is.
+std::vector<std::string> lines_of(const std::string& text);
 
-// ---- End-to-end helpers shared by the fault, batch and encoding tests ----
-
-// A WAV whose sample of each frame and channel (full scale 1.0) comes from `sample`;
-// `format` is a libsndfile format (0: WAV 16-bit PCM). False on failure.
-bool write_wav_with(const std::string& path, int rate, int channels, int64_t frames,
-                    const std::function<double(int64_t frame, int channel)>& sample,
-                    int format = 0);
-// Root mean square of one channel of interleaved samples.
-double channel_rms(const std::vector<float>& samples, int channels, int channel);
 // A tmpfs of `options` (as mount -o takes them) at the existing folder `dir`, unmounted with
 // the object; null, with the reason in `why_not`, where mounting is not allowed (not root).
 struct TmpfsMount {
@@ -154,7 +151,5 @@ struct TmpfsMount {
 };
 std::unique_ptr<TmpfsMount> mount_tmpfs(const std::string& dir, const std::string& options,
                                         std::string& why_not);
-// The lines of a text, each without its line end; a last line without one is kept as is.
-std::vector<std::string> lines_of(const std::string& text);
 
 } // namespace tarvik::test
