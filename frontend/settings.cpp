@@ -179,6 +179,8 @@ struct Key {
 };
 
 template <class... F> struct Overload : F... { using F::operator()...; };
+// The deduction guide that clang 14 still needs for an aggregate.
+template <class... F> Overload(F...) -> Overload<F...>;
 
 constexpr std::array<std::string_view, 4> kQualityWords{"low", "default", "high", "custom"};
 
