@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample arithmetic of the facility, kept apart so that it can be checked on its own:
 // volume slides packed for a lock-free handover, gain ramps and the level word.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The playback facility, a module of its own (tarvik_audio.so beside the program) so that
  * only -play and -ver pay for loading SDL2 and what it pulls in. Decoding goes through
  * libsndfile (WAV in any sample format, MP3, MP2, MP1, Ogg Vorbis, ...), output through

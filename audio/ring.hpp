@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fixed-size single-producer/single-consumer ring of trivially copyable items. One thread
 // writes, one other thread reads; neither ever waits, locks or allocates. The storage is
 // allocated once by the constructor.

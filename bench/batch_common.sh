@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by the batch benchmarks (sourced): a work folder of generated voice lines, the shell
 # loop of LAME's lame program at tarvik's effective settings, and timing helpers.
 # Needs: runs, count. Sets: tarvik, work.

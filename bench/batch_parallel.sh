@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # tarvik -batch -lips on 300 generated voice lines with -jobs 1 against -jobs 2, and against a
 # shell loop of LAME's lame program (same settings, no lip-sync). Whole-process times, best of
 # several runs. Usage: bench/batch_parallel.sh [runs] [files]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # tarvik -batch on 300 generated voice lines (2 to 8 s, 22050/44100 Hz, mono/stereo) against a
 # shell loop running LAME's lame program on each file at the same effective settings.
 # Whole-process times, best of several runs. Usage: bench/batch_vs_lame.sh [runs] [files]

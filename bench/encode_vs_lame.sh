@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # tarvik -wav against LAME's own lame program on the same 5-minute 44.1 kHz mono WAV, at the
 # same effective settings (64 kbps CBR mono, LAME's default quality). Prints the ratio of
 # whole-process times and the peak memory of each; then peak memory for 1- and 60-minute

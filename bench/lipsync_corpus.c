@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* One line of synthetic speech with its phoneme timing, for the lip-sync quality benchmark:
    eSpeak NG speaks TEXT with VOICE into OUT.wav (mono 16-bit at eSpeak's rate) and writes
    OUT.phn, one "START_MS NAME" line per phoneme event (eSpeak's phoneme names; the last

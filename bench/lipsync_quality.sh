@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Lip-sync quality: share of 10 ms frames with the right mouth shape, per corpus, for the
 # default analysis (phone recognition), --fast, --text and the trivial "B whenever loud",
 # with rest/speech agreement and speed (one thread's CPU time). Corpora, all built here:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scores lipsync's mouth shapes against the truth, per 10 ms frame, for the quality
 // benchmark (bench/lipsync_quality.sh builds the corpus and runs this).
 // Input lines: CORPUS<TAB>SOUND<TAB>PHONEMES<TAB>TRANSCRIPT. PHONEMES is lipsync_corpus's

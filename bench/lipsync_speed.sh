@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # lipsync on a 5-minute voice recording (espeak-ng speech with pauses, 44100 Hz stereo 16-bit)
 # pinned to one core: the best of several runs as times faster than real time, for the
 # default analysis (phone recognition; bar: >= 20) and --fast (bar: >= 500). Then the same

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Generates N voice lines of 2 to 8 seconds into DIR: espeak-ng speech padded with sox to its
 # length, at 22050 or 44100 Hz, mono or stereo. Usage: bench/make_voice_lines.sh DIR [N]
 set -euo pipefail

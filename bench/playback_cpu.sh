@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # CPU use of `tarvik -play` over a 30-second playback on SDL's disk audio driver (which plays
 # in real time). Measured twice: with standard input not a terminal (no key polling), and
 # inside tmux, where the keyboard is polled every pass of the loop.

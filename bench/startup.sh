@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start-up cost of tarvik, whole-process times by hyperfine:
 #  1. `tarvik -h` against a C program that only links libsndfile (prints its version): the
 #     differences of the means, medians and minima (bar: within 3 ms). On a shared machine

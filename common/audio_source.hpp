@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way the programs read audio: a sound file through libsndfile, its facts first, then
 // its frames in blocks as float (full scale 1.0) or 16-bit samples, mixed to the channel
 // count the caller asks for by one rule. The encoder, the lip-sync analysis and the player

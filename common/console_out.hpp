@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a piece of work prints: straight to standard output, or into a buffer that is
 // printed later as one block (files converted in parallel print their blocks in order).
 #pragma once

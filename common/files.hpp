@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik's file operations: the platform's atomic writer with its failures in tarvik's
 // words, and file facts in the form the encoder asks for them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MPEG audio facts: the sample rates an MP3 can have and the bit rates each MPEG version
 // allows. Every list of rates or bit rates the programs show or check is derived from these.
 #pragma once

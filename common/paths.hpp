@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Path utilities shared by tarvik and tarvik-gui. The separator is '/'.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text helpers shared by tarvik and tarvik-gui.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Batch conversion of every WAV of a folder.
 #pragma once
 

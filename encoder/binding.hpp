@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Binding of the encoder library (lame_enc.so) by name at start-up.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading tarvik's command line: pass 1 (playback wins anywhere), pass 2 (the switches, read
 // through one table of switches), and the choice of run mode. Prints a line for each switch
 // it reads; shows the help, version and error boxes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion core: one job (a WAV, or a silence) through inspection, planning, encoding,
 // lip-sync and -rem, ending in a typed outcome. The silence, single-file and batch runs only
 // drive it; what the user sees of an outcome is decided in outcome_view.

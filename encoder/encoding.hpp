@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAV to MP3 through the encoder library: the streaming encode of one planned input.
 #pragma once
 

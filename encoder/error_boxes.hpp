@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every error box of the console program, in one table: its id, the source unit and line its
 // caption names ("tarvik 1.1b - [called from \"<unit>\", line <line>]", see show_error), and
 // its text. A text may hold "{}" placeholders, filled in order by the arguments the box is

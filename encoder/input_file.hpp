@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The input WAV as the run found it: whether it holds audio at all, whether its header states
 // the audio's length truthfully, which file it was, and what bytes the encoder read, so that
 // -rem deletes only the very file that was encoded, unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running the lip-sync tool for an encoded WAV and putting its VLP beside the MP3.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run modes that main hands a run to. Each returns the process exit status.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the user sees of a job's outcome: the error box or console line of the silence and
 // single-file runs, the WARNING line and failure-report line of a batch. Every such text is in
 // one table here; the core only returns outcomes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output directory a run is given on the command line.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The planning step of a conversion: from the settings the user asked for and the facts of the
 // input, everything the encoder is set to (output rate, MPEG version, channel mode, bit rate or
 // VBR range). Pure: no file is read, nothing is printed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // -play and the pieces of it that need no device (finding the file, the status line), and
 // the loading of the audio module that plays.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console encoder's run state: the settings and flags the command line sets, and the
 // process facts every mode needs. One instance lives in main and is passed down.
 #pragma once

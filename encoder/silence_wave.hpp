@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The temporary silent WAV of a silence run: the room it needs, and its writing.
 #pragma once
 

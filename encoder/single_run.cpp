@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The single-shot runs: an MP3 of N seconds of silence, or one WAV file to MP3. Both drive
 // the conversion core with one job and show its outcome.
 #include "encoder/command_line.hpp"

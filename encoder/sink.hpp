@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a conversion shows what happens while it runs: the lines of its block and the
 // progress of its encode. The core reports; the sink decides how it looks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Folder selection: the small interface through which the dialog and the start-up sequence
 // ask for a folder (tests replace it), and its desktop form.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "frontend/front_end_app.hpp"
 
 #include "frontend/folder_picker.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FrontEndApp: the whole life of tarvik-gui. It makes sure the settings file names the folder
 // where `tarvik` is installed (looking beside itself and on the PATH, then asking), runs the
 // main dialog modally, and writes the settings when the dialog has closed unless a reset was

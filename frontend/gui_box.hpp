@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front end's message boxes. The model code asks through this small interface; the
 // desktop application installs a form that shows real dialogs, and until one is installed
 // (and in the model's tests) the platform's console box stands in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The encoder launch: the batch command line built from the settings, and the start of
 // `tarvik` as an independent process, in a terminal window of its own or without one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-gui: the front end of the tarvik encoder. Started with
 // "--message-box <icon> <caption> <text>" it only shows that box (the console encoder asks
 // for it when it has no window of its own); with "--run-in-terminal <program> <args...>" it

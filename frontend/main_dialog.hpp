@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MainDialog: the front end's window. It shows the settings record, lets the user change it,
 // and on "&Go!" starts the encoder in batch mode with the command line built from it. The
 // record and the paths belong to the application; the dialog edits them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front end's message boxes as desktop dialogs (QMessageBox), and the desktop box that
 // the console encoder asks for through "tarvik-gui --message-box <icon> <caption> <text>".
 #pragma once

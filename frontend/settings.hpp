@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front end's settings: the record the dialog edits, where its file lives, and the one
 // table of its keys (settings.cpp) from which the file is both read back and written.
 #pragma once

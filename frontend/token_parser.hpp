@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TokenParser: reads the front end's "key value" text files (the settings file).
 //
 // The whole file is loaded once and prepared: carriage returns dropped, everything from the

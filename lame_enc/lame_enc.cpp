@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // LAME's DLL entry points over libmp3lame. Each stream owns its encoder; nothing is shared
 // between streams except the pending VBR-tag state of the calling thread (see below).
 #include "lame_enc.h"

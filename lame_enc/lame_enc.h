@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The encoder library's interface: LAME's published DLL records and entry points,
    with fixed-width types so that the layout is the same on every platform. */
 #ifndef TARVIK_LAME_ENC_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Streaming lip-sync analysis: mono samples in, one mouth shape and opening per 10 ms frame
 // out, merged into cues. Memory does not grow with the length of the sound, apart from the
 // cue list.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lipsync command line as data: what the arguments ask for, read from a table of
 // switches that also gives the help text its option lines.
 #pragma once

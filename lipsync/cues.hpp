@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns per-frame mouth shapes into cues that an animation can hold: short flickers are
 // merged into their neighbours.
 #pragma once

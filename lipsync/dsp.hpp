@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signal-processing building blocks of the analysis: filters, a down-sampler, linear
 // prediction and formant estimation. None of them allocates after construction.
 #pragma once

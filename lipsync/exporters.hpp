@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text forms of a lip-sync track: a readable dump of a VLP file, and the tab-separated and
 // JSON forms that engine importers of other lip-sync tools read (times in seconds with two
 // decimals, shapes as letters).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stop signals while lipsync runs: the temporary file of the VLP being written is removed
 // and the program exits with 128 + the signal number (see platform/signals.hpp).
 #pragma once

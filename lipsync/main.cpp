@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lipsync: mouth-shape cues for a spoken sound file (see lipsync --help).
 #include "lipsync/interrupt.hpp"
 #include "lipsync/tool.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Speech sounds and mouth shapes: the phones of the English recognition model (CMU ARPAbet,
 // as in its dictionary), the shape each one shows, and eSpeak's phoneme names mapped onto
 // them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mouth shapes of the common lip-sync animation set, and the cue type that carries them.
 #pragma once
 

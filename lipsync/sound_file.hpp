@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Analysing a sound file: read through the programs' one audio source in blocks, mixed down
 // to mono and fed at once to the signal analysis and, unless it alone is asked for, to phone
 // recognition (and alignment to the line's text, when there is one). Any rate, channel count

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Phones in speech, through libpocketsphinx and its English model: recognised freely (a phone
 // loop under the model's phone language model), or aligned to a known phone sequence. Audio
 // of any rate is fed as it is read and resampled to the model's 16 kHz.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A picture of a lip-sync track for checking it by eye: the waveform above, the cues below
 // as coloured bars in one lane per shape with their letters, one second per 200 pixels.
 #pragma once

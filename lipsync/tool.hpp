@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lipsync command line: reads the arguments, runs one action, reports on the given
 // streams and returns the exit status.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The VLP lip-sync file: a small little-endian binary format (docs/vlp-format.md has the
 // byte layout). Encoding and decoding are pure functions over bytes; the file functions
 // add the disk.

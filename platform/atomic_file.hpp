@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a file that is complete or absent: it is written under a hidden temporary name
 // beside its destination (see temporaries.hpp), synced, moved over the destination and the
 // directory synced. A new file gets the permissions open(2) gives: 0666 less the umask.

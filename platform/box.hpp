@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes. The console form prints the caption and the text; error boxes go to
 // standard error, the others to standard output. A desktop form is used when the
 // environment asks for one (see box.cpp).

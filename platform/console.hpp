@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Console services: clearing the screen and reading keys without waiting or echo.
 #pragma once
 

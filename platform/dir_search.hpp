@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Directory search: the entries of one directory whose names match a wildcard pattern
 // ('*' and '?', without regard to case), like the Windows find-first/find-next pair.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a shared library by name and looking up its entry points.
 #pragma once
 

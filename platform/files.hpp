@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File services over the system's calls: descriptors that close themselves, opening a
 // regular file without blocking, what a path names, removing, syncing, free space and the
 // permissions of new files. Every program reaches the file system's system calls here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting programs with an argument vector (never through a command interpreter).
 #pragma once
 

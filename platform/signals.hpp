@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stopping a run cleanly on the signals that end a console program: Ctrl-C, kill, a closed
 // terminal, a closed pipe. The handler records the signal and raises a flag, which the work
 // in progress sees: it removes its temporary files and stops its child tools. A program that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Process facts: the executable's own path, the working directory and the cores it may use.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hidden temporary files named after the program and the process that write them, so that
 // those a killed run left behind can be told from a live run's and removed.
 #pragma once

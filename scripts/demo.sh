@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The main job on generated sample voice lines: installs what is missing, builds, speaks a
 # dozen lines with espeak-ng (each with its script beside it as NAME.txt), converts them to a
 # few rates and channel counts with sox, adds a file below 10000 bytes and one that is not

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages tarvik needs to build, test and demo (only what is missing).
 set -euo pipefail
 packages=(

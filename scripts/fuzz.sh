@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang and runs each for SECONDS (default 60) on its seed
 # corpus. Crash inputs are written to build-fuzz/crashes/<target>/.
 set -euo pipefail

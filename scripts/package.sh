@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the release configuration and its Debian package, build/tarvik_<version>_amd64.deb,
 # then checks the package with lintian (errors fail the script; warnings are shown).
 # Install it with: apt install ./build/tarvik_*.deb

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Records what a fixed set of runs produces, so that a change meant to keep behaviour can be
 # checked against a build from before it:
 #   scripts/snapshot.sh <bin-dir> <out-dir>      (then: diff -r <out-a> <out-b>)

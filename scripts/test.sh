@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, checks the formatting, builds, and runs every test through CTest: the release build,
 # then the whole suite again under the address and undefined-behaviour sanitizers, the
 # threaded parts under ThreadSanitizer, and each fuzz target for a short time.

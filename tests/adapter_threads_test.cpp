@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Many encoder streams at once on many threads: each gives the same bytes as when it runs
 // alone (run under ThreadSanitizer by the test script).
 #include "lame_enc.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile and malformed input through tarvik -wav, tarvik -batch, tarvik -play and lipsync.
 // Every run must end by itself within its time limit, say what happened, and leave either a
 // complete output or none.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik -batch and -lips end to end on generated folders: the per-file blocks, the failure
 // report, the summary box, the files produced, the exit status, the same results whatever
 // the number of jobs, and a VLP accepted only when this run's tool made it.

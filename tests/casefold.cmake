@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Output folders on case-insensitive file systems, end to end on a case-folding FUSE mount.
 pkg_check_modules(FUSE3 REQUIRED IMPORTED_TARGET fuse3)
 pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)

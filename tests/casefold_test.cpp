@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik -batch -rem with its output folder on a case-insensitive file system (a case-folding
 // FUSE mount made for the test): WAVs whose MP3 names are one entry there are never lost.
 #include "tests/support/test_support.hpp"

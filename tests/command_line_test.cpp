@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik's command line, end to end: the real program with arguments, checking the console
 // lines, the box (caption and text) and the exit status.
 #include "tests/support/test_support.hpp"

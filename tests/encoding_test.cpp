@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The silence and single-file runs end to end, judged by the MP3s' frame headers and by real
 // decoders (libsndfile, ffmpeg, mpg123, mp3val), and by what the console and boxes say.
 #include "tests/support/test_support.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults that must never cost a recording or report failure as success: full disks, signals,
 // lip-sync tools that crash, hang or lie, WAVs changed while converted, outputs that are the
 // input, no threads, long audio.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog and the start-up sequence, offscreen, with the folder box, the message boxes and
 // the launcher replaced by stand-ins that answer from a script.
 #include "frontend/folder_picker.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end under a real X server (Xvfb): tarvik-gui, set to Silent Mode with an input
 // folder of generated WAVs whose name is not ASCII, gets Alt+G (xdotool) and the real
 // encoder writes the MP3s; its summary box is closed, then the dialog with Escape.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The dialog and start-up (QtTest, offscreen), and the real tarvik-gui under Xvfb.
 if(TARVIK_GUI)
   find_package(Qt6 REQUIRED COMPONENTS Widgets Test)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front end without its window: the settings parser, the settings file, the command
 // line, the launch and what a silent run reports.
 #include "frontend/launch.hpp"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Bad input of every kind and faults (full disk, signals, killed batch, broken tools, no
 # threads): no crash, no hang, no partial output, no lost WAV, no failure shown as success.
 tarvik_add_test(bad_input_test bad_input_test.cpp DEPENDS tarvik lame_enc lipsync)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package, built and unpacked into a temporary folder, runs from there.
 add_test(NAME install_package_test COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install_package_test.sh
          ${CMAKE_BINARY_DIR} $<TARGET_FILE:lame_enc_partial>)

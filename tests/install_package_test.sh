@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package end to end: built from the build folder, checked by lintian, unpacked
 # with dpkg-deb -x into a temporary folder, and its programs run from there (tarvik finds the
 # encoder library in ../lib/tarvik and lipsync beside itself): -ver, a -batch -lips run on

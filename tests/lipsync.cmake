@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The lip-sync tool: its parts without sound files, the program end to end, and the quality
 # of its analyses on speech made at test time.
 tarvik_add_test(lipsync_core_test lipsync_core_test.cpp LIBS lipsync_tool)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lipsync program end to end: where the VLP goes (beside the sound or -o), stop signals,
 // sound formats, the text forms and picture agreeing with the file, bad input and output, the
 // command line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of lipsync that need no sound file: the VLP format and file, its text forms,
 // the cue rules, the phone tables, and the analysers on hostile samples.
 #include "lipsync/analyzer.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lipsync on speech made here with eSpeak NG: two phrases with a pause between them, scored
 // frame by frame against eSpeak's own timing of their phonemes. Each analysis gets the shapes
 // and rests about as right as the quality benchmark finds; the line's text aligns (a word

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The planning step: from the request and the input's rate and channels, the MP3's rate, MPEG
 // version, channel mode and bit rate range. Expected values follow MPEG's rules: MPEG-1 is 32,
 // 44.1 and 48 kHz at 32..320 kbps; MPEG-2 is 16..24 kHz at 8..160 kbps; MPEG-2.5 is 8..12 kHz,

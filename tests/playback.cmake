@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Playback: tarvik -play end to end on SDL's disk driver; the
 # keys in a real terminal (tmux, through a harness).
 tarvik_add_test(playback_run_test playback_run_test.cpp DEPENDS tarvik)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik -play in a real terminal: tmux runs it, the test types keys with send-keys and
 // reads the screen with capture-pane. A harness around tarvik records how it ended and
 // whether the terminal's settings were put back.

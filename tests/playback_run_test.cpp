@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik -play end to end, standard input not a terminal (no keys: it plays to the end), SDL's
 // disk driver writing what would be heard to a raw 16-bit stereo file at 44100 Hz.
 #include "tests/support/test_support.hpp"

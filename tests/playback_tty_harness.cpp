@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a program in the terminal it was started in and records how it ended and whether the
 // terminal's settings were the same afterwards. Used by the key tests inside tmux:
 //   playback_tty_harness <result-file> [NAME=VALUE...] -- <program> [args...]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared utilities and the command line.
 tarvik_add_test(utilities_test utilities_test.cpp LIBS tarvik_common tarvik_audio_source)
 tarvik_add_test(command_line_test command_line_test.cpp DEPENDS tarvik lame_enc lame_enc_partial)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared text, path and sample utilities.
 #include "common/audio_source.hpp"
 #include "common/paths.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary argument vectors to tarvik's command-line reader. The input is split into
 // arguments at NUL bytes (each NUL ends one argument; text after the last NUL is one more).
 // Only the reading and the run-mode choice run: no mode is started.

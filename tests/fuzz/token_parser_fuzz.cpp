@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary text to the settings parser and readers: the record stays within its
 // accepted values, and reads after any key keep the cursor inside the text.
 #include "frontend/settings.hpp"

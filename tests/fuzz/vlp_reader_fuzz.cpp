@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a VLP file. The reader must stay inside them and never crash; a track
 // it accepts must pass the checks, encode to bytes that read back as the same track, and
 // format as text.

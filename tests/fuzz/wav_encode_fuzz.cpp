@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a WAV file through the encode path (InputWav, plan, encode_mp3) with the
 // real encoder library; the last byte picks the settings.
 // Checked beyond the sanitizers: the record keeps a valid channel mode and the settings' rate,

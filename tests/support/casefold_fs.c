@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // casefold_fs [--nfkc] BACKING_DIR MOUNTPOINT: a case-insensitive, case-preserving pass-through
 // standing in for a casefold output folder, with only the operations the tests need. Names are
 // one entry when their NFC case folds (with --nfkc, compatibility folds) are equal.

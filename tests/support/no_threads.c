@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* Preloaded into a program under test: every new thread fails as under a process limit. */
 #include <errno.h>
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for tests: running the built programs, temporary folders, generated audio and
 // decoding what the programs produced.
 #pragma once

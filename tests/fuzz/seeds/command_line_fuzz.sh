@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Seeds the command-line target's corpus with typical command lines from the help text,
 # one file per command line, each argument ended by a NUL byte.
 # Usage: command_line_fuzz.sh <corpus-dir>

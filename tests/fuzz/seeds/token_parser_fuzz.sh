@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Seeds the token parser's corpus (a written settings file and variants): token_parser_fuzz.sh <dir>
 set -euo pipefail
 corpus=${1:?corpus directory} && mkdir -p "$corpus"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Seeds the VLP reader's corpus: the example of docs/vlp-format.md, the smallest valid file,
 # a file of a later version with longer header and cues, and, when lipsync has been built
 # and espeak-ng is there, the VLP of a spoken line.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Seeds the WAV encode target's corpus with small WAV files of every kind the encoder may
 # meet: 8/16/24/32-bit integer, float, 1 to 6 channels, rates 8000 to 96000 Hz, A-law,
 # mu-law, IMA and MS ADPCM, GSM, and hand-made damaged files (truncated headers, odd sizes,
