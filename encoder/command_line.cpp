@@ -221,9 +221,9 @@ constexpr std::array kSwitches{
 // The boxes a switch names take its name (and the range's end) as their arguments.
 static_assert(std::all_of(kSwitches.begin(), kSwitches.end(), [](const Switch& s) {
     return s.takes == Takes::Nothing ||
-           (placeholder_count(error_box_spec(s.missing).text) == 1 &&
+           (placeholder_count(error_box_row(s.missing).text) == 1 &&
             (s.takes != Takes::Value ||
-             placeholder_count(error_box_spec(s.out_of_range).text) == 2));
+             placeholder_count(error_box_row(s.out_of_range).text) == 2));
 }));
 
 const Switch* find_switch(std::string_view name, const RunFlags& f) {

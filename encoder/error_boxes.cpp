@@ -6,7 +6,7 @@
 namespace tarvik {
 
 std::string error_box_text(ErrorBox id, std::initializer_list<std::string_view> args) {
-    const std::string_view text = error_box_spec(id).text;
+    const std::string_view text = error_box_row(id).text;
     std::string out;
     auto next = args.begin();
     size_t from = 0;
@@ -19,8 +19,8 @@ std::string error_box_text(ErrorBox id, std::initializer_list<std::string_view> 
 }
 
 void show_error_box(ErrorBox id, std::initializer_list<std::string_view> args) {
-    const ErrorBoxSpec& spec = error_box_spec(id);
-    show_error(spec.unit, spec.line, error_box_text(id, args));
+    const ErrorBoxRow& row = error_box_row(id);
+    show_error(row.unit, row.line, error_box_text(id, args));
 }
 
 } // namespace tarvik

@@ -71,7 +71,7 @@ enum class ErrorBox : uint8_t {
     AudioPlayFailed,
 };
 
-struct ErrorBoxSpec {
+struct ErrorBoxRow {
     ErrorBox id;
     const char* unit; // named in the caption
     int line;         // named in the caption
@@ -98,82 +98,81 @@ inline constexpr std::string_view kAudioFailed = "play() failed on {}(). Error c
 } // namespace box_text
 
 inline constexpr std::array kErrorBoxes{
-    ErrorBoxSpec{ErrorBox::PlayFileMissing, kUnit, 311,
-                 "Missing parameter: \"input_file\". Run with -? (or -h, -help) for help"},
-    ErrorBoxSpec{ErrorBox::PlayFileIsSwitch, kUnit, 316, box_text::kUnknownSwitch},
-    ErrorBoxSpec{ErrorBox::SampleRateMissing, kUnit, 377, box_text::kMissingArgument},
-    ErrorBoxSpec{ErrorBox::ModeMissing, kUnit, 411, box_text::kMissingArgument},
-    ErrorBoxSpec{ErrorBox::BitRateMissing, kUnit, 456, box_text::kMissingArgument},
-    ErrorBoxSpec{ErrorBox::VbrMissing, kUnit, 530, box_text::kMissingArgument},
-    ErrorBoxSpec{ErrorBox::VbrOutOfRange, kUnit, 536, box_text::kWrongArgument},
-    ErrorBoxSpec{ErrorBox::JobsMissing, kUnit, 545, box_text::kMissingArgument},
-    ErrorBoxSpec{ErrorBox::JobsOutOfRange, kUnit, 551, box_text::kWrongArgument},
-    ErrorBoxSpec{ErrorBox::UnknownSwitch, kUnit, 570, box_text::kUnknownSwitch},
-    ErrorBoxSpec{ErrorBox::SilenceTimeMissing, kUnit, 583,
-                 "Missing parameter: \"silence_time\". Run with -? (or -h, -help) for help"},
-    ErrorBoxSpec{ErrorBox::InputDirMissing, kUnit, 600,
-                 "Missing parameter: \"input_dir\". Run with -? (or -h, -help) for help"},
-    ErrorBoxSpec{ErrorBox::InputFileMissing, kUnit, 643,
-                 "Missing parameter: \"input_file\". Run with -? (or -h, -help) for help"},
+    ErrorBoxRow{ErrorBox::PlayFileMissing, kUnit, 311,
+                "Missing parameter: \"input_file\". Run with -? (or -h, -help) for help"},
+    ErrorBoxRow{ErrorBox::PlayFileIsSwitch, kUnit, 316, box_text::kUnknownSwitch},
+    ErrorBoxRow{ErrorBox::SampleRateMissing, kUnit, 377, box_text::kMissingArgument},
+    ErrorBoxRow{ErrorBox::ModeMissing, kUnit, 411, box_text::kMissingArgument},
+    ErrorBoxRow{ErrorBox::BitRateMissing, kUnit, 456, box_text::kMissingArgument},
+    ErrorBoxRow{ErrorBox::VbrMissing, kUnit, 530, box_text::kMissingArgument},
+    ErrorBoxRow{ErrorBox::VbrOutOfRange, kUnit, 536, box_text::kWrongArgument},
+    ErrorBoxRow{ErrorBox::JobsMissing, kUnit, 545, box_text::kMissingArgument},
+    ErrorBoxRow{ErrorBox::JobsOutOfRange, kUnit, 551, box_text::kWrongArgument},
+    ErrorBoxRow{ErrorBox::UnknownSwitch, kUnit, 570, box_text::kUnknownSwitch},
+    ErrorBoxRow{ErrorBox::SilenceTimeMissing, kUnit, 583,
+                "Missing parameter: \"silence_time\". Run with -? (or -h, -help) for help"},
+    ErrorBoxRow{ErrorBox::InputDirMissing, kUnit, 600,
+                "Missing parameter: \"input_dir\". Run with -? (or -h, -help) for help"},
+    ErrorBoxRow{ErrorBox::InputFileMissing, kUnit, 643,
+                "Missing parameter: \"input_file\". Run with -? (or -h, -help) for help"},
     // The library's file name.
-    ErrorBoxSpec{ErrorBox::LameNotLoaded, kUnit, 256,
-                 "\nmain() failed on load_lame(). File not found: \"{}\""},
-    ErrorBoxSpec{ErrorBox::LameNotUnloaded, kUnit, 990, "\nCannot unload \"{}\""},
-    ErrorBoxSpec{ErrorBox::SilenceTimeNull, kUnit, 590, "Silence time is null!"},
+    ErrorBoxRow{ErrorBox::LameNotLoaded, kUnit, 256,
+                "\nmain() failed on load_lame(). File not found: \"{}\""},
+    ErrorBoxRow{ErrorBox::LameNotUnloaded, kUnit, 990, "\nCannot unload \"{}\""},
+    ErrorBoxRow{ErrorBox::SilenceTimeNull, kUnit, 590, "Silence time is null!"},
     // Seconds, the WAV's size, the directory, its free space.
-    ErrorBoxSpec{ErrorBox::SilenceTooLong, kUnit, 1008,
-                 "Cannot make {} seconds of silence: its temporary WAV file would take {}, but "
-                 "\"{}\" has {} free."},
-    ErrorBoxSpec{ErrorBox::SilenceWavNotCreated, kUnit, 1031,
-                 "generate_wave() failed on sf_open().\n"},
-    ErrorBoxSpec{ErrorBox::SilenceWavNotWritten, kUnit, 1060,
-                 "generate_wave() failed on sf_write_short().\n"},
-    ErrorBoxSpec{ErrorBox::SilenceVlpFailed, kUnit, 761, box_text::kVlpFailed},
+    ErrorBoxRow{ErrorBox::SilenceTooLong, kUnit, 1008,
+                "Cannot make {} seconds of silence: its temporary WAV file would take {}, but "
+                "\"{}\" has {} free."},
+    ErrorBoxRow{ErrorBox::SilenceWavNotCreated, kUnit, 1031,
+                "generate_wave() failed on sf_open().\n"},
+    ErrorBoxRow{ErrorBox::SilenceWavNotWritten, kUnit, 1060,
+                "generate_wave() failed on sf_write_short().\n"},
+    ErrorBoxRow{ErrorBox::SilenceVlpFailed, kUnit, 761, box_text::kVlpFailed},
     // The file and the reason.
-    ErrorBoxSpec{ErrorBox::EncodeFailed, kUnit, 788,
-                 "There was a problem for encoding \"{}\" ({})"},
-    ErrorBoxSpec{ErrorBox::InputNotOpened, kUnit, 661,
-                 "main() failed on fopen(). Cannot open \"{}\"."},
-    ErrorBoxSpec{ErrorBox::InputSizeNull, kUnit, 675, "Input file size is null!"},
-    ErrorBoxSpec{ErrorBox::InputTooSmall, kUnit, 680,
-                 "Input file size < 10kb. Increase its sampling frequency if you can, so its size "
-                 "will increase as well."},
-    ErrorBoxSpec{ErrorBox::InputHoldsNoAudio, kUnit, 675,
-                 "No audio in \"{}\": its header says it holds none."},
-    ErrorBoxSpec{ErrorBox::InputTruncated, kUnit, 675,
-                 "\"{}\" holds less audio than its header says (still being written?)"},
-    ErrorBoxSpec{ErrorBox::OutputIsInput, kUnit, 693,
-                 "The output file \"{}\" is the input file itself!\nRename the input file or "
-                 "choose another output directory."},
-    ErrorBoxSpec{ErrorBox::InputNotProbed, kUnit, 747, "Cannot open \"{}\""},
-    ErrorBoxSpec{ErrorBox::InputSpecsUnread, kUnit, 790,
-                 "There was a problem for retrieving some specs about \"{}\""},
-    ErrorBoxSpec{ErrorBox::VlpFailed, kUnit, 777, box_text::kVlpFailed},
+    ErrorBoxRow{ErrorBox::EncodeFailed, kUnit, 788, "There was a problem for encoding \"{}\" ({})"},
+    ErrorBoxRow{ErrorBox::InputNotOpened, kUnit, 661,
+                "main() failed on fopen(). Cannot open \"{}\"."},
+    ErrorBoxRow{ErrorBox::InputSizeNull, kUnit, 675, "Input file size is null!"},
+    ErrorBoxRow{ErrorBox::InputTooSmall, kUnit, 680,
+                "Input file size < 10kb. Increase its sampling frequency if you can, so its size "
+                "will increase as well."},
+    ErrorBoxRow{ErrorBox::InputHoldsNoAudio, kUnit, 675,
+                "No audio in \"{}\": its header says it holds none."},
+    ErrorBoxRow{ErrorBox::InputTruncated, kUnit, 675,
+                "\"{}\" holds less audio than its header says (still being written?)"},
+    ErrorBoxRow{ErrorBox::OutputIsInput, kUnit, 693,
+                "The output file \"{}\" is the input file itself!\nRename the input file or "
+                "choose another output directory."},
+    ErrorBoxRow{ErrorBox::InputNotProbed, kUnit, 747, "Cannot open \"{}\""},
+    ErrorBoxRow{ErrorBox::InputSpecsUnread, kUnit, 790,
+                "There was a problem for retrieving some specs about \"{}\""},
+    ErrorBoxRow{ErrorBox::VlpFailed, kUnit, 777, box_text::kVlpFailed},
     // The file and the reason it is kept.
-    ErrorBoxSpec{ErrorBox::InputNotDeleted, kUnit, 784, "Cannot delete \"{}\" ({})"},
-    ErrorBoxSpec{ErrorBox::SingleOutputDirQuoted, kUnit, 693, box_text::kOutputDirQuoted},
-    ErrorBoxSpec{ErrorBox::SingleOutputDirEmpty, kUnit, 693, box_text::kOutputDirEmpty},
-    ErrorBoxSpec{ErrorBox::SingleOutputDirUnusable, kUnit, 693, box_text::kOutputDirUnusable},
-    ErrorBoxSpec{ErrorBox::BatchOutputDirQuoted, kUnit, 621, box_text::kOutputDirQuoted},
-    ErrorBoxSpec{ErrorBox::BatchOutputDirEmpty, kUnit, 621, box_text::kOutputDirEmpty},
-    ErrorBoxSpec{ErrorBox::BatchOutputDirUnusable, kUnit, 621, box_text::kOutputDirUnusable},
+    ErrorBoxRow{ErrorBox::InputNotDeleted, kUnit, 784, "Cannot delete \"{}\" ({})"},
+    ErrorBoxRow{ErrorBox::SingleOutputDirQuoted, kUnit, 693, box_text::kOutputDirQuoted},
+    ErrorBoxRow{ErrorBox::SingleOutputDirEmpty, kUnit, 693, box_text::kOutputDirEmpty},
+    ErrorBoxRow{ErrorBox::SingleOutputDirUnusable, kUnit, 693, box_text::kOutputDirUnusable},
+    ErrorBoxRow{ErrorBox::BatchOutputDirQuoted, kUnit, 621, box_text::kOutputDirQuoted},
+    ErrorBoxRow{ErrorBox::BatchOutputDirEmpty, kUnit, 621, box_text::kOutputDirEmpty},
+    ErrorBoxRow{ErrorBox::BatchOutputDirUnusable, kUnit, 621, box_text::kOutputDirUnusable},
     // The input directory and the most files a batch takes.
-    ErrorBoxSpec{ErrorBox::TooManyBatchFiles, kUnit, 1853,
-                 "Too many WAV files detected in \"{}\"!\nI can only handle up to {} files."},
-    ErrorBoxSpec{ErrorBox::SoundFileNotFound, kUnit, 1669,
-                 "File not found: \"{}\". Supported streams: WAV/MP3/MP2/MP1/OGG."},
-    ErrorBoxSpec{ErrorBox::SoundFileGone, kUnit, 1685,
-                 "play() failed on access(). This file is missing: \"{}\"."},
+    ErrorBoxRow{ErrorBox::TooManyBatchFiles, kUnit, 1853,
+                "Too many WAV files detected in \"{}\"!\nI can only handle up to {} files."},
+    ErrorBoxRow{ErrorBox::SoundFileNotFound, kUnit, 1669,
+                "File not found: \"{}\". Supported streams: WAV/MP3/MP2/MP1/OGG."},
+    ErrorBoxRow{ErrorBox::SoundFileGone, kUnit, 1685,
+                "play() failed on access(). This file is missing: \"{}\"."},
     // The module's file name and why it did not load.
-    ErrorBoxSpec{ErrorBox::AudioModuleNotLoaded, kUnit, 1694,
-                 "play() cannot start: its audio module \"{}\" (SDL2 playback) did not load.\n{}"},
-    ErrorBoxSpec{ErrorBox::AudioInitFailed, kUnit, 1702, box_text::kAudioFailed},
-    ErrorBoxSpec{ErrorBox::AudioStreamFailed, kUnit, 1709, box_text::kAudioFailed},
-    ErrorBoxSpec{ErrorBox::AudioStartFailed, kUnit, 1722, box_text::kAudioFailed},
-    ErrorBoxSpec{ErrorBox::AudioPlayFailed, kUnit, 1730, box_text::kAudioFailed},
+    ErrorBoxRow{ErrorBox::AudioModuleNotLoaded, kUnit, 1694,
+                "play() cannot start: its audio module \"{}\" (SDL2 playback) did not load.\n{}"},
+    ErrorBoxRow{ErrorBox::AudioInitFailed, kUnit, 1702, box_text::kAudioFailed},
+    ErrorBoxRow{ErrorBox::AudioStreamFailed, kUnit, 1709, box_text::kAudioFailed},
+    ErrorBoxRow{ErrorBox::AudioStartFailed, kUnit, 1722, box_text::kAudioFailed},
+    ErrorBoxRow{ErrorBox::AudioPlayFailed, kUnit, 1730, box_text::kAudioFailed},
 };
 
-constexpr const ErrorBoxSpec& error_box_spec(ErrorBox id) {
+constexpr const ErrorBoxRow& error_box_row(ErrorBox id) {
     return kErrorBoxes[static_cast<size_t>(id)];
 }
 
@@ -202,7 +201,7 @@ std::string error_box_text(ErrorBox id, std::initializer_list<std::string_view> 
 void show_error_box(ErrorBox id, std::initializer_list<std::string_view> args);
 
 template <ErrorBox id, typename... Args> void show_error_box(const Args&... args) {
-    static_assert(placeholder_count(error_box_spec(id).text) == sizeof...(Args),
+    static_assert(placeholder_count(error_box_row(id).text) == sizeof...(Args),
                   "one argument per placeholder of the box's text");
     show_error_box(id, {std::string_view(args)...});
 }

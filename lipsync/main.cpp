@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // lipsync: mouth-shape cues for a spoken sound file (see lipsync --help).
-#include "lipsync/interrupt.hpp"
 #include "lipsync/tool.hpp"
+#include "platform/signals.hpp"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
-    tarvik::lipsync::install_stop_handlers();
+    // A stop removes the VLP being written and exits with 128 + the signal number.
+    tarvik::platform::install_exit_on_stop_handlers();
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const int status = tarvik::lipsync::run_lipsync(args, std::cout, std::cerr);
     // A full disk or a closed pipe must not pass for success.
