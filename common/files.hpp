@@ -22,7 +22,6 @@ class AtomicFile : public platform::AtomicFile {
 
 using platform::place_file;
 using platform::same_file;
-using platform::sync_file;
 
 // The reason a file operation failed, from errno: "file too large" for a file grown past the
 // size limit (ulimit -f), else the system's text.
