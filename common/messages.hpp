@@ -2,14 +2,16 @@
 // The console program's error box.
 #pragma once
 
+#include "common/version.hpp"
+
 #include <string>
 
 namespace tarvik {
 
-inline constexpr const char* kProgramCaption = "tarvik 1.1b";
+inline constexpr const char* kProgramCaption = "tarvik " TARVIK_VERSION;
 
 // Shows "************ ERROR ************\n<message>\n" in an error box captioned
-// "tarvik 1.1b - [called from \"<unit>\", line <line>]" and returns when it is closed.
+// "tarvik <version> - [called from \"<unit>\", line <line>]" and returns when it is closed.
 // The message is shown as given: it is never used as a format.
 void show_error(const char* unit, int line, const std::string& message);
 

@@ -5,6 +5,7 @@
 #include "common/messages.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "common/version.hpp"
 #include "encoder/command_line.hpp"
 #include "encoder/error_boxes.hpp"
 #include "encoder/input_file.hpp"
@@ -42,7 +43,8 @@ std::string report_header() {
     std::tm local{};
     ::localtime_r(&now, &local);
     return format_text(
-        "; this file was generated on %02d/%02d/%02d @ %02d:%02d:%02d by tarvik 1.1b\n"
+        "; this file was generated on %02d/%02d/%02d @ %02d:%02d:%02d by tarvik " TARVIK_VERSION
+        "\n"
         "\n"
         "; here is the list of failed conversions\n"
         "\n"

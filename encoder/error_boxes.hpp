@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Every error box of the console program, in one table: its id, the source unit and line its
-// caption names ("tarvik 1.1b - [called from \"<unit>\", line <line>]", see show_error), and
+// caption names ("tarvik <version> - [called from \"<unit>\", line <line>]", see show_error), and
 // its text. A text may hold "{}" placeholders, filled in order by the arguments the box is
 // shown with. Arguments are inserted as given, never read as a format: callers escape the
 // file names they pass.

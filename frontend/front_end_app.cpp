@@ -7,6 +7,7 @@
 #include "frontend/qt_boxes.hpp"
 
 #include "common/paths.hpp"
+#include "common/version.hpp"
 
 #include <QTimer>
 
@@ -64,7 +65,7 @@ bool FrontEndApp::askForEncoderFolder() {
     const auto triesLeft = [](int left) {
         return left == 1 ? tr("1 try left") : tr("%1 tries left").arg(left);
     };
-    QString title = tr("Where did you install tarvik 1.1b?");
+    QString title = tr("Where did you install tarvik %1?").arg(kVersion);
     for (;;) {
         const auto folder = services_.folders->choose(nullptr, title, services_.exeDir);
         if (!folder) return false;
@@ -93,7 +94,7 @@ bool FrontEndApp::askForEncoderFolder() {
             return false;
         }
         show_error(tr("%1\n\n%2.").arg(problem, triesLeft(left)));
-        title = tr("Where did you install tarvik 1.1b? (%1)").arg(triesLeft(left));
+        title = tr("Where did you install tarvik %1? (%2)").arg(kVersion, triesLeft(left));
     }
 }
 

@@ -4,6 +4,7 @@
 // (and in the model's tests) the platform's console box stands in.
 #pragma once
 
+#include "common/version.hpp"
 #include "platform/box.hpp"
 
 #include <string>
@@ -11,7 +12,7 @@
 namespace tarvik::gui {
 
 // Caption of every box of the front end; also its dialog's title.
-inline constexpr const char* kGuiCaption = "tarvik's gui 1.0b";
+inline constexpr const char* kGuiCaption = "tarvik's gui " TARVIK_VERSION;
 
 using platform::BoxIcon;
 enum class BoxButtons { Ok, YesNo };

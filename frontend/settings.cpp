@@ -4,6 +4,7 @@
 #include "common/mpeg.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "common/version.hpp"
 #include "platform/atomic_file.hpp"
 #include "platform/dir_search.hpp"
 #include "platform/files.hpp"
@@ -201,7 +202,7 @@ std::string rate_list_comment() {
 const std::vector<Key>& settings_keys() {
     using S = GuiSettings;
     static const std::vector<Key> keys{
-        {"; config file for tarvik-gui v1.0b\n\n"
+        {"; config file for tarvik-gui " TARVIK_VERSION "\n\n"
          "; nb: the semi-column character denotes a line of comments\n"
          "; --> do not use it as a punctuation sign!\n\n"
          "; specifies the location of tarvik's executable file\n",

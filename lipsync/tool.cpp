@@ -7,6 +7,7 @@
 #include "lipsync/vlp.hpp"
 
 #include "common/files.hpp"
+#include "common/version.hpp"
 #include "platform/files.hpp"
 
 #include "lipsync/svg.hpp"
@@ -21,8 +22,6 @@
 namespace tarvik::lipsync {
 
 namespace {
-
-constexpr const char* kVersion = "1.0";
 
 int usage_error(std::ostream& err, const std::string& what) {
     err << "lipsync: " << what << " (lipsync --help explains the command line)\n";

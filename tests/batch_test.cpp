@@ -2,6 +2,7 @@
 // tarvik -batch and -lips end to end on generated folders: the per-file blocks, the failure
 // report, the summary box, the files produced, the exit status, the same results whatever
 // the number of jobs, and a VLP accepted only when this run's tool made it.
+#include "common/version.hpp"
 #include "tests/support/test_support.hpp"
 
 #include <filesystem>
@@ -29,7 +30,8 @@ std::vector<std::string> report_lines(const std::string& path) {
 }
 
 std::string summary_box(const std::string& counts, const std::string& consult = "") {
-    std::string s = "tarvik 1.1b\n\n---- Final stats ----\n" + counts;
+    std::string s =
+        std::string("tarvik ") + tarvik::kVersion + "\n\n---- Final stats ----\n" + counts;
     if (!consult.empty())
         s += "\nConsult the following file to get aware of the file(s) that didn't pass the "
              "process:\n\n" +

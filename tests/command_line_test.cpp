@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik's command line, end to end: the real program with arguments, checking the console
 // lines, the box (caption and text) and the exit status.
+#include "common/version.hpp"
 #include "tests/support/test_support.hpp"
 
 #include <filesystem>
@@ -39,7 +40,7 @@ void check(const std::vector<Case>& cases) {
         TempDir cwd;
         const RunResult r = tarvik_in(cwd.path(), c.args);
         EXPECT_EQ(r.exit_status, 255);
-        EXPECT_EQ(r.out.rfind("tarvik 1.1b - ", 0), 0u) << "banner first: " << r.out;
+        EXPECT_EQ(r.out.rfind("tarvik " TARVIK_VERSION " - ", 0), 0u) << "banner first: " << r.out;
         size_t pos = 0;
         for (const auto& line : c.lines) {
             const bool absent = line[0] == '!';
@@ -124,14 +125,16 @@ TEST(CommandLine, InformationBoxes) {
     for (const std::string sw : {"-Help", "-h", "-?"}) {
         const RunResult help = tarvik_in(cwd.path(), {"-wav", sw, "5"});
         EXPECT_EQ(help.exit_status, 0);
-        EXPECT_TRUE(contains(help.out, "Convert a regular WAV file\nDisplay help panel\ntarvik "
-                                       "1.1b\n\nUsage:    tarvik "));
+        EXPECT_TRUE(contains(
+            help.out, "Convert a regular WAV file\nDisplay help panel\ntarvik " TARVIK_VERSION
+                      "\n\nUsage:    tarvik "));
         EXPECT_TRUE(contains(help.out, "the lipsync tool")); // the tool we ship
     }
     // The SDL2 part of -ver is checked with playback.
     const RunResult ver = tarvik_in(cwd.path(), {"-VER"});
     EXPECT_EQ(ver.exit_status, 0);
-    EXPECT_TRUE(contains(ver.out, "Display info about 3rd-party libraries\ntarvik 1.1b\n\n---- "
+    EXPECT_TRUE(contains(ver.out, "Display info about 3rd-party libraries\ntarvik " TARVIK_VERSION
+                                  "\n\n---- "
                                   "LAME Ain't an MP3 Encoder ----\n| DLL version:            "
                                   "1.32\n| Engine version:       3.100\n| Home page: "));
     EXPECT_TRUE(

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog and the start-up sequence, offscreen, with the folder box, the message boxes and
 // the launcher replaced by stand-ins that answer from a script.
+#include "common/version.hpp"
 #include "frontend/folder_picker.hpp"
 #include "frontend/front_end_app.hpp"
 #include "frontend/gui_box.hpp"
@@ -276,7 +277,8 @@ class DialogTest : public QObject {
         Env env("", false);
         env.folders.answers = {env.wavs, env.dir.path(), env.wavs};
         QCOMPARE(env.start(), 1);
-        QCOMPARE(env.folders.titles.at(2), "Where did you install tarvik 1.1b? (1 try left)");
+        QCOMPARE(env.folders.titles.at(2),
+                 "Where did you install tarvik " TARVIK_VERSION "? (1 try left)");
         QVERIFY(env.boxes.says(0, "2 tries left.") && env.boxes.says(2, "chosen in 3 tries"));
         QVERIFY(!tarvik::test::exists(env.paths.settingsPath));
         // Settings that cannot be written are reported once, at exit.

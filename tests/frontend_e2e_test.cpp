@@ -2,6 +2,7 @@
 // End to end under a real X server (Xvfb): tarvik-gui, set to Silent Mode with an input
 // folder of generated WAVs whose name is not ASCII, gets Alt+G (xdotool) and the real
 // encoder writes the MP3s; its summary box is closed, then the dialog with Escape.
+#include "common/version.hpp"
 #include "tests/support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,7 @@ TEST(FrontEndUnderX, SilentBatchFromAUtf8FolderWritesTheMp3s) {
         run("/usr/bin/xdotool", {"key", "--clearmodifiers", keys});
     };
     Stopper frontEnd{start_program(gui + "/tarvik-gui", {})};
-    keys_to("^tarvik's gui 1.0b$", "alt+g");
+    keys_to("^tarvik's gui " TARVIK_VERSION "$", "alt+g");
     std::vector<std::string> mp3s;
     for (int i = 0; i < 1200 && mp3s.size() < 2;
          ++i, std::this_thread::sleep_for(milliseconds(100))) {
@@ -74,9 +75,9 @@ TEST(FrontEndUnderX, SilentBatchFromAUtf8FolderWritesTheMp3s) {
         EXPECT_NEAR(double(info.frames) / info.sample_rate, seconds, 0.1) << name;
         EXPECT_EQ(mp3_facts(out + "/" + name)->bit_rates.back(), 128); // the Default preset
     }
-    keys_to("^tarvik 1.1b$", "Return"); // the encoder's summary box
+    keys_to("^tarvik " TARVIK_VERSION "$", "Return"); // the encoder's summary box
     std::this_thread::sleep_for(milliseconds(500));
-    keys_to("^tarvik's gui 1.0b$", "Escape");
+    keys_to("^tarvik's gui " TARVIK_VERSION "$", "Escape");
     int status = -1; // it ends within 30 s, with exit status 0
     EXPECT_TRUE(wait_until([&] { return waitpid(frontEnd.pid, &status, WNOHANG) > 0; }, 30) &&
                 status == 0);

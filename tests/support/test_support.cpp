@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/test_support.hpp"
+#include "common/version.hpp"
 
 #include "platform/files.hpp"
 #include "platform/process.hpp"
@@ -25,8 +26,8 @@ std::string bin(const std::string& name) {
 }
 
 std::string error_box_head(int line) {
-    return "tarvik 1.1b - [called from \"tarvik\", line " + std::to_string(line) +
-           "]\n************ ERROR ************\n";
+    return std::string("tarvik ") + tarvik::kVersion + " - [called from \"tarvik\", line " +
+           std::to_string(line) + "]\n************ ERROR ************\n";
 }
 
 std::string error_box(int line, const std::string& message) {
