@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/system.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sched.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -21,6 +23,17 @@ std::string current_directory() {
 
 bool directory_writable(const std::string& dir) {
     return !dir.empty() && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+bool is_system_folder(const std::string& dir) {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::weakly_canonical(dir, ec);
+    if (ec || path.empty()) return true;
+    const std::filesystem::path usr = "/usr";
+    const auto [end, _] = std::mismatch(usr.begin(), usr.end(), path.begin(), path.end());
+    if (end == usr.end()) return true;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 || st.st_uid != ::geteuid();
 }
 
 int usable_cores() {

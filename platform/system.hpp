@@ -15,6 +15,10 @@ std::string current_directory();
 // True when the directory exists and this process may create files in it.
 bool directory_writable(const std::string& dir);
 
+// True when `dir` is a system folder, one a program must not write beside itself in: it lies
+// under /usr, or this process's user does not own it (an unreadable folder counts as one).
+bool is_system_folder(const std::string& dir);
+
 // The processors this process may run on (its CPU affinity, else the machine's count);
 // 0 when unknown.
 int usable_cores();
