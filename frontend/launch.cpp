@@ -205,26 +205,25 @@ LaunchResult ProcessLauncher::Start(const LaunchRequest& request) {
     const Plan plan = MakePlan(request, terminal);
     runOutput_.reset();
     runPid_ = -1;
-    if (plan.inTerminal)
-        return platform::spawn_detached(plan.program, plan.arguments, request.workingDir,
-                                        plan.envChanges)
-                   ? LaunchResult::Started
-                   : LaunchResult::Failed;
-
-    // Without a window the output goes to an unnamed file, read when the run has ended.
-    platform::FileDescriptor output = platform::create_unnamed_file(platform::temp_directory());
+    // Without a window the output goes to an unnamed file, read when the run has ended; a
+    // terminal program keeps the front end's streams.
+    platform::FileDescriptor output;
+    if (!plan.inTerminal) output = platform::create_unnamed_file(platform::temp_directory());
     const int pid = platform::spawn_watched(plan.program, plan.arguments, request.workingDir,
-                                            plan.envChanges, output.get());
+                                            plan.envChanges, plan.inTerminal ? -1 : output.get());
     if (pid < 0) return LaunchResult::Failed;
     runPid_ = pid;
+    runInTerminal_ = plan.inTerminal;
     runOutput_ = std::move(output);
     return LaunchResult::Started;
 }
 
-std::optional<BatchEnd> ProcessLauncher::PollSilentRun() {
-    if (runPid_ < 0) return std::nullopt;
+RunState ProcessLauncher::PollRun() {
+    if (runPid_ < 0) return {true, std::nullopt};
     const auto status = platform::child_exit_status(runPid_);
-    if (!status) return std::nullopt;
+    if (!status) return {};
+    runPid_ = -1;
+    if (runInTerminal_) return {true, std::nullopt};
     BatchOutputReader reader;
     if (runOutput_.valid()) {
         std::string chunk(65536, '\0');
@@ -236,8 +235,7 @@ std::optional<BatchEnd> ProcessLauncher::PollSilentRun() {
         }
         runOutput_.reset();
     }
-    runPid_ = -1;
-    return reader.Finish(*status);
+    return {true, reader.Finish(*status)};
 }
 
 int RunInTerminal(const std::string& program, const std::vector<std::string>& args) {

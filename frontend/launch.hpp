@@ -66,16 +66,23 @@ class BatchOutputReader {
 // summary box then says everything).
 std::string BatchEndText(const BatchEnd& end);
 
+// How a watched run stands: going, or ended. A run without a window ends with what it
+// printed; one in a terminal window ends with nothing to add (the window showed it all).
+struct RunState {
+    bool ended = false;
+    std::optional<BatchEnd> silentEnd;
+};
+
 class Launcher {
   public:
     virtual ~Launcher() = default;
     // Starts the encoder without waiting for it.
     virtual LaunchResult Start(const LaunchRequest& request) = 0;
-    // Whether the run started last runs without a window and is watched.
+    // Whether the run started last is watched until it ends.
     virtual bool Watching() const = 0;
-    // For that run: nothing while it runs, its end once when it has ended. The run itself is
-    // never stopped or waited for.
-    virtual std::optional<BatchEnd> PollSilentRun() = 0;
+    // For that run: how it stands; once it has ended, the next polls find nothing watched
+    // (ended, no silentEnd). The run itself is never stopped or waited for.
+    virtual RunState PollRun() = 0;
 };
 
 // How to start a program inside a terminal emulator: its path, the words that set the
@@ -91,17 +98,19 @@ struct TerminalCommand {
 std::optional<TerminalCommand> FindTerminal(const char* terminalEnv, const char* searchPath);
 
 // The real launcher. Without silent mode the encoder runs in a terminal window through
-// "<frontEnd> --run-in-terminal", which keeps the window open until Enter after every run.
-// Silent, or with no terminal found, it runs without a window, its boxes shown as desktop
-// dialogs by "<frontEnd> --message-box <icon> <caption> <text>", its output kept for the box
-// that closes the run.
+// "<frontEnd> --run-in-terminal", which keeps the window open until Enter after every run;
+// the run is watched until the terminal program ends (a terminal that hands its windows to
+// a server of its own ends at once). Silent, or with no terminal found, it runs without a
+// window, its boxes shown as desktop dialogs by "<frontEnd> --message-box <icon> <caption>
+// <text>", its output kept for the box that closes the run. Either way it runs in a
+// session of its own and outlives the front end.
 class ProcessLauncher final : public Launcher {
   public:
     explicit ProcessLauncher(std::string frontEnd);
     ~ProcessLauncher() override;
     LaunchResult Start(const LaunchRequest& request) override;
     bool Watching() const override { return runPid_ >= 0; }
-    std::optional<BatchEnd> PollSilentRun() override;
+    RunState PollRun() override;
 
     // What Start would run: program and arguments, and the environment changes.
     struct Plan {
@@ -115,8 +124,9 @@ class ProcessLauncher final : public Launcher {
 
   private:
     std::string frontEnd_;
-    int runPid_ = -1;                    // the silent run being watched
-    platform::FileDescriptor runOutput_; // its output file (unnamed)
+    int runPid_ = -1;                    // the run being watched
+    bool runInTerminal_ = false;         // in a terminal window, else silent
+    platform::FileDescriptor runOutput_; // a silent run's output file (unnamed)
 };
 
 // "tarvik-gui --run-in-terminal <program> <args...>": runs the encoder in the terminal it was

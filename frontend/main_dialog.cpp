@@ -10,13 +10,16 @@
 #include "common/mpeg.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
+#include "common/version.hpp"
+#include "encoder/output_dir.hpp"
+#include "platform/files.hpp"
 
 #include <QFile>
 #include <QKeyEvent>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QSignalBlocker>
 
-#include <cstdio>
 #include <utility>
 
 namespace tarvik::gui {
@@ -40,10 +43,17 @@ MainDialog::MainDialog(GuiSettings& settings, AppPaths& paths, FolderChooser& fo
       folders_(folders), launcher_(launcher) {
     ui_->setupUi(this);
     setWindowTitle(kGuiCaption);
-    // A fixed-size window with a minimise box and no maximise box.
+    // The layouts let the window grow and shrink; it can be minimised and maximised.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
+    // It opens at the size of the .ui unless the screen is smaller.
+    resize(size().boundedTo(screen()->availableSize()));
+    ui_->versionText->setText(tr("Version %1").arg(kVersion));
+    keepConfig_ = {ui_->deleteConfigButton->text(), ui_->deleteConfigButton->toolTip()};
+    // The folders are elided to the width they get, so they follow the window's size.
+    ui_->inputFolderText->installEventFilter(this);
+    ui_->outputFolderText->installEventFilter(this);
     ui_->customBitrateEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]{0,3}"), ui_->customBitrateEdit));
     ui_->customBitrateEdit->setToolTip(
@@ -71,7 +81,8 @@ MainDialog::MainDialog(GuiSettings& settings, AppPaths& paths, FolderChooser& fo
         connect(box, &QCheckBox::clicked, this, [this, option] { toggleOption(option); });
     connect(ui_->vbrSlider, &QSlider::valueChanged, this, [this](int pos) { setVbrValue(pos); });
     connect(ui_->goButton, &QPushButton::clicked, this, [this] { go(); });
-    connect(ui_->deleteConfigButton, &QPushButton::clicked, this, [this] { toggleConfigReset(); });
+    connect(ui_->deleteConfigButton, &QPushButton::toggled, this,
+            [this](bool checked) { setConfigReset(checked); });
     runTimer_.setInterval(250);
     connect(&runTimer_, &QTimer::timeout, this, [this] { pollRun(); });
 
@@ -81,7 +92,6 @@ MainDialog::MainDialog(GuiSettings& settings, AppPaths& paths, FolderChooser& fo
 MainDialog::~MainDialog() = default;
 
 void MainDialog::loadSettings() {
-    ui_->buildDateText->setText(tr("Build date: %1 %2").arg(__DATE__, __TIME__));
     TokenParser parser;
     parser.Load(paths_.settingsPath);
     ReadAllSettings(parser, settings_);
@@ -100,18 +110,36 @@ void MainDialog::loadSettings() {
     ui_->noClickCheck->setChecked(settings_.noClick);
 
     settings_.resetOnExit = false;
+    ui_->deleteConfigButton->setChecked(false);
     updateGoButton();
     ui_->selectInputButton->setFocus();
 }
 
 void MainDialog::showFolder(bool input) {
     const std::string& folder = input ? settings_.inputFolder : settings_.outputFolder;
-    (input ? ui_->inputFolderEdit : ui_->outputFolderEdit)
-        ->setText(folder.empty() ? tr("n/a") : QFile::decodeName(folder.c_str()));
+    QLabel* label = input ? ui_->inputFolderText : ui_->outputFolderText;
+    const QString name = QFile::decodeName(folder.c_str());
+    label->setToolTip(name);
+    label->setText(folder.empty() ? tr("n/a")
+                                  : label->fontMetrics().elidedText(name, Qt::ElideMiddle,
+                                                                    label->contentsRect().width() -
+                                                                        2 * label->margin()));
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) showFolder(watched == ui_->inputFolderText);
+    return QDialog::eventFilter(watched, event);
 }
 
 void MainDialog::showQuality() {
     qualityButtons_.button(static_cast<int>(settings_.quality))->setChecked(true);
+    // The group has one tab stop, which Qt gives to a preset as it takes the focus: here it
+    // goes to the checked one, so that Tab lands on it whatever checked it.
+    for (QAbstractButton* button : qualityButtons_.buttons()) {
+        const int policy = button->focusPolicy();
+        button->setFocusPolicy(
+            Qt::FocusPolicy(button->isChecked() ? policy | Qt::TabFocus : policy & ~Qt::TabFocus));
+    }
     // The typed value stays in the field (and in customBitrate) whichever quality is chosen.
     ui_->customBitrateEdit->setEnabled(settings_.quality == Quality::Custom);
     if (focusCustomEdit_) ui_->customBitrateEdit->setFocus();
@@ -168,6 +196,12 @@ void MainDialog::chooseFolder(bool input) {
         show_error(folderNotStorable(*chosen, tr("Please choose another folder.")));
         return;
     }
+    if (!input && output_dir_acceptable(*chosen) != OutputDir::Ready) {
+        show_error(tr("tarvik cannot write into this folder:\n\"%1\"\n\ntarvik refuses an output "
+                      "folder whose name holds a double quote (\"). Please choose another folder.")
+                       .arg(text_of(*chosen)));
+        return;
+    }
     folder = *chosen;
     showFolder(input);
     if (input) updateGoButton();
@@ -209,12 +243,21 @@ void MainDialog::setVbrValue(int value) {
     ui_->vbrValueText->setText(QString::number(settings_.vbrValue));
 }
 
-void MainDialog::toggleConfigReset() {
-    settings_.resetOnExit = !settings_.resetOnExit;
-    std::remove(paths_.settingsPath.c_str());
-    if (settings_.resetOnExit)
+void MainDialog::setConfigReset(bool reset) {
+    settings_.resetOnExit = reset;
+    ui_->deleteConfigButton->setText(reset ? tr("Co&nfig Deleted at Quit") : keepConfig_.first);
+    ui_->deleteConfigButton->setToolTip(
+        reset ? tr("The settings file will be deleted when you quit (press again to keep it)")
+              : keepConfig_.second);
+    if (reset)
         dialog_box(BoxIcon::Information, tr("Program's configuration will be reset when you quit "
                                             "it\n\nClick this button again to undo your choice"));
+}
+
+void MainDialog::done(int result) {
+    // The application then writes no settings, so none are left.
+    if (settings_.resetOnExit) platform::remove_file(paths_.settingsPath);
+    QDialog::done(result);
 }
 
 bool MainDialog::confirmNoClick() {
@@ -290,13 +333,15 @@ void MainDialog::go() {
 }
 
 void MainDialog::pollRun() {
-    const auto end = launcher_.PollSilentRun();
-    if (!end) return;
+    const RunState run = launcher_.PollRun();
+    if (!run.ended) return;
     runTimer_.stop();
     ui_->goButton->setText(tr("&Go!"));
     updateGoButton();
-    if (const std::string text = BatchEndText(*end); !text.empty())
-        dialog_box(end->exitStatus == 0 ? BoxIcon::Warning : BoxIcon::Error, text_of(text));
+    if (!run.silentEnd) return;
+    if (const std::string text = BatchEndText(*run.silentEnd); !text.empty())
+        dialog_box(run.silentEnd->exitStatus == 0 ? BoxIcon::Warning : BoxIcon::Error,
+                   text_of(text));
 }
 
 } // namespace tarvik::gui

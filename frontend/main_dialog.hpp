@@ -32,14 +32,18 @@ class MainDialog : public QDialog {
 
     // The last command line started or attempted, shell-quoted, for display.
     const std::string& lastCommandText() const { return lastCommandText_; }
-    // Whether a silent run started from this dialog is still going.
+    // Whether a run started from this dialog is still going (in a terminal: its window).
     bool runUnderWay() const { return runTimer_.isActive(); }
     // The box text for a folder the settings file cannot keep, ending with `advice`.
     static QString folderNotStorable(const std::string& folder, const QString& advice);
 
+    // Ends the dialog; the settings file is deleted then when its reset was asked for.
+    void done(int result) override;
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void loadSettings();
@@ -54,7 +58,8 @@ class MainDialog : public QDialog {
     void takeCustomBitrate();
     void toggleOption(bool GuiSettings::*option);
     void setVbrValue(int value);
-    void toggleConfigReset();
+    // The config button's state: the settings file deleted at quit, or kept.
+    void setConfigReset(bool reset);
     void go();
     // Whether the no-click fix is to run: the first time it is asked (Yes) and remembered.
     bool confirmNoClick();
@@ -70,8 +75,9 @@ class MainDialog : public QDialog {
     bool focusCustomEdit_ = false;
     bool noClickAsked_ = false; // the no-click question is put once in the dialog's life
     int32_t lastVbrValue_ = 0;  // restored when VBR is switched on again
-    QTimer runTimer_;           // watches a silent run while it goes
+    QTimer runTimer_;           // watches a run while it goes
     std::string lastCommandText_;
+    std::pair<QString, QString> keepConfig_; // the config button's caption and tooltip unchecked
 };
 
 } // namespace tarvik::gui

@@ -12,7 +12,7 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
-#include <QLineEdit>
+#include <QLabel>
 #include <QMessageBox>
 #include <QSlider>
 #include <QtTest>
@@ -56,7 +56,7 @@ struct Runs final : Launcher {
     std::optional<BatchEnd> end; // what the running silent batch reports
     LaunchResult Start(const LaunchRequest& r) override { return started.push_back(r), result; }
     bool Watching() const override { return started.back().silent; }
-    std::optional<BatchEnd> PollSilentRun() override { return std::exchange(end, std::nullopt); }
+    RunState PollRun() override { return {bool(end), std::exchange(end, std::nullopt)}; }
 };
 
 // A stand-in encoder, a folder of WAVs and a settings file naming them.
@@ -99,7 +99,7 @@ class DialogTest : public QObject {
         Env env("$last output folder: /tmp\n$no click: yes\n");
         auto d = env.dialog();
         env.boxes.answers = {BoxAnswer::No}; // the click question: a No unticks the option
-        QCOMPARE(qobject_cast<QLineEdit*>(control(*d, "inputFolderEdit"))->text(),
+        QCOMPARE(control(*d, "inputFolderText")->toolTip(),
                  QString::fromStdString(env.wavs)); // not lower-cased
         press(*d, "highRadio"), press(*d, "vbrCheck");
         qobject_cast<QSlider*>(control(*d, "vbrSlider"))->setValue(7);
@@ -117,6 +117,9 @@ class DialogTest : public QObject {
         env.runs.result = LaunchResult::Failed, press(*d, "goButton");
         QVERIFY(env.boxes.says(1, "is not there any more") &&
                 env.boxes.says(2, "is not an executable") && env.boxes.says(3, "being used"));
+        press(*d, "deleteConfigButton"); // the settings file goes at quit, not before
+        QVERIFY(d->findChild<QAbstractButton*>("deleteConfigButton")->isChecked() &&
+                tarvik::test::exists(env.paths.settingsPath));
     }
 
     // Widgets pressed (a number: typed), Go! and Close: the command started, a settings line
@@ -136,6 +139,7 @@ class DialogTest : public QObject {
                  {"selectInputButton", "enc", "-brate 128 %", "input folder: %\n", ""},
                  {"selectInputButton", "a;b", "-brate 128 @", "input folder: @\n",
                   "cannot be kept"},
+                 {"selectOutputButton", "a\"b", "-brate 128 @", "tput folder: \n", "double quote"},
                  {"resetInputButton", "", "", "input folder: \n", ""},
                  {"customRadio", "", "", "quality:\t\tcustom", "Invalid custom bit rate"},
                  {"customRadio 144 lowRadio customRadio", "", "-brate 144 @", "rate:\t144", ""},
@@ -235,6 +239,59 @@ class DialogTest : public QObject {
         QVERIFY(env.boxes.says(1, "WARNING! \"b.wav\" is below 10kb"));
     }
 
+    // In a terminal too, Go! waits for the run's end (here a terminal that lives a second).
+    void goWaitsForTheRunInATerminal() {
+        Env env;
+        const std::string terminal = env.dir / "term", runs = terminal + ".runs";
+        write_file(terminal, "#!/bin/sh\necho >>\"$0.runs\"; sleep 1\n");
+        std::filesystem::permissions(terminal, std::filesystem::perms::owner_all);
+        qputenv("TERMINAL", QByteArray::fromStdString(terminal));
+        ProcessLauncher launcher("/bin/true");
+        MainDialog d(env.settings, env.paths, env.folders, launcher);
+        auto* go = d.findChild<QAbstractButton*>("goButton");
+        go->click(), go->click();
+        QVERIFY(d.runUnderWay() && !go->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(go->isEnabled(), 10000);
+        QCOMPARE(read_file(runs), "\n");
+        qunsetenv("TERMINAL");
+    }
+
+    // Tab into the Quality group lands on the checked preset.
+    void tabLandsOnTheCheckedPreset() {
+        Env env;
+        auto d = env.dialog();
+        d->show(), d->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(d.get()));
+        for (const char* preset : {"defaultRadio", "highRadio"}) {
+            press(*d, preset), control(*d, "resetOutputButton")->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), control(*d, preset));
+        }
+    }
+
+    // At its smallest size, below 640x400 (a 1280x800 screen at scale 2), every button is in
+    // view, and a long folder name is elided in the middle, whole in its tooltip.
+    void smallWindowShowsEveryButtonAndElidesLongFolders() {
+        Env env;
+        auto d = env.dialog();
+        const std::string deep = env.dir / (std::string(200, 'x') + "/end");
+        env.folders.answers = {deep};
+        press(*d, "selectOutputButton"), d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+        QVERIFY(d->minimumWidth() < 640 && d->minimumHeight() < 400);
+        d->resize(d->minimumSize());
+        QTRY_COMPARE(d->size(), d->minimumSize());
+        for (auto* b : d->findChildren<QAbstractButton*>())
+            QVERIFY2(b->isVisible() &&
+                         d->rect().contains(QRect(b->mapTo(d.get(), QPoint()), b->size())),
+                     qPrintable(b->objectName()));
+        const auto* out = d->findChild<QLabel*>("outputFolderText");
+        const QString full = QString::fromStdString(deep);
+        QVERIFY(out && out->toolTip() == full && out->text().contains(QChar(0x2026)) &&
+                out->text().startsWith(full.left(8)) && out->text().endsWith("x/end"));
+        QCOMPARE(d->findChild<QLabel*>("versionText")->text(), "Version " TARVIK_VERSION);
+    }
+
     void mnemonicsTabOrderAndTooltips() {
         Env env;
         auto d = env.dialog();
@@ -246,12 +303,16 @@ class DialogTest : public QObject {
                      qPrintable(t));
         }
         // Tab moves through the rows top to bottom, each row left to right.
+        d->show();
+        const auto place = [&](QWidget* w) {
+            return QRect(w->mapTo(d.get(), QPoint()), w->size());
+        };
         QWidget* w = control(*d, "selectInputButton");
-        QRect last = w->geometry();
+        QRect last = place(w);
         for (w = w->nextInFocusChain(); w != control(*d, "closeButton");
              w = w->nextInFocusChain()) {
-            if (!(w->focusPolicy() & Qt::TabFocus) || w->parentWidget() != d.get()) continue;
-            const QRect g = w->geometry();
+            if (!(w->focusPolicy() & Qt::TabFocus) || !d->isAncestorOf(w)) continue;
+            const QRect g = place(w);
             const bool sameRow = std::abs(g.center().y() - last.center().y()) < 12;
             QVERIFY2(sameRow ? g.left() > last.left()
                              : g.top() > last.top() || g.left() > last.right(),

@@ -202,9 +202,10 @@ TEST(FrontEndLaunch, SilentRunIsWatchedAndItsWarningsCollected) {
     ProcessLauncher launcher("");
     LaunchRequest request{dir / "tarvik", {}, dir.path(), true, ""};
     ASSERT_EQ(launcher.Start(request), LaunchResult::Started);
-    EXPECT_FALSE(launcher.PollSilentRun()); // still running
+    EXPECT_FALSE(launcher.PollRun().ended); // still running
     std::optional<BatchEnd> end;
-    ASSERT_TRUE(tarvik::test::wait_until([&] { return bool(end = launcher.PollSilentRun()); }, 10));
+    ASSERT_TRUE(
+        tarvik::test::wait_until([&] { return bool(end = launcher.PollRun().silentEnd); }, 10));
     EXPECT_EQ(end->exitStatus, 1);
     EXPECT_EQ(end->warnings, Args{"WARNING! Cannot open \"a.wav\""});
     EXPECT_EQ(BatchEndText(*end), "tarvik ended with exit status 1.\n\n1 warning(s):\n"
