@@ -3,6 +3,7 @@
 // "--message-box <icon> <caption> <text>" it only shows that box (the console encoder asks
 // for it when it has no window of its own); with "--run-in-terminal <program> <args...>" it
 // runs the encoder in the terminal window it was started in and keeps that window open.
+// "--help", "--version" and the refusal to start without a display need no display.
 #include "frontend/folder_picker.hpp"
 #include "frontend/front_end_app.hpp"
 #include "frontend/launch.hpp"
@@ -27,8 +28,13 @@ int main(int argc, char** argv) {
         return tarvik::gui::RunInTerminal(argv[2], std::vector<std::string>(argv + 3, argv + argc));
     QElapsedTimer sinceStart;
     sinceStart.start();
-    QApplication app(argc, argv);
-    app.setWindowIcon(QIcon(QStringLiteral(":/tarvik-gui.svg"))); // compiled in from docs/desktop
+    if (const auto end = tarvik::gui::EndBeforeWindows(argc, argv)) {
+        std::fputs(end->out.c_str(), stdout);
+        std::fputs(end->err.c_str(), stderr);
+        return end->status;
+    }
+    const auto app = tarvik::gui::MakeApplication(argc, argv);
+    app->setWindowIcon(QIcon(QStringLiteral(":/tarvik-gui.svg"))); // compiled in from docs/desktop
     if (argc >= 2 && std::strcmp(argv[1], "--message-box") == 0)
         return tarvik::gui::RunMessageBoxOption(argc, argv);
 

@@ -12,9 +12,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -22,8 +22,6 @@
 namespace tarvik::gui {
 
 namespace {
-constexpr std::string_view kEncoderFolderKey = "$tarvik folder:";
-
 // A folder that cannot be read back as written is stored as "none".
 std::string storable_or_empty(const std::string& folder) {
     return FolderStorable(folder) ? folder : std::string();
@@ -62,14 +60,16 @@ std::string KhzList(bool mpeg1, std::string_view lastJoin) {
 }
 
 std::string SettingsPathFor(const std::string& exeDir) {
-    if (platform::directory_writable(exeDir)) return join_path(exeDir, kSettingsFileName);
+    const bool system = platform::is_system_folder(exeDir);
+    if (!system && platform::directory_writable(exeDir))
+        return join_path(exeDir, kSettingsFileName);
     std::string config;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
         config = xdg;
     } else if (const char* home = std::getenv("HOME"); home && *home) {
         config = join_path(home, ".config");
     } else {
-        return join_path(exeDir, kSettingsFileName);
+        return system ? std::string() : join_path(exeDir, kSettingsFileName);
     }
     return join_path(join_path(config, "tarvik"), kSettingsFileName);
 }
@@ -314,25 +314,62 @@ std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std:
     return t + "\n#eof\n";
 }
 
+SettingsFileState InspectSettingsFile(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = path.empty() ? fs::file_status() : fs::status(path, ec);
+    if (!fs::is_regular_file(status)) return {};
+    if (const auto size = fs::file_size(path, ec); !ec && size > TokenParser::kCapacity)
+        return {SettingsFileState::TooLarge,
+                format_text("it holds %ju bytes, more than the %zu MB a settings file may hold",
+                            static_cast<uintmax_t>(size), TokenParser::kCapacity >> 20)};
+    if ((status.permissions() & fs::perms::owner_write) == fs::perms::none)
+        return {SettingsFileState::ReadOnly, {}};
+    return {};
+}
+
+namespace {
+// Makes each missing folder of `dir` readable by the user alone, as the XDG base directory
+// rules ask of a configuration folder.
+void make_private_folders(const std::filesystem::path& dir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (dir.empty() || fs::exists(dir, ec) || dir == dir.parent_path()) return;
+    make_private_folders(dir.parent_path());
+    if (fs::create_directory(dir, ec)) fs::permissions(dir, fs::perms::owner_all, ec);
+}
+} // namespace
+
 bool WriteSettings(const GuiSettings& s, const AppPaths& paths, std::string* why) {
-    if (paths.settingsPath.empty()) {
-        if (why) *why = std::strerror(ENOENT);
+    namespace fs = std::filesystem;
+    const auto fail = [why](std::string reason) {
+        if (why) *why = std::move(reason);
         return false;
-    }
-    // The folder is made for the file the link finally names, where the file is written.
-    const std::string target = platform::link_target(paths.settingsPath);
-    if (std::string dir = dir_part(target).value_or(""); !dir.empty()) make_dir_path(dir, true);
+    };
+    if (paths.settingsPath.empty())
+        return fail("neither XDG_CONFIG_HOME nor HOME names a folder for it");
+    if (const SettingsFileState state = InspectSettingsFile(paths.settingsPath);
+        state.kind != SettingsFileState::Usable)
+        return fail(state.kind == SettingsFileState::ReadOnly ? "it is read-only" : state.reason);
 
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);
     // Named after tarvik-gui, not tarvik: a tarvik run in the same folder must not take a
     // live front end's temporary file for a stale one of its own.
-    const platform::AtomicWrite written =
-        platform::write_file_atomically(paths.settingsPath, SettingsText(s, paths, now),
-                                        {.program = "tarvik-gui", .through_links = true});
-    if (!written.ok() && why) *why = std::strerror(written.error);
-    return written.ok();
+    platform::AtomicFile file(paths.settingsPath, {.program = "tarvik-gui", .through_links = true});
+    // The folder is made for the file the link finally names, where the file is written.
+    make_private_folders(fs::path(file.target()).parent_path());
+    std::error_code ec;
+    const fs::file_status old = fs::status(file.target(), ec);
+    if (file.open() && file.write(SettingsText(s, paths, now)) && file.close()) {
+        // The new file takes the place of the old one with the permissions it had.
+        if (fs::is_regular_file(old)) fs::permissions(file.temp_path(), old.permissions(), ec);
+        file.commit();
+    }
+    if (file.failed_step() != platform::AtomicFile::Step::None)
+        return fail(std::strerror(file.error_number()));
+    return true;
 }
 
 } // namespace tarvik::gui

@@ -15,6 +15,8 @@ namespace tarvik::gui {
 
 inline constexpr const char* kSettingsFileName = "tarvik-gui.ini";
 inline constexpr const char* kEncoderFileName = "tarvik";
+// The key whose value names the folder where the encoder is installed.
+inline constexpr std::string_view kEncoderFolderKey = "$tarvik folder:";
 
 // The quality preset the batch is encoded with; Custom takes the typed bit rate.
 enum class Quality { Low, Default, High, Custom };
@@ -52,9 +54,11 @@ bool IsValidBitrate(int32_t kbps);
 std::string KbpsList(bool mpeg1);
 std::string KhzList(bool mpeg1, std::string_view lastJoin = " and ");
 
-// Where the settings file lives for a front end installed in `exeDir`: beside the
-// executable when that directory is writable, otherwise $XDG_CONFIG_HOME/tarvik/ (by
-// default ~/.config/tarvik/).
+// Where the settings file lives for a front end installed in `exeDir`. Nothing is written
+// beside a program installed in a system folder (see platform::is_system_folder): its
+// settings go to $XDG_CONFIG_HOME/tarvik/ (by default ~/.config/tarvik/), as do those of a
+// portable copy whose folder is not writable; a writable portable folder keeps them beside
+// the executable. Empty when a system folder is given and neither variable names a folder.
 std::string SettingsPathFor(const std::string& exeDir);
 // Fills paths.settingsPath for the running executable (or for `exeDir` when given); true
 // when that file exists.
@@ -95,12 +99,23 @@ bool FolderStorable(const std::string& folder);
 // switches VBR off. The cursor is rewound at the end.
 void ReadAllSettings(TokenParser& p, GuiSettings& s);
 
+// Whether the settings file at a path may be read and replaced. A file too large to be read
+// whole is not read and never replaced, so nothing in it is lost; a file its owner may not
+// write (the user made it read-only) is read but never replaced. A missing file is Usable.
+struct SettingsFileState {
+    enum Kind { Usable, TooLarge, ReadOnly } kind = Usable;
+    std::string reason; // TooLarge: its size and the limit, as a sentence's end
+};
+SettingsFileState InspectSettingsFile(const std::string& path);
+
 // The file's whole text: the header line with `now`, then each key under its comment.
 std::string SettingsText(const GuiSettings& s, const AppPaths& paths, const std::tm& now);
 // Writes the file at paths.settingsPath through a temporary file renamed into place, so
-// the previous file survives a failed write. A settings path that is a symbolic link is
-// written through to the link's final target (the temporary file beside that target), so
-// the link stays. False when it could not be written, with the reason in *why.
+// the previous file survives a failed write; the file replaced keeps its permissions. A
+// settings path that is a symbolic link is written through to the link's final target (the
+// temporary file beside that target), so the link stays. Missing folders are made private to
+// the user. A file InspectSettingsFile keeps is not touched. False when the file was not
+// written, with the reason in *why.
 bool WriteSettings(const GuiSettings& s, const AppPaths& paths, std::string* why = nullptr);
 
 } // namespace tarvik::gui

@@ -20,9 +20,9 @@ namespace tarvik::gui {
 
 class TokenParser {
   public:
-    static constexpr size_t kCapacity = 512000; // largest file that is loaded, in bytes
-    static constexpr size_t kLinePiece = 2047;  // long lines are prepared in such pieces
-    static constexpr size_t kMaxValue = 256;    // longest value a read returns
+    static constexpr size_t kCapacity = size_t{16} << 20; // largest file loaded: 16 MB
+    static constexpr size_t kLinePiece = 2047;            // long lines are prepared in such pieces
+    static constexpr size_t kMaxValue = 256;              // longest value a read returns
     static constexpr char kCommentChar = ';';
 
     TokenParser();

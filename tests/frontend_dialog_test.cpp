@@ -327,6 +327,7 @@ class DialogTest : public QObject {
         env.folders.answers = {env.dir / "moved"};
         QCOMPARE(env.start(), 0);
         QCOMPARE(env.folders.initial.at(0), env.dir.path()); // the front end's own folder
+        QVERIFY(env.boxes.says(0, "\"tarvik-gui.ini\" has no line \"$tarvik folder:\""));
         for (const std::string& line :
              Args{"$tarvik folder: " + env.dir / "moved", "$low bitrate:\t\t32",
                   "$last option vlp:\tyes", "$last input folder: " + env.wavs})
@@ -338,16 +339,75 @@ class DialogTest : public QObject {
         Env env("", false);
         env.folders.answers = {env.wavs, env.dir.path(), env.wavs};
         QCOMPARE(env.start(), 1);
-        QCOMPARE(env.folders.titles.at(2),
-                 "Where did you install tarvik " TARVIK_VERSION "? (1 try left)");
+        for (const int i : {0, 2})
+            QCOMPARE(env.folders.titles.at(i), "Where did you install tarvik " TARVIK_VERSION
+                                               "? (" +
+                                                   QString(i ? "1 try" : "3 tries") + " left)");
         QVERIFY(env.boxes.says(0, "2 tries left.") && env.boxes.says(2, "chosen in 3 tries"));
         QVERIFY(!tarvik::test::exists(env.paths.settingsPath));
         // Settings that cannot be written are reported once, at exit.
         std::filesystem::create_directory(env.paths.settingsPath);
         env.folders.answers = {env.enc};
         env.start();
-        QVERIFY(env.boxes.says(env.boxes.shown.size() - 1, "could not be saved"));
+        QVERIFY(env.boxes.says(env.boxes.shown.size() - 1, "next start uses the file as it was"));
         QCOMPARE(env.boxes.shown.size(), size_t(5)); // the unreadable file, then once at exit
+    }
+
+    // A settings file of more than 16 MB is said to be too large and left as it is; smaller
+    // ones are read.
+    void largeSettingsAreReadAndTooLargeOnesKept() {
+        for (const int mb : {1, 17}) {
+            Env env(std::string(size_t(mb) << 20, '\n') + "$low bitrate: 32\n");
+            const std::string before = read_file(env.paths.settingsPath);
+            env.folders.answers = {env.enc};
+            QCOMPARE(env.start(), 0);
+            const std::string after = read_file(env.paths.settingsPath);
+            QVERIFY(mb == 1 ? after.find("$low bitrate:\t\t32\n") != std::string::npos
+                            : after == before && env.boxes.says(0, "is not read: it holds"));
+            QCOMPARE(env.boxes.shown.size(), size_t(mb == 1 ? 0 : 1));
+        }
+    }
+
+    // A read-only settings file (its folder chosen again, so written twice) is kept as it is,
+    // and said so once.
+    void readOnlySettingsAreKeptAndSaidOnce() {
+        Env env;
+        std::filesystem::rename(env.enc, env.dir / "moved");
+        env.folders.answers = {env.dir / "moved"};
+        const std::string before = read_file(env.paths.settingsPath);
+        std::filesystem::permissions(env.paths.settingsPath, std::filesystem::perms(0444));
+        QCOMPARE(env.start([](MainDialog& d) { press(d, "lowRadio"), d.accept(); }), 0);
+        QCOMPARE(read_file(env.paths.settingsPath), before);
+        QCOMPARE(std::filesystem::status(env.paths.settingsPath).permissions(),
+                 std::filesystem::perms(0444));
+        QCOMPARE(
+            std::ranges::count_if(env.boxes.shown,
+                                  [](auto& b) { return b.text.find("read-only") != b.text.npos; }),
+            1);
+    }
+
+    // --help, --version and a start without a display need no display: the real program in
+    // an environment without one, then with a display where no X server runs.
+    void optionsAndNoDisplayBeforeAnyWindow() {
+        tarvik::test::TempDir home;
+        for (const auto& [args, display, status, out, err] :
+             std::vector<std::tuple<Args, std::string, int, std::string, std::string>>{
+                 {{"--help"}, "", 0, "  --message-box <icon> <caption> <text>\n", ""},
+                 {{"--version"}, "", 0, "tarvik-gui " TARVIK_VERSION "\n", ""},
+                 {{}, "", 1, "", "tarvik-gui: no display (set DISPLAY or WAYLAND_DISPLAY)\n"},
+                 {{"--message-box", "error", "c", "t"}, "", 1, "", "tarvik-gui: no display ("},
+                 {{}, ":4077", 1, "", "tarvik-gui: no display (could not connect to display"}}) {
+            const auto r = tarvik::test::run(tarvik::test::bin("tarvik-gui"), args,
+                                             {.env = {{"DISPLAY", display},
+                                                      {"WAYLAND_DISPLAY", ""},
+                                                      {"QT_QPA_PLATFORM", ""},
+                                                      {"HOME", home.path()},
+                                                      {"XDG_CONFIG_HOME", home.path()}},
+                                              .timeout_seconds = 30});
+            QVERIFY2(r.exit_status == status && r.out.find(out) != std::string::npos &&
+                         r.err.starts_with(err),
+                     (r.out + r.err).c_str());
+        }
     }
 };
 

@@ -124,6 +124,33 @@ TEST(FrontEndSettings, WrittenThroughALinkAndReadOnlyWhenRegular) {
     EXPECT_NE(read_file(dir / "real/tarvik-gui.ini").find("#eof"), std::string::npos);
 }
 
+// Nothing is written beside a program in a system folder (under /usr, or another user's);
+// the configuration folder is made private to the user.
+TEST(FrontEndSettings, ProgramsInSystemFoldersKeepTheirSettingsInTheConfigFolder) {
+    TempDir dir;
+    const std::string xdg = dir / "cfg/tarvik/tarvik-gui.ini", other = dir / "other";
+    ::setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
+    EXPECT_EQ(SettingsPathFor("/usr/bin"), xdg);
+    EXPECT_EQ(SettingsPathFor(dir.path()), dir / "tarvik-gui.ini");
+    ASSERT_TRUE(WriteSettings(GuiSettings{}, {xdg, ""}));
+    EXPECT_EQ(std::filesystem::status(dir / "cfg/tarvik").permissions(),
+              std::filesystem::perms::owner_all);
+    ::mkdir(other.c_str(), 0755);
+    if (::chown(other.c_str(), ::geteuid() + 1, ::getegid()) == 0)
+        EXPECT_EQ(SettingsPathFor(other), xdg);
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(FrontEndSettings, AReplacedFileKeepsItsPermissions) {
+    TempDir dir;
+    const AppPaths paths{dir / "tarvik-gui.ini", dir / "tarvik"};
+    write_file(paths.settingsPath, "$silent mode: yes\n");
+    ::chmod(paths.settingsPath.c_str(), 0600);
+    ASSERT_TRUE(WriteSettings(GuiSettings{}, paths));
+    EXPECT_EQ(std::filesystem::status(paths.settingsPath).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 // A write that fails, on a full file system and then on a read-only one, says why and leaves
 // the old file as it was (a tmpfs of one page, which the old file fills).
 TEST(FrontEndSettings, AFailedWriteKeepsTheOldFile) {
