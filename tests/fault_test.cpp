@@ -175,6 +175,28 @@ TEST(Faults, SingleRunsStoppedBySignals) {
         }
 }
 
+// An installed program (in a folder of another user: a system folder) writes nothing beside
+// itself: a silence's temporary WAV is hidden in the output folder and gone after the run,
+// whether it ends or a signal stops it.
+TEST(Faults, SilenceWritesNothingBesideAnInstalledProgram) {
+    TempDir t;
+    const std::string program = make_program_dir(t / "prog", "");
+    if (::chown((t / "prog").c_str(), 65534, 65534) != 0) GTEST_SKIP() << "chown needs root";
+    const RunResult r = run(program, {"-mode", "stereo", "3", t / "out"});
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Temporary WAV file = \"" + t.path() + "/out/.tarvik-"));
+    AudioInfo info;
+    const auto pcm = decode(t / "out/3_sec.mp3", &info);
+    EXPECT_TRUE(info.channels == 2 && info.frames >= 3 * 44100 && pcm == decltype(pcm)(pcm.size()));
+    const int pid = start_program(program, {"2000", t / "stopped"});
+    ASSERT_TRUE(wait_until([&] { return !hidden_names(t / "stopped").empty(); }, 30));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_program(pid), 143 << 8);
+    EXPECT_EQ(list_dir(t / "out"), std::vector<std::string>{"3_sec.mp3"});
+    EXPECT_EQ(list_dir(t / "stopped"), std::vector<std::string>{});
+    EXPECT_EQ(list_dir(t / "prog"), (std::vector<std::string>{"lame_enc.so", "tarvik"}));
+}
+
 // A killed tarvik takes its lip-sync tool with it; the next run in the same output folder
 // removes the temporaries of dead runs but not those of a live run nor other hidden files.
 TEST(Faults, KilledRunTakesItsToolAndItsTemporariesGoNextRun) {
