@@ -130,6 +130,15 @@ TEST(CommandLine, InformationBoxes) {
                       "\n\nUsage:    tarvik "));
         EXPECT_TRUE(contains(help.out, "the lipsync tool")); // the tool we ship
     }
+    // --help and --version first on the line print alone, to standard output: the help box's
+    // text, and the version.
+    const RunResult box = tarvik_in(cwd.path(), {"-h"}), help = tarvik_in(cwd.path(), {"--help"});
+    const std::string caption = "Display help panel\ntarvik " TARVIK_VERSION "\n";
+    EXPECT_EQ(help.out, box.out.substr(box.out.find(caption) + caption.size()));
+    const RunResult version = tarvik_in(cwd.path(), {"--VERSION", "-frobnicate"});
+    EXPECT_EQ(version.out, "tarvik " TARVIK_VERSION "\n");
+    EXPECT_EQ(help.exit_status + version.exit_status, 0);
+    EXPECT_EQ(help.err + version.err, "");
     // The SDL2 part of -ver is checked with playback.
     const RunResult ver = tarvik_in(cwd.path(), {"-VER"});
     EXPECT_EQ(ver.exit_status, 0);
