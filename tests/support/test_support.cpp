@@ -15,7 +15,6 @@
 #include <pty.h>
 #include <sndfile.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -57,30 +56,20 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     return result;
 }
 
-RunResult run_in_terminal(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& cwd) {
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+std::string run_in_terminal(const std::string& program, const std::vector<std::string>& args) {
+    int terminal = -1, slave = -1;
     termios raw{};
     cfmakeraw(&raw);
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, &raw, nullptr);
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) == 0) execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    RunResult result;
-    if (pid < 0) return result;
+    if (openpty(&terminal, &slave, nullptr, &raw, nullptr) != 0) return {};
+    const int pid = start_program(program, args, ttyname(slave));
+    close(slave);
+    std::string out;
     char buffer[4096];
     for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
-        result.out.append(buffer, static_cast<size_t>(n)); // EIO once the program is gone
+        out.append(buffer, static_cast<size_t>(n)); // EIO once the program is gone
     close(terminal);
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        result.exit_status = WEXITSTATUS(status);
-    return result;
+    wait_program(pid);
+    return out;
 }
 
 TempDir::TempDir() {
