@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
-#include <regex>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -413,11 +412,12 @@ TEST(Faults, FilesThatCannotBeWrittenFailAlone) {
         EXPECT_TRUE(contains(r.out, "WARNING! Cannot encode \"" + in +
                                         "v11.wav\": cannot rename \"" + out + ".tarvik-"));
         EXPECT_TRUE(contains(r.out, "/out/v11.mp3\": Is a directory\n"));
-        EXPECT_TRUE(contains(r.out, "| 1/3 MP3 file encoded"));
-        EXPECT_TRUE(exists(out + "v12.mp3"));
+        EXPECT_TRUE(contains(r.out, "| 1/3 MP3 file encoded") && exists(out + "v12.mp3"));
         EXPECT_EQ(count_occurrences(read_file(out + "failed conversions.txt"), in), 2);
         EXPECT_EQ(hidden_names(t / "out"), std::vector<std::string>{});
-        EXPECT_FALSE(std::regex_search(r.out, std::regex("[\\x00-\\x08\\x0b-\\x1f]")));
+        EXPECT_TRUE(std::none_of(r.out.begin(), r.out.end(), [](char c) {
+            return static_cast<unsigned char>(c) < ' ' && c != '\n' && c != '\t';
+        })) << "a control character";
         EXPECT_EQ(count_occurrences(r.out, "Encoding: "), bars);
         EXPECT_EQ(count_occurrences(r.out, finished + "Space saved: "), 1);
     }
