@@ -31,6 +31,11 @@ std::string sndfile_block() {
 } // namespace
 
 int run_tarvik(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const auto information = information_option(args)) {
+        std::fputs(information->c_str(), stdout);
+        return kExitSuccess;
+    }
     Context ctx;
     ctx.program_dir = directory_of(platform::executable_path());
     ctx.current_dir = platform::current_directory();
@@ -47,7 +52,6 @@ int run_tarvik(int argc, char** argv) {
 
     // The audio facility's block is added by -ver itself: it loads the audio module.
     const std::string library_info = lame_version_text() + sndfile_block();
-    const std::vector<std::string> args(argv + 1, argv + argc);
     const Dispatch d = read_command_line(args, ctx, library_info);
     // Every mode but playback (which keeps the terminal's keys) stops cleanly on a signal.
     if (d.mode != RunMode::Play && d.mode != RunMode::Finished) platform::install_stop_handlers();

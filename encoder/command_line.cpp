@@ -4,6 +4,7 @@
 #include "common/messages.hpp"
 #include "common/mpeg.hpp"
 #include "common/text.hpp"
+#include "common/version.hpp"
 #include "encoder/batch.hpp"
 #include "encoder/encoding.hpp"
 #include "encoder/error_boxes.hpp"
@@ -218,6 +219,16 @@ constexpr std::array kSwitches{
            }},
 };
 
+// The GNU-style options beside the table: read before it, and printed rather than boxed.
+struct InformationOption {
+    std::string_view name;
+    std::string (*text)();
+};
+constexpr std::array kInformationOptions{
+    InformationOption{"--help", [] { return help_text(); }},
+    InformationOption{"--version", [] { return std::string("tarvik ") + kVersion + "\n"; }},
+};
+
 // The boxes a switch names take its name (and the range's end) as their arguments.
 static_assert(std::all_of(kSwitches.begin(), kSwitches.end(), [](const Switch& s) {
     return s.takes == Takes::Nothing ||
@@ -308,6 +319,14 @@ const std::string& help_text() {
         "       - The batch mode can encode up to " +
         std::to_string(kMaxBatchFiles) + " WAVs at a time (that should be enough ;))\n";
     return text;
+}
+
+std::optional<std::string> information_option(const std::vector<std::string>& args) {
+    if (args.empty()) return std::nullopt;
+    const std::string name = to_lower_ascii(args.front());
+    for (const InformationOption& option : kInformationOptions)
+        if (option.name == name) return option.text();
+    return std::nullopt;
 }
 
 void print_defaults(const Context& ctx) {

@@ -101,7 +101,7 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
 ConvertResult convert_silence(const Job& job, Sink& sink) {
     const Plan& p = job.silence_plan;
     sink.starting();
-    const SilenceWave wave = generate_wave(p, job.silence_seconds, job.silence_dir, job.cancel);
+    const SilenceWave wave = generate_wave(p, job.silence_seconds, job.silence_place, job.cancel);
     if (!wave.path.empty())
         sink.write(format_text("Temporary WAV file = \"%s\"  (%dHz/16bits/%s/%lldsec)\n",
                                escaped(wave.path).c_str(), static_cast<int>(p.input_rate),

@@ -7,6 +7,7 @@
 #include "encoder/input_file.hpp"
 #include "encoder/plan.hpp"
 #include "encoder/run_state.hpp"
+#include "encoder/silence_wave.hpp"
 #include "encoder/sink.hpp"
 
 #include <atomic>
@@ -82,7 +83,7 @@ struct Job {
     // temporary WAV goes.
     long long silence_seconds = 0;
     Plan silence_plan;
-    std::string silence_dir;
+    WavePlace silence_place;
     std::string mp3_path;
     std::string program_dir; // where the lip-sync tool lies
     bool lips = false;

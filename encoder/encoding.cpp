@@ -109,7 +109,7 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
     EncodeResult result;
     bool begun = false;
     auto fail = [&](std::string reason) {
-        if (begun) sink.progress_end(false);
+        if (begun) sink.progress_end(ProgressEnd::Failed);
         result.reason = std::move(reason);
         return result;
     };
@@ -146,7 +146,10 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
     int64_t done = 0;
     std::array<int16_t, 2> last{}; // the last sample of each output channel
     for (;;) {
-        if (options.cancel && options.cancel->load(std::memory_order_relaxed)) return result;
+        if (options.cancel && options.cancel->load(std::memory_order_relaxed)) {
+            sink.progress_end(ProgressEnd::Stopped);
+            return result;
+        }
         const size_t got = audio->read(pcm.data(), chunk_frames, out_ch);
         if (got == 0) break;
         uint32_t bytes = 0;
@@ -162,7 +165,7 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
     }
     // A read error is a failure, not an early end of the audio.
     if (audio->read_failed()) return fail("cannot read its audio");
-    sink.progress_end(true);
+    sink.progress_end(ProgressEnd::Finished);
     begun = false;
 
     // No-click: a raised-cosine fade from the last sample to silence after the audio.

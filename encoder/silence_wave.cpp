@@ -4,10 +4,13 @@
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "platform/files.hpp"
+#include "platform/system.hpp"
+#include "platform/temporaries.hpp"
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <filesystem>
 #include <random>
 #include <sndfile.h>
 #include <vector>
@@ -25,7 +28,38 @@ std::optional<long long> silence_wav_bytes(const Plan& plan, long long seconds) 
         return std::nullopt;
     return seconds * per_second + kHeaderRoom;
 }
+
+// The folder whose file system a new file in `dir` lands on: dir, or the nearest folder
+// above it that exists.
+std::string existing_folder(const std::string& dir) {
+    std::filesystem::path path = std::filesystem::path(dir).lexically_normal();
+    while (!platform::exists(path.string()) && path.has_relative_path())
+        path = path.has_filename() ? path.parent_path() : path.parent_path().parent_path();
+    return path.empty() ? "." : path.string();
+}
+
+// The temporary WAV created (O_EXCL) in its place, or an invalid descriptor with errno set.
+platform::TemporaryFile create_wave_file(const WavePlace& place) {
+    if (place.hidden) return platform::open_temporary_file(place.dir);
+    // "%.8d.wav" with a random number; the file is created exclusively, so two runs never
+    // share it: on a collision another number is drawn.
+    std::mt19937 rng(
+        static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count() ^
+                              (platform::process_id() << 16)));
+    platform::TemporaryFile file;
+    for (int attempt = 0; attempt < 100 && !file.fd.valid(); ++attempt) {
+        file.path = join_path(place.dir, format_text("%.8d.wav", static_cast<int>(rng() % 65535)));
+        file.fd = platform::create_new_file(file.path, 0644);
+        if (!file.fd.valid() && errno != EEXIST) break;
+    }
+    return file;
+}
 } // namespace
+
+WavePlace silence_wave_place(const std::string& program_dir, const std::string& mp3_dir) {
+    if (platform::is_system_folder(program_dir)) return {mp3_dir, true};
+    return {platform::directory_writable(program_dir) ? program_dir : platform::temp_directory()};
+}
 
 std::string size_text(long double bytes) {
     static const char* const kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
@@ -41,30 +75,19 @@ std::string size_text(long double bytes) {
 SilenceSpace silence_space(const Plan& plan, long long seconds, const std::string& dir) {
     SilenceSpace space;
     space.needed = silence_wav_bytes(plan, seconds);
-    const auto free_bytes = platform::free_space(dir);
+    const auto free_bytes = platform::free_space(existing_folder(dir));
     space.known = free_bytes.has_value();
     space.free_bytes = free_bytes.value_or(0);
     return space;
 }
 
-SilenceWave generate_wave(const Plan& plan, long long seconds, const std::string& dir,
+SilenceWave generate_wave(const Plan& plan, long long seconds, const WavePlace& place,
                           const std::atomic<bool>* cancel) {
     const int channels = plan.output_channels();
     const long long rate = plan.input_rate;
     const long long frames = rate * seconds; // 64-bit: hours of silence do not overflow
 
-    // "%.8d.wav" with a random number; the file is created exclusively, so two runs never
-    // share it: on a collision another number is drawn.
-    std::mt19937 rng(
-        static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count() ^
-                              (platform::process_id() << 16)));
-    std::string path;
-    platform::FileDescriptor fd;
-    for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
-        path = join_path(dir, format_text("%.8d.wav", static_cast<int>(rng() % 65535)));
-        fd = platform::create_new_file(path, 0644);
-        if (!fd.valid() && errno != EEXIST) break;
-    }
+    auto [fd, path] = create_wave_file(place);
     // RF64, written as a plain RIFF WAV when it ends below 4 GiB: a RIFF header cannot count
     // more, and a longer silence read back through a wrapped size would be cut short.
     SF_INFO info{};

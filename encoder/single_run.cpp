@@ -15,7 +15,6 @@
 #include "common/text.hpp"
 #include "platform/files.hpp"
 #include "platform/signals.hpp"
-#include "platform/system.hpp"
 #include "platform/temporaries.hpp"
 
 #include <cstdio>
@@ -85,19 +84,16 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
         show_error_box<ErrorBox::SilenceTimeNull>();
         return kExitFailure;
     }
-    // The temporary WAV goes beside the program, or to the temporary directory when the
-    // program's directory is not writable (an installed program). A silence it cannot hold is
-    // refused before anything is written.
-    const std::string temp_dir = platform::directory_writable(ctx.program_dir)
-                                     ? ctx.program_dir
-                                     : platform::temp_directory();
+    // A silence its temporary WAV's folder cannot hold is refused before anything is written.
+    const WavePlace place = silence_wave_place(
+        ctx.program_dir, positionals.size() < 2 ? ctx.current_dir : positionals[1]);
     const InputFacts facts = silence_facts(ctx.settings, seconds);
     const Plan planned = plan(ctx.settings, facts); // the space check's, and the job's
-    if (const SilenceSpace space = silence_space(planned, seconds, temp_dir); !space.fits()) {
+    if (const SilenceSpace space = silence_space(planned, seconds, place.dir); !space.fits()) {
         show_error_box<ErrorBox::SilenceTooLong>(
             std::to_string(seconds),
             space.needed ? size_text(static_cast<long double>(*space.needed)) : "more than 8 EiB",
-            escaped(temp_dir), space.known ? size_text(space.free_bytes) : "an unknown amount");
+            escaped(place.dir), space.known ? size_text(space.free_bytes) : "an unknown amount");
         return kExitFailure;
     }
     const auto mp3_path =
@@ -108,7 +104,7 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     job.requested = ctx.settings;
     job.silence_seconds = seconds;
     job.silence_plan = planned;
-    job.silence_dir = temp_dir;
+    job.silence_place = place;
     job.mp3_path = *mp3_path;
     job.program_dir = ctx.program_dir;
     job.lips = ctx.flags.lips;

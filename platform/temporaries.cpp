@@ -67,13 +67,19 @@ std::string temporary_name(const std::string& program) {
     return "." + program + "-" + std::to_string(::getpid()) + "-" + std::string(kRandomPart);
 }
 
+TemporaryFile open_temporary_file(const std::string& dir, const std::string& program) {
+    std::string templ = (std::filesystem::path(dir) / temporary_name(program)).string();
+    FileDescriptor fd(::mkostemp(templ.data(), O_CLOEXEC));
+    if (!fd.valid()) return {};
+    return {std::move(fd), std::move(templ)};
+}
+
 std::optional<std::string> create_temporary_file(const std::string& dir,
                                                  const std::string& program) {
-    std::string templ = (std::filesystem::path(dir) / temporary_name(program)).string();
-    const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    ::close(fd);
-    return templ;
+    TemporaryFile file = open_temporary_file(dir, program);
+    if (!file.fd.valid()) return std::nullopt;
+    file.fd.reset();
+    return std::move(file.path);
 }
 
 void remove_stale_temporaries(const std::string& dir) {

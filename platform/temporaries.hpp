@@ -3,6 +3,8 @@
 // those a killed run left behind can be told from a live run's and removed.
 #pragma once
 
+#include "platform/files.hpp"
+
 #include <optional>
 #include <string>
 
@@ -12,8 +14,16 @@ namespace tarvik::platform {
 // "lipsync"): ".<program>-<pid>-XXXXXX".
 std::string temporary_name(const std::string& program);
 
-// Creates a new, empty temporary file of this process in dir, named as temporary_name
-// gives, for a child tool to write over; its path, or nullopt with errno set.
+// A new, empty temporary file of this process in dir, named as temporary_name gives and
+// open for reading and writing (mode 0600); the descriptor is invalid, with errno set, on
+// failure.
+struct TemporaryFile {
+    FileDescriptor fd;
+    std::string path;
+};
+TemporaryFile open_temporary_file(const std::string& dir, const std::string& program = "tarvik");
+
+// The same, closed again, for a child tool to write over; its path, or nullopt with errno set.
 std::optional<std::string> create_temporary_file(const std::string& dir,
                                                  const std::string& program = "tarvik");
 

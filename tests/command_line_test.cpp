@@ -122,13 +122,19 @@ TEST(CommandLine, SwitchValuesAndTheirLines) {
 
 TEST(CommandLine, InformationBoxes) {
     TempDir cwd;
+    // --help and --version first on the line print alone: the help box's text, the version.
+    const RunResult help = tarvik_in(cwd.path(), {"--help"}),
+                    version = tarvik_in(cwd.path(), {"--VERSION", "-frobnicate"});
+    EXPECT_EQ(version.out + help.err + version.err, "tarvik " TARVIK_VERSION "\n");
+    EXPECT_EQ(help.exit_status + version.exit_status, 0);
+    EXPECT_TRUE(contains(help.out, "\nUsage:    tarvik [<switches>]") &&
+                contains(help.out, "the lipsync tool")); // the tool we ship
     for (const std::string sw : {"-Help", "-h", "-?"}) {
-        const RunResult help = tarvik_in(cwd.path(), {"-wav", sw, "5"});
-        EXPECT_EQ(help.exit_status, 0);
-        EXPECT_TRUE(contains(
-            help.out, "Convert a regular WAV file\nDisplay help panel\ntarvik " TARVIK_VERSION
-                      "\n\nUsage:    tarvik "));
-        EXPECT_TRUE(contains(help.out, "the lipsync tool")); // the tool we ship
+        const RunResult box = tarvik_in(cwd.path(), {"-wav", sw, "5"});
+        EXPECT_EQ(box.exit_status, 0);
+        EXPECT_TRUE(box.out.ends_with(
+            "Convert a regular WAV file\nDisplay help panel\ntarvik " TARVIK_VERSION "\n" +
+            help.out));
     }
     // The SDL2 part of -ver is checked with playback.
     const RunResult ver = tarvik_in(cwd.path(), {"-VER"});

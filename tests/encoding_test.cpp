@@ -207,8 +207,6 @@ TEST(Encoding, InputsProgressAndRemoval) {
         std::string created, box, printed;
     };
     const std::vector<Case> cases = {
-        {{"-wav", "small.wav"}, "small.mp3", "", "Encoding: [ \b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>] Done!\nSpace saved: "}, // steps catch up
-        {{"-wav", "-numbar", "small.wav"}, "small.mp3", "", "Encoding: 100.00%\r\nSpace saved: "},
         {{"-wav", "voice.mp3"}, "voice.mp3", "", ""}, // the input is voice.wav
         {{"-wav", "listed"}, "listed.mp3", "", ""},
         {{"-wav", "my.dir/voice"}, "my.dir/voice.mp3", "", ""}, // not my.wav
@@ -230,6 +228,10 @@ TEST(Encoding, InputsProgressAndRemoval) {
         EXPECT_TRUE(contains(r.out, c.printed));
         if (!c.created.empty()) EXPECT_TRUE(exists(t / c.created));
     }
+    // On a terminal the bar is drawn as the encode goes, its steps catching up.
+    EXPECT_TRUE(
+        contains(run_in_terminal(bin("tarvik"), {"-wav", t / "small.wav"}),
+                 "Encoding: [ \b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>]\b>] Done!\nSpace saved: "));
     EXPECT_FALSE(exists(t / "my.mp3") || exists(t / "new"));
     EXPECT_EQ(list_dir(t / "mp3"), std::vector<std::string>{"line01.mp3"}); // no temporary left
     EXPECT_EQ(decode(t / "listed.mp3"), decode(t / "voice.mp3")); // the LIST chunk is no click

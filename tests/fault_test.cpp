@@ -175,6 +175,23 @@ TEST(Faults, SingleRunsStoppedBySignals) {
         }
 }
 
+// An installed program (in another user's folder: a system folder) writes nothing beside
+// itself: a silence's WAV is hidden in the output folder, gone once the run ends or stops.
+TEST(Faults, SilenceWritesNothingBesideAnInstalledProgram) {
+    TempDir t;
+    const std::string program = make_program_dir(t / "prog", "");
+    if (::chown((t / "prog").c_str(), 65534, 65534) != 0) GTEST_SKIP() << "chown needs root";
+    const RunResult r = run(program, {"-mode", "stereo", "3", t / "out"});
+    EXPECT_TRUE(contains(r.out, "Temporary WAV file = \"" + t.path() + "/out/.tarvik-")) << r.err;
+    const auto pcm = decode(t / "out/3_sec.mp3"); // three seconds of stereo digital silence
+    EXPECT_TRUE(pcm.size() >= 6 * 44100 && pcm == decltype(pcm)(pcm.size()));
+    const int pid = start_program(program, {"2000", t / "stopped"});
+    ASSERT_TRUE(wait_until([&] { return !hidden_names(t / "stopped").empty(); }, 30));
+    EXPECT_TRUE(kill(pid, SIGTERM) == 0 && wait_program(pid) == 143 << 8);
+    EXPECT_EQ(hidden_names(t / "out").size() + list_dir(t / "stopped").size(), 0u);
+    EXPECT_EQ(list_dir(t / "prog"), (std::vector<std::string>{"lame_enc.so", "tarvik"}));
+}
+
 // A killed tarvik takes its lip-sync tool with it; the next run in the same output folder
 // removes the temporaries of dead runs but not those of a live run nor other hidden files.
 TEST(Faults, KilledRunTakesItsToolAndItsTemporariesGoNextRun) {
@@ -371,24 +388,39 @@ TEST(Faults, RecordingStillBeingWrittenIsKept) {
 }
 
 // A file that cannot be written (too large for the size limit, or its name taken by a
-// folder) fails alone, with its cause; the batch goes on.
+// folder) fails alone, with its cause; the batch goes on. Into a pipe each progress bar is
+// printed once, as a terminal shows it when it ends, without control characters: finished,
+// or cut short where its file failed, in both forms; the blocks of parallel jobs show none.
 TEST(Faults, FilesThatCannotBeWrittenFailAlone) {
     TempDir t;
-    fs::create_directories(t / "out/v11.mp3");
     make_voices(t / "in", 3, 0.5, 8.0);
-    const RunResult r =
-        run("/usr/bin/prlimit", {"--fsize=40000", bin("tarvik"), "-batch", t / "in", t / "out"});
-    EXPECT_EQ(r.exit_status, 1) << r.out;
     const std::string in = t / "in/", out = t / "out/";
-    EXPECT_TRUE(contains(r.out, "\nWARNING! Cannot encode \"" + in + "v10.wav\": cannot write \"" +
-                                    out + "v10.mp3\": file too large\n"));
-    EXPECT_TRUE(contains(r.out, "WARNING! Cannot encode \"" + in + "v11.wav\": cannot rename \"" +
-                                    out + ".tarvik-"));
-    EXPECT_TRUE(contains(r.out, "/out/v11.mp3\": Is a directory\n"));
-    EXPECT_TRUE(contains(r.out, "| 1/3 MP3 file encoded"));
-    EXPECT_TRUE(exists(out + "v12.mp3"));
-    EXPECT_EQ(count_occurrences(read_file(out + "failed conversions.txt"), in), 2);
-    EXPECT_EQ(hidden_names(t / "out"), std::vector<std::string>{});
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> forms[] = {
+        {{}, 3, "Encoding: [>>>>>>>>>>] Done!\n", "]"},
+        {{"-numbar"}, 3, "Encoding: 100.00%\n", "%"},
+        {{"-jobs", "2"}, 0, "", "kbps"}};
+    for (auto [args, bars, finished, cut] : forms) {
+        fs::remove_all(t / "out");
+        fs::create_directories(t / "out/v11.mp3");
+        args.insert(args.begin(), {"--fsize=40000", bin("tarvik"), "-batch"});
+        args.insert(args.end(), {t / "in", t / "out"});
+        const RunResult r = run("/usr/bin/prlimit", args);
+        EXPECT_EQ(r.exit_status, 1) << r.out;
+        EXPECT_TRUE(contains(r.out, cut + "\nWARNING! Cannot encode \"" + in +
+                                        "v10.wav\": cannot write \"" + out +
+                                        "v10.mp3\": file too large\n"));
+        EXPECT_TRUE(contains(r.out, "WARNING! Cannot encode \"" + in +
+                                        "v11.wav\": cannot rename \"" + out + ".tarvik-"));
+        EXPECT_TRUE(contains(r.out, "/out/v11.mp3\": Is a directory\n"));
+        EXPECT_TRUE(contains(r.out, "| 1/3 MP3 file encoded") && exists(out + "v12.mp3"));
+        EXPECT_EQ(count_occurrences(read_file(out + "failed conversions.txt"), in), 2);
+        EXPECT_EQ(hidden_names(t / "out"), std::vector<std::string>{});
+        EXPECT_TRUE(std::none_of(r.out.begin(), r.out.end(), [](char c) {
+            return static_cast<unsigned char>(c) < ' ' && c != '\n' && c != '\t';
+        })) << "a control character";
+        EXPECT_EQ(count_occurrences(r.out, "Encoding: "), bars);
+        EXPECT_EQ(count_occurrences(r.out, finished + "Space saved: "), 1);
+    }
 }
 
 // Peak memory of -wav (the child's maximum resident size, in KiB, from /usr/bin/time) does

@@ -2,6 +2,7 @@
 // The lipsync program end to end: where the VLP goes (beside the sound or -o), stop signals,
 // sound formats, the text forms and picture agreeing with the file, bad input and output, the
 // command line.
+#include "common/version.hpp"
 #include "lipsync/vlp.hpp"
 #include "tests/support/test_support.hpp"
 
@@ -189,8 +190,9 @@ TEST_F(LipsyncCli, WrongCommandLinesGiveExitTwoAndHelpExplains) {
         EXPECT_NE(r.err.find("lipsync --help"), std::string::npos) << r.err;
     }
     EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.wav"});
-    const RunResult help = run(lipsync, {"--help"});
-    EXPECT_EQ(help.exit_status, 0);
+    const RunResult help = run(lipsync, {"--help"}), version = run(lipsync, {"--version"});
+    EXPECT_EQ(help.exit_status + version.exit_status, 0);
+    EXPECT_EQ(version.out, "lipsync " TARVIK_VERSION " (VLP version 1)\n");
     for (const char* text : {"-o FILE.vlp SOUND", "--text FILE", "--fast", "--format svg",
                              "take.01.wav gives take.01.vlp", "Exit status:"})
         EXPECT_TRUE(contains(help.out, text));

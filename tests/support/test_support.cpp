@@ -12,9 +12,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <pty.h>
 #include <sndfile.h>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 namespace tarvik::test {
 
@@ -52,6 +54,22 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     result.timed_out = run.result.timed_out;
     if (!result.timed_out && run.result.exited) result.exit_status = run.result.exit_status;
     return result;
+}
+
+std::string run_in_terminal(const std::string& program, const std::vector<std::string>& args) {
+    int terminal = -1, slave = -1;
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&terminal, &slave, nullptr, &raw, nullptr) != 0) return {};
+    const int pid = start_program(program, args, ttyname(slave));
+    close(slave);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<size_t>(n)); // EIO once the program is gone
+    close(terminal);
+    wait_program(pid);
+    return out;
 }
 
 TempDir::TempDir() {

@@ -39,6 +39,8 @@ std::string error_box(int line, const std::string& message);
 // Runs a program with an argument vector (no shell) and collects its output.
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
+// The bytes a program sends to a pseudo-terminal in raw mode (no line-end translation).
+std::string run_in_terminal(const std::string& program, const std::vector<std::string>& args);
 // tarvik (or another program) run in the folder `cwd`.
 RunResult tarvik_in(const std::string& cwd, const std::vector<std::string>& args,
                     const std::string& program = bin("tarvik"));
