@@ -69,7 +69,10 @@ bool iequals(std::string_view a, std::string_view b) {
 }
 
 std::string format_duration(double seconds) {
-    if (seconds == 0.0) return "n/a";
+    return seconds == 0.0 ? "n/a" : format_clock(seconds);
+}
+
+std::string format_clock(double seconds) {
     if (!(seconds > 0.0)) seconds = 0.0; // negative or NaN: show zero rather than garbage
     const double capped = seconds > 1e15 ? 1e15 : seconds;
     const long long total = static_cast<long long>(capped);

@@ -26,7 +26,9 @@ std::string to_lower_ascii(std::string_view s);
 // Case-insensitive ASCII equality.
 bool iequals(std::string_view a, std::string_view b);
 
-// Seconds to "hh:mm:ss" ("%.2d:%.2d:%.2d", fractions dropped); "n/a" for exactly zero.
+// Seconds to "hh:mm:ss" ("%.2d:%.2d:%.2d", fractions dropped; negative or NaN as zero).
+std::string format_clock(double seconds);
+// The same, but "n/a" for exactly zero: a length the player could not learn.
 std::string format_duration(double seconds);
 
 // C-runtime style decimal read: leading blanks, optional sign, digits up to the first

@@ -92,7 +92,7 @@ std::string summary_text(size_t mp3_count, size_t vlp_count, size_t total, bool 
             format_text("\nConsult the following file to get aware of the file(s) that didn't pass "
                         "the process:\n\n%s\n",
                         escaped(report_path).c_str());
-    text += format_text("\nElapsed time: %s\n", format_duration(elapsed).c_str());
+    text += format_text("\nElapsed time: %s\n", format_clock(elapsed).c_str());
     return text;
 }
 
@@ -296,7 +296,7 @@ BatchTotals run_in_parallel(const BatchFileParams& params, const std::vector<std
         const size_t pct = files.empty() ? 100 : printed * 100 / files.size();
         std::printf("Progress: %d/%d files (%d%%) - Elapsed time: %s\r", static_cast<int>(printed),
                     static_cast<int>(files.size()), static_cast<int>(pct),
-                    format_duration(static_cast<double>(std::time(nullptr) - start)).c_str());
+                    format_clock(static_cast<double>(std::time(nullptr) - start)).c_str());
         std::fflush(stdout);
     };
     auto clear_progress = [&] {

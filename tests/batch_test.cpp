@@ -95,6 +95,8 @@ TEST(Batch, MixedFolderWithEveryKindOfFailure) {
     const RunResult one = tarvik_in(t.path(), {"-batch", "one"});
     EXPECT_EQ(one.exit_status, 0);
     EXPECT_TRUE(contains(one.out, summary_box("| 1/1 MP3 file encoded\n")));
+    // A run under a second took 00:00:00, not "n/a".
+    EXPECT_TRUE(contains(one.out, "\nElapsed time: 00:00:0")) << one.out;
     EXPECT_EQ(list_dir(t / "one"), (std::vector<std::string>{"only.mp3", "only.wav"}));
 }
 
