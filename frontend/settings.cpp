@@ -5,6 +5,7 @@
 #include "common/paths.hpp"
 #include "common/text.hpp"
 #include "common/version.hpp"
+#include "encoder/output_dir.hpp"
 #include "platform/atomic_file.hpp"
 #include "platform/dir_search.hpp"
 #include "platform/files.hpp"
@@ -143,6 +144,10 @@ bool FolderExists(const std::string& folder) {
     return !found.empty() && found.front().is_directory;
 }
 
+bool OutputFolderUsable(const std::string& folder) {
+    return FolderExists(folder) && output_dir_acceptable(folder) != OutputDir::Quoted;
+}
+
 bool FolderStorable(const std::string& folder) {
     if (folder.size() > TokenParser::kMaxValue) return false;
     if (folder.find_first_of(std::string(";\n\r\0", 4)) != std::string::npos) return false;
@@ -220,7 +225,7 @@ const std::vector<Key>& settings_keys() {
              "; specifies the directory containing the WAVs files to be encoded\n",
          "$last input folder:", " ", Folder{&S::inputFolder, FolderHasWavs}},
         {"; specifies the destination directory for the encoded files\n",
-         "$last output folder:", " ", Folder{&S::outputFolder, FolderExists}},
+         "$last output folder:", " ", Folder{&S::outputFolder, OutputFolderUsable}},
         {"\n" + kSeparator +
              "; defines the acoustic quality of produced MP3s (low, default, high or\n"
              "; custom). The latter lets you specify the encoding bit rate to reach\n",

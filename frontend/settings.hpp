@@ -85,6 +85,8 @@ std::optional<std::string> FindProgram(const std::string& name, const char* sear
 bool FolderHasWavs(const std::string& folder);
 // Output folder test: the folder still exists.
 bool FolderExists(const std::string& folder);
+// A kept output folder is used only when it still exists and tarvik accepts its name.
+bool OutputFolderUsable(const std::string& folder);
 
 // Whether a folder name survives a write and a read of the settings file unchanged. Any
 // UTF-8 name does, except those holding ';' (a comment), a line break or "#eof"/"#Eof" (the

@@ -106,6 +106,14 @@ TEST(FrontEndSettings, DefaultsAndChecksOfTheKeys) {
     }
     for (const char* bad : {"/a;b", "/two\nlines", "/x#eofy", " /lead", "/trail\t"})
         EXPECT_FALSE(FolderStorable(bad)) << bad;
+    // An output folder kept by an older version that tarvik refuses is not offered again.
+    TempDir dir;
+    ASSERT_TRUE(std::filesystem::create_directory(dir / "say \"hi\""));
+    TokenParser p;
+    p.LoadText("$last output folder: " + dir / "say \"hi\"" + "\n");
+    GuiSettings s;
+    ReadAllSettings(p, s);
+    EXPECT_EQ(s.outputFolder, "");
 }
 
 TEST(FrontEndSettings, WrittenThroughALinkAndReadOnlyWhenRegular) {
