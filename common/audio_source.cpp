@@ -129,6 +129,10 @@ bool AudioSource::read_failed() const {
     return file_ && sf_error(file_) != SF_ERR_NO_ERROR;
 }
 
+bool AudioSource::rewind() {
+    return file_ && sf_seek(file_, 0, SEEK_SET) == 0;
+}
+
 size_t AudioSource::read(float* out, size_t frames, int out_channels) {
     if (!file_) return 0;
     const int in_ch = facts_.channels;

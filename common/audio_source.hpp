@@ -57,6 +57,9 @@ class AudioSource {
     size_t read(float* out, size_t frames, int out_channels);
     size_t read(int16_t* out, size_t frames, int out_channels);
     bool read_failed() const;
+    // Back to the first frame, for a second pass over the audio; false when the file cannot
+    // seek.
+    bool rewind();
 
   private:
     AudioSource() = default;

@@ -177,6 +177,7 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     outcome.deleted = result.outcome == Outcome::Deleted;
     outcome.delete_failed = result.outcome == Outcome::NotDeleted;
     outcome.report_line = show_batch_outcome(result, files, out);
+    outcome.loudness = std::move(result.loudness);
     return outcome;
 }
 
@@ -213,6 +214,7 @@ struct BatchTotals {
     size_t deleted = 0;
     bool delete_failed = false;
     bool cancelled = false;
+    std::vector<LineLoudness> loudness; // in list order
 };
 
 void account(BatchTotals& totals, const BatchFileOutcome& o, Report& report) {
@@ -223,6 +225,7 @@ void account(BatchTotals& totals, const BatchFileOutcome& o, Report& report) {
     totals.delete_failed = totals.delete_failed || o.delete_failed;
     totals.cancelled = totals.cancelled || o.cancelled;
     if (!o.cancelled) ++totals.finished;
+    if (o.loudness) totals.loudness.push_back(*o.loudness);
 }
 
 BatchTotals run_one_at_a_time(const BatchFileParams& params, const std::vector<std::string>& files,
@@ -390,7 +393,8 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
     }
     show_info(summary_text(totals.mp3_count, totals.vlp_count, files->size(), params.lips,
                            params.delete_wav ? std::optional(totals.deleted) : std::nullopt,
-                           report.path, report.failed, static_cast<double>(end - start)));
+                           report.path, report.failed, static_cast<double>(end - start)) +
+              loudness_summary(totals.loudness, ctx.settings.loudness));
     const bool all_done = totals.mp3_count == files->size() && !totals.delete_failed &&
                           (!params.lips || totals.vlp_count == files->size());
     return all_done ? kExitSuccess : kExitPartial;

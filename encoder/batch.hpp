@@ -41,6 +41,7 @@ struct BatchFileOutcome {
     bool deleted = false;                   // -rem deleted the WAV
     bool delete_failed = false;             // -rem asked, the WAV stayed
     std::optional<std::string> report_line; // the failure line for the report, if any
+    std::optional<LineLoudness> loudness;   // -loudness: of a line whose MP3 was made
 };
 
 // Converts one WAV through the conversion core. Prints its whole block (header, lines,

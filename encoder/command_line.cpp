@@ -8,11 +8,13 @@
 #include "encoder/batch.hpp"
 #include "encoder/encoding.hpp"
 #include "encoder/error_boxes.hpp"
+#include "encoder/loudness.hpp"
 #include "encoder/playback.hpp"
 #include "platform/system.hpp"
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <iterator>
 #include <optional>
@@ -54,14 +56,16 @@ bool starts_with_dash(std::string_view s) {
 }
 
 // A switch's argument: none; one that defaults when the next word is a switch (which is then
-// read as one); or one that must be there.
-enum class Takes { Nothing, ValueOrDefault, Value };
+// read as one); one that must be there; or a number below zero, there when the next word
+// starts with '-' and names no switch (so that a plain word after it is the run's parameter).
+enum class Takes { Nothing, ValueOrDefault, Value, NegativeOrNothing };
 // Where a switch applies; elsewhere it is an unknown switch.
 enum class When { Always, NotSingleFile, SingleFileOrBatch };
 
 struct Argument {
     std::optional<std::string_view> text; // absent: the default is asked for
     long long number = 0;                 // the text's leading integer
+    double decimal = 0;                   // NegativeOrNothing: the whole text as a number
 };
 
 struct Switch {
@@ -69,9 +73,10 @@ struct Switch {
     Takes takes = Takes::Nothing;
     When when = When::Always;
     // For a switch that takes an argument: the box when it is missing; for Takes::Value, the
-    // box when it is outside 0 to max.
+    // box when it is outside 0 to max (NegativeOrNothing: min to max, or not a number).
     ErrorBox missing = ErrorBox::UnknownSwitch;
     ErrorBox out_of_range = ErrorBox::UnknownSwitch;
+    int min = 0;
     int max = 0;
     // Records the switch in the context and returns the line the reading prints for it.
     std::string (*apply)(Context&, const Argument&) = nullptr;
@@ -194,6 +199,19 @@ constexpr std::array kSwitches{
                        a.number == 0 ? available_cores() : static_cast<int>(a.number);
                    return format_text("Parallel jobs = %d\n", ctx.settings.jobs);
                }},
+    Switch{.names = {"-loudness"},
+           .takes = Takes::NegativeOrNothing,
+           .out_of_range = ErrorBox::LoudnessOutOfRange,
+           .min = kMinLoudnessTarget,
+           .max = kMaxLoudnessTarget,
+           .apply =
+               [](Context& ctx, const Argument& a) {
+                   LoudnessRequest& loudness = ctx.settings.loudness;
+                   loudness.measure = true;
+                   loudness.target = a.text ? std::optional(a.decimal) : std::nullopt;
+                   return a.text ? format_text("Loudness target = %g LUFS\n", a.decimal)
+                                 : std::string("Measure the loudness of each line\n");
+               }},
     Switch{.names = {"-lips", "-vlp"},
            .apply = [](Context& ctx, const Argument&) -> std::string {
                ctx.flags.lips = true;
@@ -232,10 +250,26 @@ constexpr std::array kInformationOptions{
 // The boxes a switch names take its name (and the range's end) as their arguments.
 static_assert(std::all_of(kSwitches.begin(), kSwitches.end(), [](const Switch& s) {
     return s.takes == Takes::Nothing ||
+           (s.takes == Takes::NegativeOrNothing &&
+            placeholder_count(error_box_row(s.out_of_range).text) == 3) ||
            (placeholder_count(error_box_row(s.missing).text) == 1 &&
             (s.takes != Takes::Value ||
              placeholder_count(error_box_row(s.out_of_range).text) == 2));
 }));
+
+// Whether a word is the name of a switch, wherever that switch applies.
+bool names_switch(std::string_view word) {
+    return std::any_of(kSwitches.begin(), kSwitches.end(),
+                       [&](const Switch& s) { return contains(s.names, word); });
+}
+
+// The whole word as a decimal number, or nullopt.
+std::optional<double> decimal_of(std::string_view word) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (error != std::errc() || end != word.data() + word.size()) return std::nullopt;
+    return value;
+}
 
 const Switch* find_switch(std::string_view name, const RunFlags& f) {
     for (const Switch& s : kSwitches) {
@@ -385,7 +419,20 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
             return finish(kExitFailure);
         }
         Argument argument;
-        if (sw->takes != Takes::Nothing) {
+        if (sw->takes == Takes::NegativeOrNothing) {
+            if (i + 1 < n && starts_with_dash(args[i + 1]) &&
+                !names_switch(to_lower_ascii(args[i + 1]))) {
+                argument.text = args[++i];
+                const auto value = decimal_of(*argument.text);
+                // Not-a-number is refused too: it compares false.
+                if (!value || !(*value >= sw->min && *value <= sw->max)) {
+                    show_error_box(sw->out_of_range,
+                                   {name, std::to_string(sw->min), std::to_string(sw->max)});
+                    return finish(kExitFailure);
+                }
+                argument.decimal = *value;
+            }
+        } else if (sw->takes != Takes::Nothing) {
             const bool next_is_switch = i + 1 < n && starts_with_dash(args[i + 1]);
             if (i + 1 >= n || (next_is_switch && sw->takes == Takes::Value)) {
                 show_error_box(sw->missing, {name});

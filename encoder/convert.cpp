@@ -5,6 +5,7 @@
 #include "common/text.hpp"
 #include "encoder/encoding.hpp"
 #include "encoder/lipsync_call.hpp"
+#include "encoder/outcome_view.hpp"
 #include "encoder/plan.hpp"
 #include "encoder/silence_wave.hpp"
 
@@ -43,9 +44,24 @@ bool cancelled(const Job& job) {
     return job.cancel && job.cancel->load();
 }
 
-// Encode, lip-sync and -rem of an input that passed its checks.
+// -loudness: reads the audio as the encoder will be fed it, measures it, and goes back to its
+// first frame. nullopt when it cannot be read (or twice) or the job is cancelled.
+std::optional<LineLoudness> measure_line(const Job& job, InputWav& input,
+                                         const std::string& wav_path, const Plan& plan) {
+    AudioSource* audio = input.audio();
+    if (!audio) return std::nullopt;
+    const auto measured =
+        measure_loudness(*audio, plan.input_rate, plan.output_channels(), job.cancel);
+    if (!measured || !input.rewind()) return std::nullopt;
+    LineLoudness line{wav_path, *measured, std::nullopt};
+    if (job.requested.loudness.target)
+        line.gain = loudness_gain(*measured, *job.requested.loudness.target);
+    return line;
+}
+
+// Measure (with -loudness), encode, lip-sync and -rem of an input that passed its checks.
 ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::string& wav_path,
-                                const Plan& plan, double seconds, Sink& sink) {
+                                const Plan& planned, double seconds, Sink& sink) {
     ConvertResult r;
     auto ended = [&](Outcome outcome, std::string reason = {}) {
         r.outcome = outcome;
@@ -65,6 +81,15 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
             return job.produced->place(temp, destination, wav_path, &clash_with);
         };
 
+    Plan plan = planned;
+    std::optional<LineLoudness> loudness;
+    if (job.requested.loudness.measure && input.audio()) {
+        loudness = measure_line(job, input, wav_path, plan);
+        if (!loudness && cancelled(job)) return ended(Outcome::Cancelled);
+        if (!loudness) return ended(Outcome::EncodeFailed, "cannot read its audio");
+        sink.write(loudness_lines(*loudness, job.requested.loudness));
+        if (loudness->gain) plan.gain_db = loudness->gain->db;
+    }
     sink.write(final_settings_text(plan));
     const EncodeResult encoded =
         encode_mp3(plan, input, job.mp3_path, {job.requested.no_click, job.cancel, place}, sink);
@@ -75,6 +100,7 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
     }
     if (encoded.space_saved) sink.write(format_text("Space saved: %d%%\n", *encoded.space_saved));
     r.mp3_made = true;
+    r.loudness = std::move(loudness);
 
     if (job.lips) {
         const VlpRequest request{job.program_dir,      wav_path, job.mp3_path,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "encoder/input_file.hpp"
+#include "encoder/loudness.hpp"
 #include "encoder/plan.hpp"
 #include "encoder/run_state.hpp"
 #include "encoder/silence_wave.hpp"
@@ -47,6 +48,8 @@ struct ConvertResult {
     std::string reason;     // why it failed, or why -rem kept the WAV, as a sentence
     std::string clash_with; // NameClash: the WAV that makes the output first
     std::string clash_output;
+    // -loudness: what was measured and the gain it got, for an MP3 that was made.
+    std::optional<LineLoudness> loudness;
     // A failure that a stop signal overtook: it is shown, and the run ends with the stop
     // status all the same.
     bool stopped = false;
@@ -98,8 +101,10 @@ struct Job {
 std::optional<Outcome> size_refusal(std::optional<long long> size);
 
 // Runs the job. Its lines and progress go to the sink; sink.starting() is called once the
-// input passed its checks. A silence's temporary WAV is removed at the end; -rem deletes
-// only the file that was encoded, unchanged, and keeps it when its requested VLP failed.
+// input passed its checks. With -loudness the audio is read twice: measured, then encoded
+// (with a target, at the gain the measurement calls for). A silence's temporary WAV is removed at
+// the end; -rem deletes only the file that was encoded, unchanged, and keeps it when its requested
+// VLP failed.
 ConvertResult convert(const Job& job, Sink& sink);
 
 } // namespace tarvik

@@ -102,6 +102,18 @@ Fade fade_length(uint32_t input_rate, uint32_t output_rate) {
     return {step_in * steps, step_out * steps};
 }
 
+// A chunk read as float, scaled by `gain` and converted to 16 bits by the one rule. The
+// plan's gain keeps the true peak below full scale, so nothing clips.
+size_t read_scaled(AudioSource& audio, float gain, std::vector<float>& floats, int16_t* out,
+                   size_t frames, int channels) {
+    const size_t got = audio.read(floats.data(), frames, channels);
+    const size_t samples = got * static_cast<size_t>(channels);
+    for (size_t i = 0; i < samples; ++i)
+        floats[i] *= gain;
+    float_to_pcm16(floats.data(), samples, out);
+    return got;
+}
+
 } // namespace
 
 EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp3_path,
@@ -128,6 +140,10 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
     const long long input_length = input.length();
 
     std::vector<int16_t> pcm(chunk_samples);
+    // Without a gain the samples are read as 16 bits directly, as they always were.
+    const bool scaled = plan.gain_db != 0.0;
+    const auto gain = static_cast<float>(std::pow(10.0, plan.gain_db / 20.0));
+    std::vector<float> floats(scaled ? chunk_samples : 0);
     std::vector<uint8_t> mp3(buffer_size);
 
     AtomicFile file(mp3_path);
@@ -150,7 +166,9 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
             sink.progress_end(ProgressEnd::Stopped);
             return result;
         }
-        const size_t got = audio->read(pcm.data(), chunk_frames, out_ch);
+        const size_t got = scaled
+                               ? read_scaled(*audio, gain, floats, pcm.data(), chunk_frames, out_ch)
+                               : audio->read(pcm.data(), chunk_frames, out_ch);
         if (got == 0) break;
         uint32_t bytes = 0;
         if (lame().encode_chunk(stream.handle(), static_cast<uint32_t>(got * out_ch), pcm.data(),

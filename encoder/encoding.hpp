@@ -26,13 +26,14 @@ struct EncodeResult {
     std::optional<int> space_saved; // percent of the input's size the MP3 saves, when known
 };
 
-// Encodes the audio of `input` (opened, at its first frame) into mp3_path as planned. The MP3
-// appears under its name only when complete (written under a temporary name, synced,
-// renamed); on failure nothing is left. Every input sample is kept: the length tag makes
-// decoders that honour it return exactly the input's length. With no_click the audio is
-// followed by a short fade from its last sample to silence, inside the padding that those
-// decoders drop, so that a player that ignores the tag does not end on a step (a click) when
-// the audio does not end in silence. Reports progress to the sink; prints nothing else.
+// Encodes the audio of `input` (opened, at its first frame) into mp3_path as planned, every
+// sample scaled by the plan's gain when it has one. The MP3 appears under its name only when
+// complete (written under a temporary name, synced, renamed); on failure nothing is left. Every
+// input sample is kept: the length tag makes decoders that honour it return exactly the input's
+// length. With no_click the audio is followed by a short fade from its last sample to silence,
+// inside the padding that those decoders drop, so that a player that ignores the tag does not end
+// on a step (a click) when the audio does not end in silence. Reports progress to the sink; prints
+// nothing else.
 EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp3_path,
                         const EncodeOptions& options, Sink& sink);
 

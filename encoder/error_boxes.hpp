@@ -28,6 +28,7 @@ enum class ErrorBox : uint8_t {
     VbrOutOfRange,
     JobsMissing,
     JobsOutOfRange,
+    LoudnessOutOfRange,
     UnknownSwitch,
     SilenceTimeMissing,
     InputDirMissing,
@@ -83,6 +84,8 @@ namespace box_text {
 inline constexpr std::string_view kMissingArgument = "Missing argument after '{}'"; // the switch
 inline constexpr std::string_view kWrongArgument =
     "Wrong argument after '{}'. It must be a value comprised between 0 and {}."; // switch, max
+inline constexpr std::string_view kWrongSignedArgument =
+    "Wrong argument after '{}'. It must be a value comprised between {} and {}."; // switch, range
 inline constexpr std::string_view kUnknownSwitch =
     "Unknown switch: \"{}\". Run with -? (or -h, -help) for help";
 inline constexpr std::string_view kVlpFailed = "Cannot generate a VLP file for \"{}\"\n{}";
@@ -108,6 +111,7 @@ inline constexpr std::array kErrorBoxes{
     ErrorBoxRow{ErrorBox::VbrOutOfRange, kUnit, 536, box_text::kWrongArgument},
     ErrorBoxRow{ErrorBox::JobsMissing, kUnit, 545, box_text::kMissingArgument},
     ErrorBoxRow{ErrorBox::JobsOutOfRange, kUnit, 551, box_text::kWrongArgument},
+    ErrorBoxRow{ErrorBox::LoudnessOutOfRange, kUnit, 560, box_text::kWrongSignedArgument},
     ErrorBoxRow{ErrorBox::UnknownSwitch, kUnit, 570, box_text::kUnknownSwitch},
     ErrorBoxRow{ErrorBox::SilenceTimeMissing, kUnit, 583,
                 "Missing parameter: \"silence_time\". Run with -? (or -h, -help) for help"},

@@ -110,6 +110,9 @@ class InputWav {
     // The audio, at its first frame; null unless the content is readable audio.
     AudioSource* audio() { return audio_ ? &*audio_ : nullptr; }
     sf_count_t length() const { return reader_.length(); }
+    // Back to the first frame for a second pass. The bytes read again are not hashed twice:
+    // the hash stays that of the file's bytes in file order.
+    bool rewind() { return audio_ && audio_->rewind(); }
     // Closes the decoder; hashes what it did not read, and says whether the file changed.
     ReadFingerprint finish();
 

@@ -5,7 +5,9 @@
 #include "encoder/error_boxes.hpp"
 #include "platform/signals.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -180,6 +182,87 @@ std::optional<std::string> show_batch_outcome(const ConvertResult& result, const
         if (v.report) report = v.report + files.wav;
     }
     return report;
+}
+
+std::string loudness_lines(const LineLoudness& line, const LoudnessRequest& request) {
+    const LoudnessMeasure& m = line.measured;
+    std::string text;
+    switch (m.kind) {
+    case LoudnessMeasure::Kind::Measured:
+        text = format_text("Loudness: %.1f LUFS, true peak %.1f dBTP\n", m.lufs, m.true_peak);
+        break;
+    case LoudnessMeasure::Kind::TooShort:
+        text = format_text("Loudness: not measured (shorter than %g s), true peak %.1f dBTP\n",
+                           kGatingBlockSeconds, m.true_peak);
+        break;
+    case LoudnessMeasure::Kind::Silent:
+        text = format_text("Loudness: not measured (silent: below %g LUFS), true peak %.1f dBTP\n",
+                           kAbsoluteGateLufs, m.true_peak);
+        break;
+    }
+    if (!request.target) return text;
+    if (line.gain && line.gain->limited)
+        return text + format_text("Gain: %+.1f dB (lowered to keep the true peak at %g dBTP)\n",
+                                  line.gain->db, kTruePeakCeiling);
+    if (line.gain) return text + format_text("Gain: %+.1f dB\n", line.gain->db);
+    return text + (m.kind == LoudnessMeasure::Kind::TooShort
+                       ? format_text("Gain: none (shorter than %g s: left as it is)\n",
+                                     kGatingBlockSeconds)
+                       : std::string("Gain: none (silent: left as it is)\n"));
+}
+
+std::string loudness_summary(const std::vector<LineLoudness>& lines,
+                             const LoudnessRequest& request) {
+    if (!request.measure) return {};
+    const auto count = [](size_t n) {
+        return n == 1 ? std::string("1 line") : format_text("%d lines", static_cast<int>(n));
+    };
+    std::vector<const LineLoudness*> measured, unmeasured;
+    for (const LineLoudness& line : lines)
+        (line.measured.kind == LoudnessMeasure::Kind::Measured ? measured : unmeasured)
+            .push_back(&line);
+    std::string text = request.target
+                           ? format_text("\n---- Loudness (target %g LUFS) ----\n", *request.target)
+                           : std::string("\n---- Loudness ----\n");
+    if (measured.empty()) {
+        text += "| No line measured\n";
+    } else {
+        std::sort(measured.begin(), measured.end(),
+                  [](const auto* a, const auto* b) { return a->measured.lufs < b->measured.lufs; });
+        const size_t n = measured.size();
+        const double median =
+            (measured[(n - 1) / 2]->measured.lufs + measured[n / 2]->measured.lufs) / 2;
+        text += format_text("| %s measured\n| Minimum: %.1f LUFS \"%s\"\n| Median:  %.1f LUFS\n"
+                            "| Maximum: %.1f LUFS \"%s\"\n",
+                            count(n).c_str(), measured.front()->measured.lufs,
+                            escaped(measured.front()->wav).c_str(), median,
+                            measured.back()->measured.lufs, escaped(measured.back()->wav).c_str());
+        // Named in the order of the batch; with a target, by the loudness of their MP3.
+        std::erase_if(measured, [&](const LineLoudness* line) {
+            return std::abs(line->lufs_out() - request.target.value_or(median)) <=
+                   kLoudnessOutlierLu;
+        });
+        std::sort(measured.begin(), measured.end());
+        text += format_text(request.target ? "| %s more than %g LU from the target after the gain"
+                                           : "| %s more than %g LU from the median",
+                            measured.empty() ? "No line" : count(measured.size()).c_str(),
+                            kLoudnessOutlierLu);
+        text += measured.empty() ? "\n" : ":\n";
+        for (const LineLoudness* line : measured)
+            text += format_text("|   %.1f LUFS \"%s\"%s\n", line->lufs_out(),
+                                escaped(line->wav).c_str(),
+                                line->gain && line->gain->limited ? " (true peak limited)" : "");
+    }
+    if (!unmeasured.empty()) {
+        const char* state = !request.target          ? "not measured"
+                            : unmeasured.size() == 1 ? "left as it is"
+                                                     : "left as they are";
+        text += format_text("| %s %s (shorter than %g s, or silent):\n",
+                            count(unmeasured.size()).c_str(), state, kGatingBlockSeconds);
+        for (const LineLoudness* line : unmeasured)
+            text += format_text("|   \"%s\"\n", escaped(line->wav).c_str());
+    }
+    return text;
 }
 
 bool show_output_dir(Run run, const PreparedDir& prepared, const std::string& dir) {

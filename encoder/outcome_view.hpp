@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvik {
 
@@ -29,6 +30,16 @@ int show_outcome(Run run, const ConvertResult& result, const JobFiles& files);
 // the report, or nullopt.
 std::optional<std::string> show_batch_outcome(const ConvertResult& result, const JobFiles& files,
                                               ConsoleOut& out);
+
+// -loudness: a line's block lines, what was measured and, with a target, the gain it gets
+// or why it is left as it is.
+std::string loudness_lines(const LineLoudness& line, const LoudnessRequest& request);
+
+// -loudness: the batch summary's section, the lowest, median and highest loudness measured,
+// the lines further than kLoudnessOutlierLu from the median (with a target: whose MP3 is that
+// far from it) and those that were not measured; empty without -loudness.
+std::string loudness_summary(const std::vector<LineLoudness>& lines,
+                             const LoudnessRequest& request);
 
 // Shows what became of the output directory: "Directory created", and the box that ends the
 // run. Returns true when the run goes on.

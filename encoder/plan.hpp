@@ -28,6 +28,9 @@ struct Plan {
     uint16_t low_kbps = 64;   // the bit rate; with VBR, the lowest one
     uint16_t high_kbps = 64;  // equal to low_kbps for a constant bit rate
     int32_t vbr_quality = -1; // -1: constant bit rate
+    // -loudness with a target: the gain every sample gets before it is encoded, in dB (set from
+    // the line's measurement); 0: the samples go to the encoder as read.
+    double gain_db = 0;
     bool vbr() const { return vbr_quality != -1; }
     int output_channels() const { return mode == kModeMono ? 1 : 2; }
     bool operator==(const Plan&) const = default;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tarvik {
@@ -18,6 +19,12 @@ inline constexpr const char* kUnit = "tarvik"; // source unit named in error cap
 // Channel-mode codes of the encoder library.
 enum : uint8_t { kModeStereo = 0, kModeJointStereo = 1, kModeDual = 2, kModeMono = 3 };
 
+// -loudness: measure each line, and with a target (LUFS) bring it there.
+struct LoudnessRequest {
+    bool measure = false;
+    std::optional<double> target;
+};
+
 // Encoding settings as the command line asks for them; never changed by a run: each job's
 // plan (encoder/plan.hpp) derives what the encoder is set to.
 struct RunSettings {
@@ -29,6 +36,7 @@ struct RunSettings {
     bool show_bar = true;        // false: numeric percentage instead of the bar
     bool no_click = false;       // drop the encoder's final flushed frames
     int jobs = 1;                // parallel batch jobs (0: one per core)
+    LoudnessRequest loudness;
 };
 
 struct RunFlags {

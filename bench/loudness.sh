@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# -loudness against an independent meter, ffmpeg's ebur128 filter. A corpus of 30 spoken lines
+# (eSpeak NG in several languages and voices, mono and stereo, 16000 to 48000 Hz, levels from
+# about -35 to -10 LUFS) goes through `tarvik -batch -loudness T` for T = -23 and -18. For
+# each line: the WAV's loudness by ffmpeg and by tarvik, the MP3's loudness and true peak by
+# ffmpeg, and whether tarvik lowered its gain for the true peak; then the largest deviation
+# from the target over the lines that were not lowered, tarvik's largest difference from
+# ffmpeg on the WAVs, and the time -loudness adds to a plain batch (best of 3).
+# Run from the top of a built tree: bench/loudness.sh
+set -euo pipefail
+tarvik=$PWD/build/bin/tarvik
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/lines"
+
+voices=(en de fr es it pt nl sv pl en-us en+f3 de+m3 fr+f2 es+m2 it+f4)
+texts=("Hold the gate until the rider comes back."
+  "Wir sehen uns morgen am Brunnen."
+  "La lanterne est tombée dans la rivière."
+  "El capitán espera en el puerto."
+  "La tempesta arriva dalla foresta."
+  "O mercado abre quando o sol nasce."
+  "De brug is gesloten tot morgen."
+  "Vakten står vid porten hela natten."
+  "Kapitan czeka przy bramie."
+  "Bring me the map before the storm breaks.")
+rates=(16000 22050 44100 48000)
+for ((i = 0; i < 30; i++)); do
+  n=$(printf '%02d' "$i")
+  espeak-ng -v "${voices[i % 15]}" -s $((140 + i * 7 % 50)) -w "$work/seed.wav" "${texts[i % 10]}"
+  # From -15 to +10 dB around eSpeak's level (about -20 LUFS); sox's limiter keeps the
+  # loudest ones from clipping.
+  db=$((-15 + i * 11 % 26))
+  if ((i % 3 == 0)); then remix=(remix 1 1v0.7); else remix=(); fi
+  sox -V1 "$work/seed.wav" -r "${rates[i % 4]}" -b 16 "$work/lines/line$n.wav" \
+    "${remix[@]}" gain -l "$db"
+done
+
+# ffmpeg's integrated loudness and true peak of a file: "I PEAK".
+meter() {
+  ffmpeg -nostdin -nostats -hide_banner -i "$1" -filter_complex ebur128=peak=true -f null - 2>&1 |
+    awk '/Summary:/ {s = 1} s && $1 == "I:" {i = $2} s && $1 == "Peak:" {p = $2} END {print i, p}'
+}
+# tarvik's blocks as "NAME MEASURED LOWERED" lines.
+blocks() {
+  awk '/^Input file = / {split($0, q, "\""); n = q[2]; sub(".*/", "", n)}
+       /^Loudness: / {m[n] = $2}
+       /^Gain: / {l[n] = /lowered/ ? "yes" : "no"}
+       END {for (k in m) print k, m[k], (k in l ? l[k] : "-")}' "$1" | sort
+}
+
+declare -A wav_i
+for f in "$work"/lines/*.wav; do
+  read -r i _ < <(meter "$f")
+  wav_i[$(basename "$f")]=$i
+done
+
+for target in -23 -18; do
+  out=$work/out$target
+  "$tarvik" -batch -loudness "$target" "$work/lines" "$out" >"$work/log$target"
+  echo
+  echo "== -loudness $target =="
+  printf '%-12s %9s %9s %9s %9s %8s\n' line "WAV I" tarvik "MP3 I" "MP3 TP" lowered
+  worst=0
+  worst_meter=0
+  while read -r name measured lowered; do
+    read -r i tp < <(meter "$out/${name%.wav}.mp3")
+    printf '%-12s %9s %9s %9s %9s %8s\n' "$name" "${wav_i[$name]}" "$measured" "$i" "$tp" "$lowered"
+    worst_meter=$(echo "d = $measured - (${wav_i[$name]}); if (d < 0) d = -d; if (d > $worst_meter) d else $worst_meter" | bc -l)
+    [ "$lowered" = no ] || continue
+    worst=$(echo "d = $i - ($target); if (d < 0) d = -d; if (d > $worst) d else $worst" | bc -l)
+  done < <(blocks "$work/log$target")
+  printf 'lines lowered for the true peak: %d of 30\n' "$(grep -c '^Gain: .*lowered' "$work/log$target")"
+  printf 'largest deviation of a line not lowered from %s LUFS (ffmpeg on the MP3): %.2f LU\n' "$target" "$worst"
+  printf 'largest difference of tarvik from ffmpeg on the WAVs: %.2f LU\n' "$worst_meter"
+done
+
+now() { date +%s.%N; }
+best_of_3() {
+  local best=999 s e t
+  for _ in 1 2 3; do
+    rm -rf "$work/timed"
+    s=$(now)
+    "$tarvik" -batch "$@" "$work/lines" "$work/timed" >/dev/null
+    e=$(now)
+    t=$(echo "$e - $s" | bc -l)
+    best=$(echo "if ($t < $best) $t else $best" | bc -l)
+  done
+  printf '%.3f' "$best"
+}
+echo
+plain=$(best_of_3)
+measured=$(best_of_3 -loudness)
+normalised=$(best_of_3 -loudness -23)
+printf 'plain batch %s s, -loudness %s s, -loudness -23 %s s (30 lines)\n' "$plain" "$measured" "$normalised"

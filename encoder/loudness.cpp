@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "encoder/loudness.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <ebur128.h>
+#include <memory>
+#include <vector>
+
+namespace tarvik {
+
+std::optional<LoudnessMeasure> measure_loudness(AudioSource& audio, uint32_t rate, int channels,
+                                                const std::atomic<bool>* cancel) {
+    // Channels 0 and 1 are left and right by default; a single one is counted once.
+    const std::unique_ptr<ebur128_state, void (*)(ebur128_state*)> state(
+        ebur128_init(static_cast<unsigned>(channels), rate,
+                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK),
+        [](ebur128_state* s) { ebur128_destroy(&s); });
+    if (!state) return std::nullopt;
+    constexpr size_t kFrames = 8192;
+    std::vector<float> block(kFrames * static_cast<size_t>(channels));
+    int64_t frames = 0;
+    for (;;) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) return std::nullopt;
+        const size_t got = audio.read(block.data(), kFrames, channels);
+        if (got == 0) break;
+        if (ebur128_add_frames_float(state.get(), block.data(), got) != EBUR128_SUCCESS)
+            return std::nullopt;
+        frames += static_cast<int64_t>(got);
+    }
+    if (audio.read_failed()) return std::nullopt;
+
+    LoudnessMeasure m;
+    double peak = 0;
+    for (int c = 0; c < channels; ++c) {
+        double channel_peak = 0;
+        ebur128_true_peak(state.get(), static_cast<unsigned>(c), &channel_peak);
+        peak = std::max(peak, channel_peak);
+    }
+    m.true_peak = 20.0 * std::log10(peak); // -infinity for 0
+    double lufs = -HUGE_VAL;
+    ebur128_loudness_global(state.get(), &lufs);
+    if (std::isfinite(lufs)) {
+        m.kind = LoudnessMeasure::Kind::Measured;
+        m.lufs = lufs;
+    } else {
+        const bool short_line = static_cast<double>(frames) < kGatingBlockSeconds * rate;
+        m.kind = short_line ? LoudnessMeasure::Kind::TooShort : LoudnessMeasure::Kind::Silent;
+    }
+    return m;
+}
+
+std::optional<LoudnessGain> loudness_gain(const LoudnessMeasure& measured, double target) {
+    if (measured.kind != LoudnessMeasure::Kind::Measured) return std::nullopt;
+    const double wanted = target - measured.lufs;
+    const double allowed = kTruePeakCeiling - measured.true_peak;
+    if (wanted <= allowed) return LoudnessGain{wanted, false};
+    return LoudnessGain{allowed, true};
+}
+
+} // namespace tarvik
