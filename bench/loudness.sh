@@ -37,10 +37,13 @@ for ((i = 0; i < 30; i++)); do
     "${remix[@]}" gain -l "$db"
 done
 
-# ffmpeg's integrated loudness and true peak of a file: "I PEAK".
+# ffmpeg's integrated loudness (to 0.001 LU, from the filter's metadata: its summary rounds
+# to 0.1) and true peak of a file: "I PEAK".
 meter() {
-  ffmpeg -nostdin -nostats -hide_banner -i "$1" -filter_complex ebur128=peak=true -f null - 2>&1 |
-    awk '/Summary:/ {s = 1} s && $1 == "I:" {i = $2} s && $1 == "Peak:" {p = $2} END {print i, p}'
+  ffmpeg -nostdin -nostats -hide_banner -i "$1" \
+    -af ebur128=peak=true:metadata=1,ametadata=print:key=lavfi.r128.I -f null - 2>&1 |
+    awk -F'[= ]+' '/lavfi.r128.I=/ {i = $NF} /Summary:/ {s = 1} s && $2 == "Peak:" {p = $3}
+                   END {print i, p}'
 }
 # tarvik's blocks as "NAME MEASURED LOWERED" lines.
 blocks() {

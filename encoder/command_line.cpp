@@ -210,7 +210,7 @@ constexpr std::array kSwitches{
                    loudness.measure = true;
                    loudness.target = a.text ? std::optional(a.decimal) : std::nullopt;
                    return a.text ? format_text("Loudness target = %g LUFS\n", a.decimal)
-                                 : std::string("Measure the loudness of each line\n");
+                                 : std::string("Measure the loudness\n");
                }},
     Switch{.names = {"-lips", "-vlp"},
            .apply = [](Context& ctx, const Argument&) -> std::string {

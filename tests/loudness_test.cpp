@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // -loudness end to end, judged by an independent meter (ffmpeg's ebur128 filter): measured
-// values, lines brought to the target, a peaky one held at the true-peak ceiling, short and
-// silent ones left as they are, the summary, -rem after two reads, refused targets.
+// values and normalised lines, the true-peak ceiling, lines left as they are, the summary.
 #include "tests/support/test_support.hpp"
 
 #include <cmath>
@@ -15,9 +14,7 @@ namespace {
 // ffmpeg's integrated loudness (LUFS) and true peak (dBTP) of a file (no summary: throws).
 std::pair<double, double> ffmpeg_meter(const std::string& path) {
     const std::string err =
-        run("/usr/bin/ffmpeg", {"-nostdin", "-nostats", "-i", path, "-filter_complex",
-                                "ebur128=peak=true", "-f", "null", "-"})
-            .err;
+        run("/usr/bin/ffmpeg", {"-i", path, "-af", "ebur128=peak=true", "-f", "null", "-"}).err;
     const size_t summary = err.rfind("Summary:");
     const size_t i = err.find(" I:", summary), peak = err.find("Peak:", summary);
     return {std::stod(err.substr(i + 3)), std::stod(err.substr(peak + 5))};
@@ -56,11 +53,12 @@ TEST(Loudness, MeasuredAndNormalisedAsAnIndependentMeterReadsThem) {
 
     const RunResult measured = tarvik_in(t.path(), {"-batch", "-loudness", in, t / "m"});
     EXPECT_EQ(measured.exit_status, 0) << measured.out;
-    for (const char* name : {"/quiet.wav", "/mid.wav", "/peaky.wav"})
-        EXPECT_NEAR(block_value(measured.out, in + name, "Loudness: "),
-                    ffmpeg_meter(in + name).first, 0.2)
-            << name;
-    EXPECT_TRUE(contains(measured.out, "\n---- Loudness ----\n| 3 lines measured\n| Minimum: "));
+    for (const std::string name : {"/quiet", "/mid", "/peaky"}) {
+        EXPECT_NEAR(block_value(measured.out, in + name + ".wav", "Loudness: "),
+                    ffmpeg_meter(in + name + ".wav").first, 0.2);
+        EXPECT_TRUE(read_file(t / "m" + name + ".mp3") == read_file(t / "plain" + name + ".mp3"));
+    }
+    EXPECT_TRUE(contains(measured.out, "| 2 lines more than 2 LU from the median:\n|   -10.2"));
     EXPECT_TRUE(contains(measured.out, "| 2 lines not measured (shorter than 0.4 s, or silent):"));
 
     const RunResult r =
@@ -71,18 +69,19 @@ TEST(Loudness, MeasuredAndNormalisedAsAnIndependentMeterReadsThem) {
         EXPECT_NEAR(ffmpeg_meter(t / "out" + name + ".mp3").first, -23, 0.5) << name;
     EXPECT_LE(ffmpeg_meter(t / "out/peaky.mp3").second, -1 + 0.3);
     EXPECT_EQ(count_occurrences(r.out, "(lowered to keep the true peak at -1 dBTP)\n"), 1);
-    EXPECT_TRUE(contains(r.out, "Gain: none (shorter than 0.4 s: left as it is)\n"));
-    EXPECT_TRUE(contains(r.out, "Gain: none (silent: left as it is)\n"));
     for (const char* name : {"/short.mp3", "/silent.mp3"})
-        EXPECT_EQ(read_file(t / "out" + name), read_file(t / "plain" + name)) << name;
-    EXPECT_TRUE(contains(r.out, "---- Loudness (target -23 LUFS) ----\n| 3 lines measured\n"));
-    EXPECT_TRUE(contains(r.out, "| 1 line more than 2 LU from the target after the gain:\n|   "));
-    EXPECT_TRUE(contains(r.out, "peaky.wav\" (true peak limited)\n| 2 lines left as they are"));
+        EXPECT_TRUE(read_file(t / "out" + name) == read_file(t / "plain" + name)) << name;
+    for (const char* piece : {"---- Loudness (target -23 LUFS) ----\n| 3 lines measured\n",
+                              "| Minimum: -41.2 LUFS \"", "| Median:  -37.6 LUFS\n| Maximum: -10.2",
+                              "| 1 line more than 2 LU from the target after the gain:\n|   ",
+                              "peaky.wav\" (true peak limited)\n| 2 lines left as they are",
+                              "Gain: none (shorter than 0.4 s: left as it is)\n",
+                              "Gain: none (silent: left as it is)\n"})
+        EXPECT_TRUE(contains(r.out, piece));
 
     for (const char* target : {"-50", "-4.9", "-abc", "-nan"}) {
         const RunResult bad = tarvik_in(t.path(), {"-loudness", target, "3"});
         EXPECT_EQ(bad.exit_status, 255) << target;
-        EXPECT_TRUE(contains(bad.err, "Wrong argument after '-loudness'. It must be a value "
-                                      "comprised between -40 and -5."));
+        EXPECT_TRUE(contains(bad.err, "after '-loudness'. It must be a value comprised between"));
     }
 }
