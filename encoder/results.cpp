@@ -7,8 +7,6 @@
 #include "encoder/lipsync_call.hpp"
 #include "platform/files.hpp"
 
-#include <utf8proc.h>
-
 #include <array>
 #include <charconv>
 #include <chrono>
@@ -85,18 +83,6 @@ std::string hex_bytes(std::string_view text) {
     return out;
 }
 
-bool valid_utf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    for (size_t i = 0; i < text.size();) {
-        utf8proc_int32_t code_point = 0;
-        const utf8proc_ssize_t n = utf8proc_iterate(
-            bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &code_point);
-        if (n <= 0) return false;
-        i += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A JSON object built field by field, in the order given.
 class JsonObject {
   public:
@@ -115,7 +101,7 @@ class JsonObject {
     // A file name: a name that is not UTF-8 also gets its exact bytes in "<key>_hex".
     JsonObject& path(std::string_view key, const std::optional<std::string>& value) {
         text(key, value);
-        if (value && !valid_utf8(*value))
+        if (value && !is_utf8(*value))
             raw(std::string(key) + "_hex", json_string(hex_bytes(*value)));
         return *this;
     }
@@ -151,51 +137,6 @@ std::string utc_now() {
 }
 
 } // namespace
-
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            utf8proc_int32_t code_point = 0;
-            const utf8proc_ssize_t n = utf8proc_iterate(
-                bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &code_point);
-            if (n <= 0) {
-                out += "\\ufffd"; // one byte that is not well-formed UTF-8
-                ++i;
-            } else {
-                out.append(text.substr(i, static_cast<size_t>(n)));
-                i += static_cast<size_t>(n);
-            }
-            continue;
-        }
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20)
-                out += format_text("\\u%04x", c);
-            else
-                out += static_cast<char>(c);
-        }
-        ++i;
-    }
-    return out + '"';
-}
 
 std::optional<InputFacts> audio_facts(const InputWav& input) {
     if (input.check().content != WavContent::Audio) return std::nullopt;

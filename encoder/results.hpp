@@ -95,9 +95,6 @@ struct RunTally {
 std::string json_line(const RunStart& start);
 std::string json_line(const FileResult& file);
 std::string json_line(const RunTally& tally, double elapsed_seconds, int exit_status);
-// A JSON string: quotes, backslashes and control characters escaped; a byte that is not part
-// of well-formed UTF-8 becomes \ufffd.
-std::string json_string(std::string_view text);
 
 // The process's results log. results_take_standard_output runs before anything is printed
 // when the records go to standard output. results_begin starts the log for a run when
