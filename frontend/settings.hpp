@@ -18,6 +18,11 @@ inline constexpr const char* kEncoderFileName = "tarvik";
 // The key whose value names the folder where the encoder is installed.
 inline constexpr std::string_view kEncoderFolderKey = "$tarvik folder:";
 
+// The loudness target's range and default, in LUFS.
+inline constexpr int32_t kMinLoudnessTarget = -40;
+inline constexpr int32_t kMaxLoudnessTarget = -5;
+inline constexpr int32_t kDefaultLoudnessTarget = -23;
+
 // The quality preset the batch is encoded with; Custom takes the typed bit rate.
 enum class Quality { Low, Default, High, Custom };
 
@@ -36,6 +41,11 @@ struct GuiSettings {
     int32_t customBitrate = -1; // -1: none typed, or not a valid bit rate
     bool silentMode = false;
     bool noClick = false;
+    bool recurse = false;           // the WAVs of every subfolder too
+    bool update = false;            // skip the WAVs whose outputs are up to date
+    bool normalizeLoudness = false; // bring every MP3 to loudnessTarget
+    int32_t loudnessTarget =
+        kDefaultLoudnessTarget; // LUFS, kMinLoudnessTarget to kMaxLoudnessTarget
     bool resetOnExit = false;
 
     bool operator==(const GuiSettings&) const = default;
