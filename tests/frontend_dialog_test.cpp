@@ -135,9 +135,7 @@ class DialogTest : public QObject {
                  {"vlpCheck vlpCheck silentCheck", "", "-json # -brate 128 @",
                   "silent mode:\t\tyes", ""},
                  {"treeCheck updateCheck loudnessCheck", "",
-                  "-recurse -update -loudness -23 -brate "
-                  "128 @",
-                  "option loudness:\tyes", ""},
+                  "-recurse -update -loudness -23 -brate 128 @", "option loudness:\tyes", ""},
                  {"noClickCheck goButton", "", "-brate 128 -noclick @", "click:\t\tyes",
                   "\"click\""},
                  {"selectOutputButton", "enc", "-brate 128 @ %", "output folder: %\n", ""},
