@@ -380,6 +380,7 @@ void MainDialog::pollRun() {
     readResults();
     if (!run.ended) return;
     runTimer_.stop();
+    if (!runResults_.total) ui_->progressBar->hide(); // it never said how many files it takes
     ui_->goButton->setText(tr("&Go!"));
     updateGoButton();
     if (!run.silentEnd) return;
