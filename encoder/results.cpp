@@ -171,6 +171,16 @@ FileResult file_result(const ConvertResult& r, const JobFiles& files, const RunS
     return f;
 }
 
+FileResult up_to_date_result(const JobFiles& files, bool lips) {
+    FileResult f;
+    f.status = FileStatus::UpToDate;
+    f.outcome = "up_to_date";
+    f.input = files.wav;
+    f.mp3 = files.mp3;
+    if (lips) f.vlp = vlp_path_for(files.mp3);
+    return f;
+}
+
 void RunTally::add(const FileResult& f) {
     size_t* const counts[] = {&converted, &incomplete, &failed, &cancelled, &up_to_date};
     ++*counts[static_cast<size_t>(f.status)];

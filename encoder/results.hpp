@@ -70,6 +70,9 @@ struct FileResult {
 // channels and bit rate are the plan's for those facts.
 FileResult file_result(const ConvertResult& result, const JobFiles& files,
                        const RunSettings& requested, bool lips, std::optional<InputFacts> audio);
+// The record of a WAV skipped because its outputs are up to date: its MP3, and its VLP when
+// one is asked for (lips).
+FileResult up_to_date_result(const JobFiles& files, bool lips);
 // The facts of an opened input, when it holds audio.
 std::optional<InputFacts> audio_facts(const InputWav& input);
 
