@@ -208,7 +208,7 @@ std::string json_line(const RunStart& s) {
         .flag("no_click", r.no_click)
         .integer("jobs", r.jobs);
     return JsonObject("start")
-        .integer("format_version", kResultsFormatVersion)
+        .integer("version", kResultsFormatVersion)
         .text("program", std::string("tarvik"))
         .text("program_version", std::string(kVersion))
         .text("time", s.time)
