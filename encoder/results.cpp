@@ -110,7 +110,7 @@ class JsonObject {
     }
     JsonObject& real(std::string_view key, std::optional<double> value) {
         if (!value || !std::isfinite(*value)) return raw(key, "null");
-        char digits[32];
+        char digits[32]; // the shortest form of any double takes at most 24
         const auto end = std::to_chars(digits, digits + sizeof digits, *value).ptr;
         return raw(key, std::string_view(digits, static_cast<size_t>(end - digits)));
     }
@@ -132,7 +132,7 @@ std::string utc_now() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     ::gmtime_r(&now, &utc);
-    char text[32];
+    char text[32]; // "YYYY-MM-DDTHH:MM:SSZ" and a year of up to 11 digits
     return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc));
 }
 
