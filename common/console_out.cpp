@@ -2,6 +2,7 @@
 #include "common/console_out.hpp"
 
 #include "common/text.hpp"
+#include "platform/console.hpp"
 
 #include <cstdarg>
 #include <cstdio>
@@ -29,6 +30,11 @@ void ConsoleOut::write(std::string_view text) {
 
 void ConsoleOut::flush() {
     if (!buffer_) std::fflush(stdout);
+}
+
+platform::FileDescriptor move_console_to_error() {
+    std::fflush(stdout);
+    return platform::take_standard_output();
 }
 
 } // namespace tarvik

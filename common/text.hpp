@@ -20,6 +20,16 @@ std::string vformat_text(const char* fmt, va_list args);
 // a terminal escape sequence.
 std::string escaped(std::string_view name);
 
+// The length of the well-formed UTF-8 sequence at the start of `s` (1 for ASCII), 0 when
+// there is none: a stray byte, an overlong form, a surrogate, past U+10FFFF, or cut off.
+size_t utf8_sequence(std::string_view s);
+// Whether all of `s` is well-formed UTF-8.
+bool is_utf8(std::string_view s);
+
+// A JSON string literal (with quotes): quotes, backslashes and control characters escaped;
+// each byte that is not part of well-formed UTF-8 becomes \ufffd.
+std::string json_string(std::string_view text);
+
 // ASCII lower case (A-Z only), as the command line is read.
 std::string to_lower_ascii(std::string_view s);
 

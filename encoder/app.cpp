@@ -8,6 +8,7 @@
 #include "encoder/command_line.hpp"
 #include "encoder/error_boxes.hpp"
 #include "encoder/modes.hpp"
+#include "encoder/results.hpp"
 #include "platform/console.hpp"
 #include "platform/signals.hpp"
 #include "platform/system.hpp"
@@ -28,6 +29,22 @@ std::string sndfile_block() {
                        version, "https://libsndfile.github.io/libsndfile/");
 }
 
+int run_mode(Context& ctx, const Dispatch& d) {
+    switch (d.mode) {
+    case RunMode::Finished:
+        return d.exit_status;
+    case RunMode::Play:
+        return play(ctx, d.positionals.front());
+    case RunMode::Batch:
+        return run_batch_command(ctx, d.positionals);
+    case RunMode::SingleFile:
+        return run_single_file(ctx, d.positionals);
+    case RunMode::Silence:
+        return run_silence(ctx, d.positionals);
+    }
+    return kExitFailure;
+}
+
 } // namespace
 
 int run_tarvik(int argc, char** argv) {
@@ -36,6 +53,8 @@ int run_tarvik(int argc, char** argv) {
         std::fputs(information->c_str(), stdout);
         return kExitSuccess;
     }
+    // Standard output then carries the results alone; the console goes to standard error.
+    if (results_on_standard_output(args)) results_take_standard_output();
     Context ctx;
     ctx.program_dir = directory_of(platform::executable_path());
     ctx.current_dir = platform::current_directory();
@@ -55,19 +74,8 @@ int run_tarvik(int argc, char** argv) {
     const Dispatch d = read_command_line(args, ctx, library_info);
     // Every mode but playback (which keeps the terminal's keys) stops cleanly on a signal.
     if (d.mode != RunMode::Play && d.mode != RunMode::Finished) platform::install_stop_handlers();
-    switch (d.mode) {
-    case RunMode::Finished:
-        return d.exit_status;
-    case RunMode::Play:
-        return play(ctx, d.positionals.front());
-    case RunMode::Batch:
-        return run_batch_command(ctx, d.positionals);
-    case RunMode::SingleFile:
-        return run_single_file(ctx, d.positionals);
-    case RunMode::Silence:
-        return run_silence(ctx, d.positionals);
-    }
-    return kExitFailure;
+    results_begin(ctx, d.mode);
+    return results_end(run_mode(ctx, d));
 }
 
 } // namespace tarvik

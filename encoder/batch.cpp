@@ -12,6 +12,7 @@
 #include "encoder/modes.hpp"
 #include "encoder/outcome_view.hpp"
 #include "encoder/output_dir.hpp"
+#include "encoder/results.hpp"
 #include "platform/console.hpp"
 #include "platform/dir_search.hpp"
 #include "platform/files.hpp"
@@ -177,6 +178,7 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const std::string&
     outcome.deleted = result.outcome == Outcome::Deleted;
     outcome.delete_failed = result.outcome == Outcome::NotDeleted;
     outcome.report_line = show_batch_outcome(result, files, out);
+    record_result(result, files, p.settings, p.lips, audio_facts(input));
     outcome.loudness = std::move(result.loudness);
     return outcome;
 }
@@ -360,6 +362,7 @@ int run_batch(Context& ctx, const std::string& input_dir, const std::string& out
         return kExitFailure;
     }
     std::printf("OK (%d WAV files detected)\n", static_cast<int>(files->size()));
+    record_batch_files(files->size());
     std::printf("Output directory = \"%s\"\n", escaped(output_dir).c_str());
     Report report{join_path(output_dir, kReportName)};
     platform::remove_file(report.path);

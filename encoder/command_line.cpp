@@ -10,6 +10,7 @@
 #include "encoder/error_boxes.hpp"
 #include "encoder/loudness.hpp"
 #include "encoder/playback.hpp"
+#include "encoder/results.hpp"
 #include "platform/system.hpp"
 
 #include <algorithm>
@@ -26,6 +27,7 @@ namespace {
 
 constexpr RunSettings kDefaults{};
 constexpr int kMaxVbrQuality = 9; // the encoder's VBR qualities are 0 to 9
+constexpr std::string_view kResultsSwitch = "-json";
 
 template <typename A, typename V> bool contains(const A& a, V v) {
     return std::find(a.begin(), a.end(), v) != a.end();
@@ -56,9 +58,10 @@ bool starts_with_dash(std::string_view s) {
 }
 
 // A switch's argument: none; one that defaults when the next word is a switch (which is then
-// read as one); one that must be there; or a number below zero, there when the next word
-// starts with '-' and names no switch (so that a plain word after it is the run's parameter).
-enum class Takes { Nothing, ValueOrDefault, Value, NegativeOrNothing };
+// read as one); one that must be there; a word that must be there, whatever it is; or a number
+// below zero, there when the next word starts with '-' and names no switch (so that a plain word
+// after it is the run's parameter).
+enum class Takes { Nothing, ValueOrDefault, Value, Word, NegativeOrNothing };
 // Where a switch applies; elsewhere it is an unknown switch.
 enum class When { Always, NotSingleFile, SingleFileOrBatch };
 
@@ -235,6 +238,17 @@ constexpr std::array kSwitches{
                ctx.settings.no_click = true;
                return "Try to fix the click produced at the end of *monophonic* mp3s\n";
            }},
+    Switch{.names = {kResultsSwitch},
+           .takes = Takes::Word,
+           .missing = ErrorBox::ResultsFileMissing,
+           .apply =
+               [](Context& ctx, const Argument& a) {
+                   ctx.results_target = std::string(a.text.value_or(""));
+                   return ctx.results_target == kResultsToStandardOutput
+                              ? std::string("Write the results as JSON Lines to standard output\n")
+                              : format_text("Write the results as JSON Lines to \"%s\"\n",
+                                            escaped(ctx.results_target).c_str());
+               }},
 };
 
 // The GNU-style options beside the table: read before it, and printed rather than boxed.
@@ -363,6 +377,17 @@ std::optional<std::string> information_option(const std::vector<std::string>& ar
     return std::nullopt;
 }
 
+bool results_on_standard_output(const std::vector<std::string>& args) {
+    bool asked = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string word = to_lower_ascii(args[i]);
+        if (word == "-play") return false;
+        if (word == kResultsSwitch && i + 1 < args.size())
+            asked = args[++i] == kResultsToStandardOutput;
+    }
+    return asked;
+}
+
 void print_defaults(const Context& ctx) {
     const RunFlags& f = ctx.flags;
     const RunSettings& s = ctx.settings;
@@ -433,7 +458,8 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
                 argument.decimal = *value;
             }
         } else if (sw->takes != Takes::Nothing) {
-            const bool next_is_switch = i + 1 < n && starts_with_dash(args[i + 1]);
+            const bool next_is_switch =
+                sw->takes != Takes::Word && i + 1 < n && starts_with_dash(args[i + 1]);
             if (i + 1 >= n || (next_is_switch && sw->takes == Takes::Value)) {
                 show_error_box(sw->missing, {name});
                 return finish(kExitFailure);

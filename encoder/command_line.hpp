@@ -28,6 +28,10 @@ struct Dispatch {
 // elsewhere they are unknown switches. nullopt when the first argument is neither.
 std::optional<std::string> information_option(const std::vector<std::string>& args);
 
+// Whether the arguments send the results to standard output ("-json -", the last -json
+// counting, and no -play): then standard output must be given up before anything is printed.
+bool results_on_standard_output(const std::vector<std::string>& args);
+
 // Reads the arguments (without the program name) into ctx. library_info is the start of the
 // text the -ver box shows; -ver adds the audio facility's block (loading its module).
 Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,

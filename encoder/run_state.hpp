@@ -51,8 +51,9 @@ struct RunFlags {
 struct Context {
     RunSettings settings;
     RunFlags flags;
-    std::string program_dir; // the executable's directory, no trailing '/'
-    std::string current_dir; // the working directory at start
+    std::string program_dir;    // the executable's directory, no trailing '/'
+    std::string current_dir;    // the working directory at start
+    std::string results_target; // -json: the results file ("-": standard output); empty: none
 };
 
 // Cores this process may run on (1 to kMaxJobs).

@@ -8,6 +8,7 @@
 #include "encoder/outcome_view.hpp"
 #include "encoder/output_dir.hpp"
 #include "encoder/plan.hpp"
+#include "encoder/results.hpp"
 #include "encoder/silence_wave.hpp"
 
 #include "common/files.hpp"
@@ -34,6 +35,13 @@ class RunSink : public ConsoleSink {
   private:
     std::function<void()> start_;
 };
+
+// Records the outcome for other programs (-json), then shows it; the run's exit status.
+int finish(Run run, const ConvertResult& result, const JobFiles& files, const Context& ctx,
+           std::optional<InputFacts> audio) {
+    record_result(result, files, ctx.settings, ctx.flags.lips, audio);
+    return show_outcome(run, result, files);
+}
 
 // The output directory step shared by both runs: the quote check, the directories made,
 // and the MP3's full path. nullopt when the run must end.
@@ -118,7 +126,7 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
         platform::remove_stale_temporaries(directory_of(*mp3_path)); // left by killed runs
         print_start(shown, *mp3_path, seconds);
     });
-    return show_outcome(Run::Silence, convert(job, sink), {{}, *mp3_path});
+    return finish(Run::Silence, convert(job, sink), {{}, *mp3_path}, ctx, facts);
 }
 
 int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
@@ -127,14 +135,15 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     const bool opened = input.open(wav_path);
     const JobFiles files{wav_path, {}};
     if (const auto refusal = size_refusal(opened ? std::optional(input.size()) : std::nullopt))
-        return show_outcome(Run::SingleFile, refused(*refusal), files);
+        return finish(Run::SingleFile, refused(*refusal), files, ctx, audio_facts(input));
     const std::string name = file_part(wav_path).value_or(wav_path);
     const std::string stem = strip_extension(name).value_or(name);
     const auto mp3_path = output_path(positionals, directory_of(wav_path), stem + ".mp3");
     if (!mp3_path) return kExitFailure;
     const JobFiles named{wav_path, *mp3_path};
     if (*mp3_path == wav_path || same_file(*mp3_path, wav_path))
-        return show_outcome(Run::SingleFile, refused(Outcome::OutputIsInput), named);
+        return finish(Run::SingleFile, refused(Outcome::OutputIsInput), named, ctx,
+                      audio_facts(input));
 
     Job job;
     job.requested = ctx.settings;
@@ -150,7 +159,7 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
         platform::remove_stale_temporaries(directory_of(*mp3_path)); // left by killed runs
         print_start(ctx, *mp3_path, 0);
     });
-    return show_outcome(Run::SingleFile, convert(job, sink), named);
+    return finish(Run::SingleFile, convert(job, sink), named, ctx, audio_facts(input));
 }
 
 } // namespace tarvik

@@ -29,8 +29,14 @@ std::optional<int32_t> SelectedBitrate(const GuiSettings& s) {
 
 std::vector<std::string> BatchArguments(const GuiSettings& s, int32_t bitrate, bool noClick) {
     std::vector<std::string> args{"-batch"};
+    if (s.recurse) args.push_back("-recurse");
+    if (s.update) args.push_back("-update");
     if (s.generateVlp) args.push_back("-lips");
     if (s.deleteWavs) args.push_back("-rem");
+    if (s.normalizeLoudness) {
+        args.push_back("-loudness");
+        args.push_back(std::to_string(s.loudnessTarget));
+    }
     if (s.useVbr) {
         args.push_back("-vbr");
         args.push_back(std::to_string(s.vbrValue));
@@ -94,10 +100,6 @@ void BatchOutputReader::Feed(std::string_view text) {
 
 void BatchOutputReader::EndLine() {
     static constexpr size_t kLastLines = 6;
-    if (line_.rfind("WARNING! ", 0) == 0) {
-        if (end_.warnings.size() < BatchEnd::kMaxWarnings) end_.warnings.push_back(line_);
-        ++end_.warningCount;
-    }
     if (line_.find_first_not_of(" \t") != std::string::npos) {
         end_.lastLines.push_back(line_);
         if (end_.lastLines.size() > kLastLines) end_.lastLines.erase(end_.lastLines.begin());
@@ -111,18 +113,28 @@ BatchEnd BatchOutputReader::Finish(int exitStatus) {
     return end_;
 }
 
-std::string BatchEndText(const BatchEnd& end) {
-    if (end.exitStatus == 0 && end.warningCount == 0) return {};
+void RunResults::AddFile(std::string_view status, const std::string& input,
+                         const std::string& reason) {
+    ++done;
+    if (status != "failed" && status != "incomplete") return;
+    if (failures.size() < kMaxListed) failures.push_back(input + ": " + reason);
+    ++failureCount;
+}
+
+std::string BatchEndText(const BatchEnd& end, const RunResults& results) {
+    if (end.exitStatus == 0 && results.failureCount == 0) return {};
     std::string text = end.exitStatus == 0 ? std::string("tarvik has finished.")
                        : end.exitStatus < 0
                            ? std::string("tarvik was stopped before it finished.")
                            : format_text("tarvik ended with exit status %d.", end.exitStatus);
-    if (end.warningCount > 0) {
-        text += format_text("\n\n%zu warning(s):\n", end.warningCount);
-        for (const auto& w : end.warnings)
-            text += w + "\n";
-        if (end.warningCount > end.warnings.size())
-            text += format_text("... and %zu more.\n", end.warningCount - end.warnings.size());
+    if (results.failureCount > 0) {
+        text += format_text("\n\n%zu of %zu file(s) failed:\n", results.failureCount,
+                            results.total.value_or(results.done));
+        for (const auto& f : results.failures)
+            text += f + "\n";
+        if (results.failureCount > results.failures.size())
+            text +=
+                format_text("... and %zu more.\n", results.failureCount - results.failures.size());
     } else if (!end.lastLines.empty()) {
         text += "\n\nWhat it printed last:\n";
         for (const auto& l : end.lastLines)

@@ -17,9 +17,9 @@ namespace tarvik::gui {
 // custom bit rate.
 std::optional<int32_t> SelectedBitrate(const GuiSettings& s);
 
-// The encoder's arguments, in this order: -batch, -lips, -rem, -vbr N, exactly one
-// -brate N, -noclick, the input folder, the output folder (empty folders left out). Each
-// folder is one argument whatever it holds.
+// The encoder's arguments, in this order: -batch, -recurse, -update, -lips, -rem,
+// -loudness TARGET, -vbr N, exactly one -brate N, -noclick, the input folder, the output
+// folder (empty folders left out). Each folder is one argument whatever it holds.
 std::vector<std::string> BatchArguments(const GuiSettings& s, int32_t bitrate, bool noClick);
 
 // POSIX shell quoting, for showing a command line: words of safe characters stay bare,
@@ -40,13 +40,24 @@ std::string BatchTitle(const std::string& inputFolder);
 
 enum class LaunchResult { Started, Missing, NotExecutable, Failed };
 
-// How a silent run ended: its exit status (-1: ended by a signal) and what it printed.
+// How a silent run ended: its exit status (-1: ended by a signal) and the last lines it
+// printed.
 struct BatchEnd {
     int exitStatus = 0;
-    std::vector<std::string> warnings;  // the "WARNING! ..." lines, at most kMaxWarnings
-    size_t warningCount = 0;            // all of them
-    std::vector<std::string> lastLines; // the last few lines printed
-    static constexpr size_t kMaxWarnings = 20;
+    std::vector<std::string> lastLines;
+};
+
+// What the results file of a run (tarvik -json, docs/results-format.md) has said so far.
+struct RunResults {
+    std::optional<size_t> total;       // the files the run takes, once its start is read
+    size_t done = 0;                   // its files that have finished
+    std::vector<std::string> failures; // "<WAV>: <reason>" of each file that failed or is
+                                       // incomplete, the first kMaxListed
+    size_t failureCount = 0;
+    static constexpr size_t kMaxListed = 20;
+
+    // A file record: its status, its WAV and the reason it gives.
+    void AddFile(std::string_view status, const std::string& input, const std::string& reason);
 };
 
 // Collects a BatchEnd from the encoder's output, fed in pieces of any size. A progress line
@@ -62,9 +73,10 @@ class BatchOutputReader {
     BatchEnd end_;
 };
 
-// The text of the box that closes a silent run; empty when all went well (the encoder's own
-// summary box then says everything).
-std::string BatchEndText(const BatchEnd& end);
+// The text of the box that closes a silent run: how it ended, and the files that failed
+// with their reasons (or, when none did, the last lines it printed); empty
+// when all went well (the encoder's own summary box then says everything).
+std::string BatchEndText(const BatchEnd& end, const RunResults& results);
 
 // How a watched run stands: going, or ended. A run without a window ends with what it
 // printed; one in a terminal window ends with nothing to add (the window showed it all).

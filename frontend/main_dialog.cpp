@@ -5,6 +5,7 @@
 #include "frontend/gui_box.hpp"
 #include "frontend/launch.hpp"
 #include "frontend/qt_boxes.hpp"
+#include "frontend/results_file.hpp"
 #include "ui_main_dialog.h"
 
 #include "common/mpeg.hpp"
@@ -73,12 +74,20 @@ MainDialog::MainDialog(GuiSettings& settings, AppPaths& paths, FolderChooser& fo
     connect(&qualityButtons_, &QButtonGroup::idClicked, this,
             [this](int id) { chooseQuality(static_cast<Quality>(id)); });
     connect(ui_->customBitrateEdit, &QLineEdit::textChanged, this, [this] { takeCustomBitrate(); });
-    for (const auto& [box, option] : {std::pair{ui_->vlpCheck, &GuiSettings::generateVlp},
-                                      std::pair{ui_->deleteWavsCheck, &GuiSettings::deleteWavs},
-                                      std::pair{ui_->vbrCheck, &GuiSettings::useVbr},
-                                      std::pair{ui_->silentCheck, &GuiSettings::silentMode},
-                                      std::pair{ui_->noClickCheck, &GuiSettings::noClick}})
+    for (const auto& [box, option] :
+         {std::pair{ui_->vlpCheck, &GuiSettings::generateVlp},
+          std::pair{ui_->deleteWavsCheck, &GuiSettings::deleteWavs},
+          std::pair{ui_->vbrCheck, &GuiSettings::useVbr},
+          std::pair{ui_->silentCheck, &GuiSettings::silentMode},
+          std::pair{ui_->noClickCheck, &GuiSettings::noClick},
+          std::pair{ui_->treeCheck, &GuiSettings::recurse},
+          std::pair{ui_->updateCheck, &GuiSettings::update},
+          std::pair{ui_->loudnessCheck, &GuiSettings::normalizeLoudness}})
         connect(box, &QCheckBox::clicked, this, [this, option] { toggleOption(option); });
+    ui_->loudnessSpin->setRange(kMinLoudnessTarget, kMaxLoudnessTarget);
+    connect(ui_->loudnessSpin, &QSpinBox::valueChanged, this,
+            [this](int value) { settings_.loudnessTarget = value; });
+    ui_->progressBar->hide();
     connect(ui_->vbrSlider, &QSlider::valueChanged, this, [this](int pos) { setVbrValue(pos); });
     connect(ui_->goButton, &QPushButton::clicked, this, [this] { go(); });
     connect(ui_->deleteConfigButton, &QPushButton::toggled, this,
@@ -106,8 +115,7 @@ void MainDialog::loadSettings() {
         ui_->customBitrateEdit->setText(QString::number(settings_.customBitrate));
     if (settings_.vbrValue >= 0) lastVbrValue_ = settings_.vbrValue;
     showOptions();
-    ui_->silentCheck->setChecked(settings_.silentMode);
-    ui_->noClickCheck->setChecked(settings_.noClick);
+    showSwitches();
 
     settings_.resetOnExit = false;
     ui_->deleteConfigButton->setChecked(false);
@@ -160,6 +168,16 @@ void MainDialog::showOptions() {
     }
     ui_->vbrSlider->setValue(settings_.vbrValue == -1 ? 0 : settings_.vbrValue);
     ui_->vbrValueText->setText(QString::number(settings_.vbrValue));
+}
+
+void MainDialog::showSwitches() {
+    ui_->silentCheck->setChecked(settings_.silentMode);
+    ui_->noClickCheck->setChecked(settings_.noClick);
+    ui_->treeCheck->setChecked(settings_.recurse);
+    ui_->updateCheck->setChecked(settings_.update);
+    ui_->loudnessCheck->setChecked(settings_.normalizeLoudness);
+    ui_->loudnessSpin->setValue(settings_.loudnessTarget);
+    ui_->loudnessSpin->setEnabled(settings_.normalizeLoudness);
 }
 
 bool MainDialog::updateGoButton() {
@@ -227,9 +245,9 @@ void MainDialog::takeCustomBitrate() {
 
 void MainDialog::toggleOption(bool GuiSettings::*option) {
     settings_.*option = !(settings_.*option);
-    if (option == &GuiSettings::silentMode || option == &GuiSettings::noClick) {
-        (option == &GuiSettings::silentMode ? ui_->silentCheck : ui_->noClickCheck)
-            ->setChecked(settings_.*option);
+    if (option != &GuiSettings::generateVlp && option != &GuiSettings::deleteWavs &&
+        option != &GuiSettings::useVbr) {
+        showSwitches();
         return;
     }
     // The row of VBR: the focus goes to the slider only after the VBR box itself.
@@ -303,6 +321,16 @@ void MainDialog::go() {
     LaunchRequest request;
     request.program = paths_.encoderPath;
     request.arguments = BatchArguments(settings_, *bitrate, noClick);
+    // A silent run tells its progress and its failures through a results file.
+    results_.reset();
+    if (settings_.silentMode) {
+        results_ = std::make_unique<ResultsFile>();
+        if (results_->Create())
+            request.arguments.insert(request.arguments.begin() + 1, // after -batch
+                                     {"-json", QFile::encodeName(results_->Path()).toStdString()});
+        else
+            results_.reset();
+    }
     request.workingDir = dir_part(paths_.encoderPath).value_or("");
     if (request.workingDir.empty()) request.workingDir = "/";
     request.silent = settings_.silentMode;
@@ -312,6 +340,9 @@ void MainDialog::go() {
     case LaunchResult::Started:
         if (launcher_.Watching()) {
             // Watched until it ends; closing the dialog leaves it running.
+            runResults_ = {};
+            ui_->progressBar->setVisible(results_ != nullptr);
+            ui_->progressBar->setRange(0, 0); // busy, until the run says how many files it takes
             runTimer_.start();
             ui_->goButton->setText(tr("Running..."));
             updateGoButton();
@@ -332,14 +363,28 @@ void MainDialog::go() {
     }
 }
 
+std::string MainDialog::resultsPath() const {
+    return results_ ? QFile::encodeName(results_->Path()).toStdString() : std::string();
+}
+
+void MainDialog::readResults() {
+    if (!results_) return;
+    results_->Read(runResults_);
+    if (!runResults_.total) return;
+    ui_->progressBar->setRange(0, static_cast<int>(*runResults_.total));
+    ui_->progressBar->setValue(static_cast<int>(runResults_.done));
+}
+
 void MainDialog::pollRun() {
     const RunState run = launcher_.PollRun();
+    readResults();
     if (!run.ended) return;
     runTimer_.stop();
+    if (!runResults_.total) ui_->progressBar->hide(); // it never said how many files it takes
     ui_->goButton->setText(tr("&Go!"));
     updateGoButton();
     if (!run.silentEnd) return;
-    if (const std::string text = BatchEndText(*run.silentEnd); !text.empty())
+    if (const std::string text = BatchEndText(*run.silentEnd, runResults_); !text.empty())
         dialog_box(run.silentEnd->exitStatus == 0 ? BoxIcon::Warning : BoxIcon::Error,
                    text_of(text));
 }

@@ -4,6 +4,7 @@
 // record and the paths belong to the application; the dialog edits them.
 #pragma once
 
+#include "frontend/launch.hpp"
 #include "frontend/settings.hpp"
 
 #include <QButtonGroup>
@@ -21,6 +22,7 @@ namespace tarvik::gui {
 
 class FolderChooser;
 class Launcher;
+class ResultsFile;
 
 class MainDialog : public QDialog {
     Q_OBJECT
@@ -32,6 +34,8 @@ class MainDialog : public QDialog {
 
     // The last command line started or attempted, shell-quoted, for display.
     const std::string& lastCommandText() const { return lastCommandText_; }
+    // The results file of the silent run under way, or of the last one; empty without one.
+    std::string resultsPath() const;
     // Whether a run started from this dialog is still going (in a terminal: its window).
     bool runUnderWay() const { return runTimer_.isActive(); }
     // The box text for a folder the settings file cannot keep, ending with `advice`.
@@ -50,6 +54,8 @@ class MainDialog : public QDialog {
     void showFolder(bool input);
     void showQuality();
     void showOptions();
+    // The check boxes that only switch their option, and the loudness target's box.
+    void showSwitches();
     // Enables Go! when no run is under way and the input folder holds WAVs; whether it does.
     bool updateGoButton();
     void chooseFolder(bool input);
@@ -64,6 +70,8 @@ class MainDialog : public QDialog {
     // Whether the no-click fix is to run: the first time it is asked (Yes) and remembered.
     bool confirmNoClick();
     void pollRun();
+    // Reads what the silent run's results file has added, and shows its progress.
+    void readResults();
 
     std::unique_ptr<Ui::MainDialog> ui_;
     QButtonGroup qualityButtons_; // ids are Quality values
@@ -73,9 +81,11 @@ class MainDialog : public QDialog {
     Launcher& launcher_;
     bool focusTrackbar_ = false;
     bool focusCustomEdit_ = false;
-    bool noClickAsked_ = false; // the no-click question is put once in the dialog's life
-    int32_t lastVbrValue_ = 0;  // restored when VBR is switched on again
-    QTimer runTimer_;           // watches a run while it goes
+    bool noClickAsked_ = false;            // the no-click question is put once in the dialog's life
+    int32_t lastVbrValue_ = 0;             // restored when VBR is switched on again
+    QTimer runTimer_;                      // watches a run while it goes
+    std::unique_ptr<ResultsFile> results_; // a silent run's results file
+    RunResults runResults_;                // ... and what it said so far
     std::string lastCommandText_;
     std::pair<QString, QString> keepConfig_; // the config button's caption and tooltip unchecked
 };

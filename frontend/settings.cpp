@@ -174,8 +174,10 @@ struct Folder { // kept only when `usable`; written as empty when not storable
     bool (*usable)(const std::string&);
 };
 struct QualityWord {};
-struct VbrValue {}; // 0 to 9, read only when VBR is on; another value switches VBR off
-using Value = std::variant<EncoderFolder, Flag, Bitrate, Folder, QualityWord, VbrValue>;
+struct VbrValue {};       // 0 to 9, read only when VBR is on; another value switches VBR off
+struct LoudnessTarget {}; // kMinLoudnessTarget to kMaxLoudnessTarget, else the default
+using Value =
+    std::variant<EncoderFolder, Flag, Bitrate, Folder, QualityWord, VbrValue, LoudnessTarget>;
 
 struct Key {
     std::string above;     // the comment lines written above the key's line
@@ -245,6 +247,16 @@ const std::vector<Key>& settings_keys() {
              "; sometimes produced at the end of monophonic MP3s. Notice that this artefact\n"
              "; doesn't affect all encoding of mono WAVs, so use it only on a need basis\n",
          "$no click:", "\t\t", Flag{&S::noClick}, "\t"},
+        {"\n" + kSeparator +
+             "; specifies whether to encode the WAVs of every subfolder too (yes or no)\n",
+         "$last option tree:", "\t", Flag{&S::recurse}},
+        {"; specifies whether to skip the WAVs whose MP3 is up to date (yes or no)\n",
+         "$last option update:", "\t", Flag{&S::update}},
+        {"; specifies whether to bring every MP3 to the loudness target (yes or no)\n",
+         "$last option loudness:", "\t", Flag{&S::normalizeLoudness}},
+        {format_text("; specifies the loudness target in LUFS (%d ... %d)\n", kMinLoudnessTarget,
+                     kMaxLoudnessTarget),
+         "$loudness target:", "\t", LoudnessTarget{}},
     };
     return keys;
 }
@@ -277,6 +289,12 @@ void read_key(TokenParser& p, const Key& key, GuiSettings& s) {
                        p.ReadInteger(s.vbrValue);
                        if (s.vbrValue < 0 || s.vbrValue > 9) s.vbrValue = -1, s.useVbr = false;
                    },
+                   [&](LoudnessTarget) {
+                       p.ReadInteger(s.loudnessTarget);
+                       if (s.loudnessTarget < kMinLoudnessTarget ||
+                           s.loudnessTarget > kMaxLoudnessTarget)
+                           s.loudnessTarget = defaults.loudnessTarget;
+                   },
                },
                key.value);
 }
@@ -292,6 +310,7 @@ std::string value_text(const Key& key, const GuiSettings& s, const AppPaths& pat
             [&](Folder f) { return storable_or_empty(s.*f.field); },
             [&](QualityWord) { return std::string(kQualityWords[static_cast<size_t>(s.quality)]); },
             [&](VbrValue) { return std::to_string(s.vbrValue); },
+            [&](LoudnessTarget) { return std::to_string(s.loudnessTarget); },
         },
         key.value);
 }

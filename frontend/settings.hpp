@@ -3,6 +3,8 @@
 // table of its keys (settings.cpp) from which the file is both read back and written.
 #pragma once
 
+#include "encoder/loudness.hpp"
+
 #include "frontend/token_parser.hpp"
 
 #include <cstdint>
@@ -17,6 +19,10 @@ inline constexpr const char* kSettingsFileName = "tarvik-gui.ini";
 inline constexpr const char* kEncoderFileName = "tarvik";
 // The key whose value names the folder where the encoder is installed.
 inline constexpr std::string_view kEncoderFolderKey = "$tarvik folder:";
+
+// The loudness target offered first, in LUFS (EBU R 128's); the range is tarvik's
+// (kMinLoudnessTarget, kMaxLoudnessTarget).
+inline constexpr int32_t kDefaultLoudnessTarget = -23;
 
 // The quality preset the batch is encoded with; Custom takes the typed bit rate.
 enum class Quality { Low, Default, High, Custom };
@@ -36,6 +42,11 @@ struct GuiSettings {
     int32_t customBitrate = -1; // -1: none typed, or not a valid bit rate
     bool silentMode = false;
     bool noClick = false;
+    bool recurse = false;           // the WAVs of every subfolder too
+    bool update = false;            // skip the WAVs whose outputs are up to date
+    bool normalizeLoudness = false; // bring every MP3 to loudnessTarget
+    int32_t loudnessTarget =
+        kDefaultLoudnessTarget; // LUFS, kMinLoudnessTarget to kMaxLoudnessTarget
     bool resetOnExit = false;
 
     bool operator==(const GuiSettings&) const = default;

@@ -13,32 +13,6 @@ std::string opening_text(uint8_t opening) {
     return text;
 }
 
-// Length of the valid UTF-8 sequence at the start of `s`, 0 when there is none.
-size_t utf8_sequence(std::string_view s) {
-    const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = b(0);
-    size_t n;
-    unsigned min;
-    unsigned code;
-    if (lead < 0x80) return 1;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        n = 2, code = lead & 0x1f, min = 0x80;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        n = 3, code = lead & 0x0f, min = 0x800;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        n = 4, code = lead & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (s.size() < n) return 0;
-    for (size_t i = 1; i < n; ++i) {
-        if ((b(i) & 0xc0) != 0x80) return 0;
-        code = (code << 6) | (b(i) & 0x3f);
-    }
-    if (code < min || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return 0;
-    return n;
-}
-
 } // namespace
 
 std::string centiseconds_text(uint64_t centiseconds) {
@@ -89,38 +63,6 @@ std::string format_json(const LipSyncTrack& t, std::string_view sound_file) {
     }
     out += "  ]\n}\n";
     return out;
-}
-
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    while (!text.empty()) {
-        const size_t n = utf8_sequence(text);
-        if (n == 0) {
-            out += "\\ufffd";
-            text.remove_prefix(1);
-            continue;
-        }
-        const char c = text[0];
-        if (c == '"') {
-            out += "\\\"";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-            out += escaped;
-        } else {
-            out.append(text.substr(0, n));
-        }
-        text.remove_prefix(n);
-    }
-    return out + "\"";
 }
 
 } // namespace tarvik::lipsync

@@ -4,6 +4,7 @@
 // decimals, shapes as letters).
 #pragma once
 
+#include "common/text.hpp"
 #include "lipsync/vlp.hpp"
 
 #include <string>
@@ -23,8 +24,7 @@ std::string format_tsv(const LipSyncTrack& track);
 // The duration is the track's length (whole 10 ms), which is also the last cue's end.
 std::string format_json(const LipSyncTrack& track, std::string_view sound_file);
 
-// A JSON string literal (with quotes); bytes that are not valid UTF-8 become U+FFFD.
-std::string json_string(std::string_view text);
+using tarvik::json_string; // from common/text
 
 // "S.CC" for a time in 10 ms units.
 std::string centiseconds_text(uint64_t centiseconds);

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <iterator>
 #include <poll.h>
 #include <string>
@@ -18,6 +19,12 @@ bool stdout_is_terminal() {
 }
 bool stdin_is_terminal() {
     return ::isatty(STDIN_FILENO) == 1;
+}
+
+FileDescriptor take_standard_output() {
+    FileDescriptor saved(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
+    if (saved.valid() && ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) saved.reset();
+    return saved;
 }
 
 void clear_console() {

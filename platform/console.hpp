@@ -2,6 +2,8 @@
 // Console services: clearing the screen and reading keys without waiting or echo.
 #pragma once
 
+#include "platform/files.hpp"
+
 #include <string_view>
 #include <vector>
 
@@ -9,6 +11,11 @@ namespace tarvik::platform {
 
 bool stdout_is_terminal();
 bool stdin_is_terminal();
+
+// Gives standard output to the caller as a new descriptor (close-on-exec) and makes
+// descriptor 1 a copy of standard error: whatever this process and the programs it starts
+// print from then on goes to standard error. Invalid, and nothing changed, on failure.
+FileDescriptor take_standard_output();
 
 // Clears the terminal; does nothing when standard output is not a terminal.
 void clear_console();

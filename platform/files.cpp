@@ -62,6 +62,17 @@ long long FileDescriptor::read_at(void* buffer, size_t size, long long offset) c
     return n;
 }
 
+int FileDescriptor::write_all(std::string_view text) const {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : ENOSPC;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 bool FileDescriptor::read_all(std::string& into, size_t limit) const {
     char block[65536];
     while (into.size() < limit) {

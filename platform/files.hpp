@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarvik::platform {
 
@@ -52,6 +53,9 @@ class FileDescriptor {
     long long read_at(void* buffer, size_t size, long long offset) const;
     // Reads until `size` bytes or the end of the file; false with errno set on failure.
     bool read_all(std::string& into, size_t limit) const;
+    // Writes all of `text` (short writes and interruptions continued): 0, or the errno of the
+    // failure.
+    int write_all(std::string_view text) const;
     // The status of the open file; nullopt with errno set on failure.
     std::optional<FileStatus> status() const;
 

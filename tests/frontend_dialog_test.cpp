@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QSlider>
 #include <QtTest>
 
@@ -123,14 +124,18 @@ class DialogTest : public QObject {
     }
 
     // Widgets pressed (a number: typed), Go! and Close: the command started, a settings line
-    // written ("": none) and the one box shown; @ the input folder, % the folder chosen.
+    // written ("": none) and the one box shown; @ the input folder, % the folder chosen, # the
+    // results file of a silent run.
     void everyControlReachesTheCommandLineAndTheSettings() {
         for (const auto& [presses, chosen, command, saved, box] : std::vector<ControlRow>{
                  {"lowRadio", "", "-brate 56 @", "quality:\t\tlow", ""},
                  {"highRadio defaultRadio", "", "-brate 128 @", "quality:\t\tdefault", ""},
                  {"vlpCheck deleteWavsCheck", "", "-lips -rem -brate 128 @", "delete:\tyes", ""},
                  {"vbrCheck", "", "-vbr 0 -brate 128 @", "vbr value:\t0", ""},
-                 {"vlpCheck vlpCheck silentCheck", "", "-brate 128 @", "silent mode:\t\tyes", ""},
+                 {"vlpCheck vlpCheck silentCheck", "", "-json # -brate 128 @",
+                  "silent mode:\t\tyes", ""},
+                 {"treeCheck updateCheck loudnessCheck", "",
+                  "-recurse -update -loudness -23 -brate 128 @", "option loudness:\tyes", ""},
                  {"noClickCheck goButton", "", "-brate 128 -noclick @", "click:\t\tyes",
                   "\"click\""},
                  {"selectOutputButton", "enc", "-brate 128 @ %", "output folder: %\n", ""},
@@ -146,18 +151,22 @@ class DialogTest : public QObject {
                  {"deleteConfigButton", "", "-brate 128 @", "", "configuration will be reset"}}) {
             Env env;
             write_file(env.enc + "/x.wav", "");
+            std::string started, results;
             const auto expand = [&](std::string s) {
-                for (size_t at; (at = s.find_first_of("@%")) != std::string::npos;)
-                    s.replace(at, 1, s[at] == '@' ? env.wavs : env.dir / chosen);
+                for (size_t at; (at = s.find_first_of("@%#")) != std::string::npos;)
+                    s.replace(at, 1,
+                              s[at] == '@'   ? env.wavs
+                              : s[at] == '#' ? results
+                                             : env.dir / chosen);
                 return s;
             };
             if (!chosen.empty()) env.folders.answers = {env.dir / chosen};
-            std::string started;
             env.start([&](MainDialog& d) {
                 for (const QString& name : QString::fromStdString(presses).split(' '))
                     name[0].isDigit() ? QTest::keyClicks(control(d, "customBitrateEdit"), name)
                                       : press(d, name);
-                press(d, "goButton"), started = d.lastCommandText(), d.accept();
+                press(d, "goButton"), started = d.lastCommandText(), results = d.resultsPath();
+                d.accept();
             });
             QCOMPARE(started,
                      command.empty() ? "" : expand(env.paths.encoderPath + " -batch " + command));
@@ -217,7 +226,7 @@ class DialogTest : public QObject {
     }
 
     // Go! is enabled while the input folder holds WAVs (checked again on return to the
-    // dialog) and no silent run goes; the run's end shows its warnings.
+    // dialog) and no silent run goes; the run's end shows the failures of its results file.
     void goWaitsForWavsAndForTheSilentRun() {
         Env env("$silent mode: yes\n");
         auto d = env.dialog();
@@ -231,12 +240,29 @@ class DialogTest : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(d.get()) && go->isEnabled());
         go->click();
         QVERIFY(d->runUnderWay() && !go->isEnabled() && go->text() == "Running...");
-        BatchOutputReader out;
-        out.Feed("WARNING! \"b.wav\" is below 10kb in size\nSkipping it...\n");
-        env.runs.end = out.Finish(1);
+        write_file(d->resultsPath(),
+                   "{\"type\":\"start\",\"files\":1}\n{\"type\":\"file\",\"status\":"
+                   "\"failed\",\"input\":\"b.WAV\",\"reason\":\"it is empty\"}\n");
+        env.runs.end = BatchEnd{1, {}};
         QTRY_VERIFY(!d->runUnderWay());
         QVERIFY(go->isEnabled() && env.boxes.shown.at(1).icon == BoxIcon::Error);
-        QVERIFY(env.boxes.says(1, "WARNING! \"b.wav\" is below 10kb"));
+        QVERIFY(env.boxes.says(1, "1 of 1 file(s) failed:\nb.WAV: it is empty\n"));
+    }
+
+    // A real silent run of tarvik: the progress bar reaches the number of files, and the box
+    // at the end names the file that failed, with its reason.
+    void silentRunShowsProgressAndFailures() {
+        Env env("$silent mode: yes\n");
+        env.paths.encoderPath = tarvik::test::bin("tarvik");
+        QVERIFY(tarvik::test::write_wav(env.wavs + "/b.wav", {}));
+        ProcessLauncher launcher("");
+        MainDialog d(env.settings, env.paths, env.folders, launcher);
+        press(d, "goButton");
+        QTRY_VERIFY_WITH_TIMEOUT(!d.runUnderWay(), 60000);
+        const auto* bar = d.findChild<QProgressBar*>("progressBar");
+        QVERIFY(!bar->isHidden() && bar->value() == 2 && bar->maximum() == 2);
+        QVERIFY(env.boxes.says(0, "1 of 2 file(s) failed:\n" + env.wavs +
+                                      "/a.wav: it holds fewer than 10000 bytes\n"));
     }
 
     // In a terminal too, Go! waits for the run's end (here a terminal that lives a second).

@@ -6,7 +6,8 @@ if(TARVIK_GUI)
   set_target_properties(frontend_dialog_test PROPERTIES AUTOMOC ON
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   target_link_libraries(frontend_dialog_test PRIVATE tarvik_gui_qt tarvik_test_support Qt6::Test)
-  add_dependencies(frontend_dialog_test tarvik-gui) # the real program's start is run too
+  # The real program's start is run too, and a silent run of the real encoder.
+  add_dependencies(frontend_dialog_test tarvik-gui tarvik lame_enc)
   add_test(NAME frontend_dialog_test COMMAND frontend_dialog_test)
   set_tests_properties(frontend_dialog_test PROPERTIES TIMEOUT 300
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARVIK_BOX_PROGRAM=")

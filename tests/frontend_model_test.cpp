@@ -71,8 +71,8 @@ TEST(FrontEndSettings, RoundTripKeepsUtf8FoldersAndTheCustomBitRate) {
     write_file(wavs + "/Line01.WAV", "x");
     GuiSettings s;
     s.inputFolder = wavs, s.outputFolder = out;
-    s.generateVlp = s.silentMode = s.noClick = s.useVbr = true;
-    s.vbrValue = 0, s.quality = Quality::Custom, s.customBitrate = 144;
+    s.generateVlp = s.silentMode = s.noClick = s.useVbr = s.recurse = s.normalizeLoudness = true;
+    s.vbrValue = 0, s.quality = Quality::Custom, s.customBitrate = 144, s.loudnessTarget = -5;
     const AppPaths paths{dir / "tarvik-gui.ini", dir / "tarvik"};
     ASSERT_TRUE(WriteSettings(s, paths));
     TokenParser p;
@@ -95,6 +95,7 @@ TEST(FrontEndSettings, DefaultsAndChecksOfTheKeys) {
          [](GuiSettings& s) { s.noClick = true; }},
         {"$last input folder: /nowhere\n$last output folder: /nowhere\n$custom bitrate: 8\n",
          [](GuiSettings& s) { s.customBitrate = 8; }},
+        {"$loudness target: -41\n$last option update: yes\n", [](auto& s) { s.update = true; }},
     };
     for (const auto& [text, expect] : cases) {
         GuiSettings expected, s;
@@ -229,7 +230,7 @@ TEST(FrontEndLaunch, FindsATerminalAndStartsTheBatchInIt) {
     ::unsetenv("TERMINAL"), ::unsetenv("TARVIK_BOX_WAIT");
 }
 
-TEST(FrontEndLaunch, SilentRunIsWatchedAndItsWarningsCollected) {
+TEST(FrontEndLaunch, SilentRunIsWatchedAndEndsWithItsFailures) {
     TempDir dir;
     make_executable(dir / "tarvik",
                     "#!/bin/sh\nprintf '10%%\\r99%%\\rWARNING! Cannot open \"a.wav\"\\n"
@@ -242,13 +243,13 @@ TEST(FrontEndLaunch, SilentRunIsWatchedAndItsWarningsCollected) {
     ASSERT_TRUE(
         tarvik::test::wait_until([&] { return bool(end = launcher.PollRun().silentEnd); }, 10));
     EXPECT_EQ(end->exitStatus, 1);
-    EXPECT_EQ(end->warnings, Args{"WARNING! Cannot open \"a.wav\""});
-    EXPECT_EQ(BatchEndText(*end), "tarvik ended with exit status 1.\n\n1 warning(s):\n"
-                                  "WARNING! Cannot open \"a.wav\"\n");
-    BatchOutputReader failed;
-    failed.Feed("Reading directory \"/x\"... Failed (no WAV file detected)\n");
-    EXPECT_NE(BatchEndText(failed.Finish(255)).find("Failed (no WAV file detected)"),
-              std::string::npos);
+    // Its failures from its results, else the last lines it printed.
+    RunResults results;
+    results.AddFile("converted", "a.wav", ""), results.AddFile("failed", "b.wav", "it is empty");
+    EXPECT_EQ(BatchEndText(*end, results),
+              "tarvik ended with exit status 1.\n\n1 of 2 file(s) failed:\nb.wav: it is empty\n");
+    EXPECT_EQ(BatchEndText(*end, {}), "tarvik ended with exit status 1.\n\nWhat it printed "
+                                      "last:\nWARNING! Cannot open \"a.wav\"\nSkipping it...\n");
 
     request.program = dir / "gone";
     EXPECT_EQ(launcher.Start(request), LaunchResult::Missing);
