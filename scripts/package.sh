@@ -16,11 +16,12 @@ mkdir -p "$out/tarvik"
 git ls-files -z --cached --others --exclude-standard |
   tar -c --null -T - --ignore-failed-read | tar -x -C "$out/tarvik"
 
-# Repeated builds reuse what was compiled before, wherever the copy is (CCACHE_DISABLE=1
-# compiles everything again).
+# Repeated builds in the same folder reuse what was compiled before (CCACHE_DISABLE=1
+# compiles everything again). No CCACHE_BASEDIR: it would hand the compiler relative source
+# paths, which the debug information keeps, so cached builds would differ from others.
 if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
-  export CCACHE_BASEDIR=$out/tarvik
+  unset CCACHE_BASEDIR
 fi
 echo "== dpkg-buildpackage in $out/tarvik (log: $out/build.log)"
 (cd "$out/tarvik" && dpkg-buildpackage -b -us -uc -Jauto) >"$out/build.log" 2>&1 ||

@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The Debian packages end to end. scripts/package.sh builds them (lintian and hardening-check
-# pass), then again at another path with nothing from the compiler cache: every .deb has the
-# same bytes, and none holds a build path. A changelog at another version than CMake's stops
-# the build. The tarvik package alone, unpacked into a temporary root, runs: -ver, a -batch
-# -lips run on generated WAVs (the MP3s decode with the right rate, channels, bit rate and
-# length; the VLPs read back); its man pages render; every version shown is CMake's.
-# tarvik-gui depends on that very tarvik, and its desktop entry validates. Last,
-# scripts/deps.sh names a process that holds dpkg's lock.
-# Usage: package_test.sh SOURCE_DIR PARTIAL_LAME_ENC_SO
+# The Debian packages end to end. scripts/package.sh builds them in BUILD_DIR/package-test
+# (lintian and hardening-check pass; the compiler cache serves reruns there), then again at
+# another path with nothing from the cache: every .deb, -dbgsym too, has the same bytes, and
+# none holds a build path. A changelog at another version than CMake's stops the build. The
+# tarvik package alone, unpacked into a temporary root, runs: -ver, a -batch -lips run on
+# generated WAVs (the MP3s decode with the right rate, channels, bit rate and length; the
+# VLPs read back); its man pages render; every version shown is CMake's. tarvik-gui depends
+# on that very tarvik, and its desktop entry validates. Last, scripts/deps.sh names a
+# process that holds dpkg's lock.
+# Usage: package_test.sh SOURCE_DIR BUILD_DIR PARTIAL_LAME_ENC_SO
 set -euo pipefail
-src=$1 partial=$2
+src=$1 first=$2/package-test partial=$3
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+trap 'rm -rf "$tmp" "$first"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 version=$(sed -n 's/^project(tarvik VERSION \([^ )]*\).*/\1/p' "$src/CMakeLists.txt")
-first=$tmp/first second=$tmp/second-build-elsewhere
+second=$tmp/second-build-elsewhere
 
 "$src/scripts/package.sh" "$first" || fail "scripts/package.sh"
 sed -i "1s/($version)/($version.1)/" "$first/tarvik/debian/changelog"
