@@ -17,10 +17,13 @@ git ls-files -z --cached --others --exclude-standard |
   tar -c --null -T - --ignore-failed-read | tar -x -C "$out/tarvik"
 
 # Repeated builds in the same folder reuse what was compiled before (CCACHE_DISABLE=1
-# compiles everything again). No CCACHE_BASEDIR: it would hand the compiler relative source
+# compiles everything again). The cache is named here because debhelper gives the build a
+# home folder of its own. No CCACHE_BASEDIR: it would hand the compiler relative source
 # paths, which the debug information keeps, so cached builds would differ from others.
 if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  CCACHE_DIR=$(ccache --get-config cache_dir)
+  export CCACHE_DIR
   unset CCACHE_BASEDIR
 fi
 echo "== dpkg-buildpackage in $out/tarvik (log: $out/build.log)"
