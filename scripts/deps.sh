@@ -51,8 +51,8 @@ wait_for_package_manager() {
     fi
     ((waited > 0)) || printf 'Waiting up to %s s for another package manager run:\n%s\n' \
       "$limit" "$holders"
-    sleep 5
-    waited=$((waited + 5))
+    sleep 1
+    waited=$((waited + 1))
   done
 }
 

@@ -81,7 +81,8 @@ for page in "$tmp"/{root,gui}/usr/share/man/man1/*.1.gz; do
 done
 desktop-file-validate "$tmp"/gui/usr/share/applications/tarvik-gui.desktop || fail "desktop entry"
 
-# The lock: held (by flock, for its sleep) while a package is to be installed.
+# dpkg's lock, held (by flock, for its sleep) while a package is to be installed: deps.sh
+# waits, then names the holder and fails.
 if [ "$(id -u)" = 0 ]; then
   sed 's/^packages=(/packages=(tarvik-test-absent /' "$src/scripts/deps.sh" >"$tmp/deps.sh"
   flock --no-fork /var/lib/dpkg/lock-frontend sleep 60 &
@@ -89,7 +90,8 @@ if [ "$(id -u)" = 0 ]; then
   status=0
   TARVIK_APT_LOCK_WAIT=1 bash "$tmp/deps.sh" >"$tmp/deps.txt" 2>&1 || status=$?
   kill "$holder"
-  [[ $status != 0 && $(<"$tmp/deps.txt") == *"process $holder (sleep) holds /var/lib/dpkg/lock-frontend"* ]] ||
+  holds="process $holder (sleep) holds /var/lib/dpkg/lock-frontend"
+  [[ $status != 0 && $(<"$tmp/deps.txt") == *"Waiting up to 1 s"*"after 1 s:"$'\n'"$holds" ]] ||
     { cat "$tmp/deps.txt"; fail "deps.sh did not name the lock's holder"; }
 fi
 echo "packages $version: reproducible, lintian clean, the unpacked tarvik runs"
