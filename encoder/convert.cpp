@@ -59,6 +59,40 @@ std::optional<LineLoudness> measure_line(const Job& job, InputWav& input,
     return line;
 }
 
+// Shows nothing: the trial encode's progress is not the user's.
+class QuietSink : public Sink {
+  public:
+    void write(std::string_view) override {}
+    bool collected() const override { return false; }
+};
+
+// With a loudness target, a gain that was not lowered: encodes the line at it, not yet in
+// place, and measures the MP3, since the encoder takes some of its loudness away. The trial is
+// returned to be placed when the MP3 reads the target; else it is dropped, the input rewound and
+// the line's gain corrected for the encode that follows, and an empty result is returned (with
+// a reason when the trial or the rewind failed).
+UnplacedMp3 trial_encode(const Job& job, InputWav& input, const Plan& plan, LineLoudness& line,
+                         const EncodeOptions& options) {
+    QuietSink quiet;
+    UnplacedMp3 trial = encode_unplaced(plan, input, job.mp3_path, options, quiet);
+    if (!trial) return trial;
+    const auto mp3 =
+        measure_loudness_of(trial.file->temp_path(), plan.output_channels(), job.cancel);
+    if (!mp3) {
+        // Not measured: the MP3 is kept as it is, unless the run is stopping.
+        if (cancelled(job)) return {};
+        return trial;
+    }
+    const LoudnessGain gain =
+        corrected_gain(line.measured, *line.gain, *mp3, *job.requested.loudness.target);
+    const bool again = gain.db != line.gain->db;
+    line.gain = gain;
+    if (!again) return trial;
+    UnplacedMp3 dropped;
+    if (!input.rewind()) dropped.reason = "cannot read its audio";
+    return dropped;
+}
+
 // Measure (with -loudness), encode, lip-sync and -rem of an input that passed its checks.
 ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::string& wav_path,
                                 const Plan& planned, double seconds, Sink& sink) {
@@ -82,17 +116,34 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
         };
 
     Plan plan = planned;
+    const EncodeOptions options{job.requested.no_click, job.cancel, place};
     std::optional<LineLoudness> loudness;
+    UnplacedMp3 trial;
     if (job.requested.loudness.measure && input.audio()) {
         loudness = measure_line(job, input, wav_path, plan);
         if (!loudness && cancelled(job)) return ended(Outcome::Cancelled);
         if (!loudness) return ended(Outcome::EncodeFailed, "cannot read its audio");
-        sink.write(loudness_lines(*loudness, job.requested.loudness));
         if (loudness->gain) plan.gain_db = loudness->gain->db;
+        if (loudness->gain && !loudness->gain->limited) {
+            trial = trial_encode(job, input, plan, *loudness, options);
+            if (!trial && cancelled(job)) return ended(Outcome::Cancelled);
+            plan.gain_db = loudness->gain->db; // as the trial corrected it
+        }
+        sink.write(loudness_lines(*loudness, job.requested.loudness));
     }
     sink.write(final_settings_text(plan));
-    const EncodeResult encoded =
-        encode_mp3(plan, input, job.mp3_path, {job.requested.no_click, job.cancel, place}, sink);
+    EncodeResult encoded;
+    if (trial) {
+        // Encoded already, before its block's lines: its bar is shown as it ended.
+        sink.progress_begin();
+        sink.progress(100);
+        sink.progress_end(ProgressEnd::Finished);
+        encoded = place_mp3(trial, input, options);
+    } else if (!trial.reason.empty()) {
+        encoded.reason = trial.reason;
+    } else {
+        encoded = encode_mp3(plan, input, job.mp3_path, options, sink);
+    }
     if (!encoded.ok) {
         if (cancelled(job)) return ended(Outcome::Cancelled);
         if (!clash_with.empty()) return clash(clash_with, job.mp3_path);

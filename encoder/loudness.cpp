@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "encoder/loudness.hpp"
 
+#include "platform/files.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <ebur128.h>
@@ -50,12 +52,39 @@ std::optional<LoudnessMeasure> measure_loudness(AudioSource& audio, uint32_t rat
     return m;
 }
 
+std::optional<LoudnessMeasure> measure_loudness_of(const std::string& path, int channels,
+                                                   const std::atomic<bool>* cancel) {
+    const platform::RegularFile file = platform::open_regular_file(path);
+    if (!file) return std::nullopt;
+    AudioSource audio = AudioSource::from_descriptor(file.fd.get());
+    if (!audio.ok()) return std::nullopt;
+    return measure_loudness(audio, static_cast<uint32_t>(audio.facts().sample_rate), channels,
+                            cancel);
+}
+
 std::optional<LoudnessGain> loudness_gain(const LoudnessMeasure& measured, double target) {
     if (measured.kind != LoudnessMeasure::Kind::Measured) return std::nullopt;
     const double wanted = target - measured.lufs;
     const double allowed = kTruePeakCeiling - measured.true_peak;
-    if (wanted <= allowed) return LoudnessGain{wanted, false};
-    return LoudnessGain{allowed, true};
+    LoudnessGain gain;
+    gain.limited = wanted > allowed;
+    gain.db = gain.limited ? allowed : wanted;
+    return gain;
+}
+
+LoudnessGain corrected_gain(const LoudnessMeasure& wav, const LoudnessGain& applied,
+                            const LoudnessMeasure& mp3, double target) {
+    if (mp3.kind != LoudnessMeasure::Kind::Measured) return applied;
+    const double error = target - mp3.lufs;
+    LoudnessGain gain = applied;
+    if (std::abs(error) > kLoudnessTolerance) {
+        const double allowed = kTruePeakCeiling - wav.true_peak;
+        gain.limited = applied.db + error > allowed;
+        gain.db = gain.limited ? allowed : applied.db + error;
+        gain.correction = gain.db - applied.db;
+    }
+    gain.mp3_lufs = mp3.lufs + gain.correction;
+    return gain;
 }
 
 } // namespace tarvik
