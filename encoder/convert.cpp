@@ -77,7 +77,7 @@ UnplacedMp3 trial_encode(const Job& job, InputWav& input, const Plan& plan, Line
     UnplacedMp3 trial = encode_unplaced(plan, input, job.mp3_path, options, quiet);
     if (!trial) return trial;
     const auto mp3 =
-        measure_loudness_of(trial.file->temp_path(), plan.output_channels(), job.cancel);
+        integrated_loudness_of(trial.file->temp_path(), plan.output_channels(), job.cancel);
     if (!mp3) {
         // Not measured: the MP3 is kept as it is, unless the run is stopping.
         if (cancelled(job)) return {};

@@ -65,21 +65,22 @@ struct LineLoudness {
 std::optional<LoudnessMeasure> measure_loudness(AudioSource& audio, uint32_t rate, int channels,
                                                 const std::atomic<bool>* cancel);
 
-// Measures a sound file by its path (an MP3 just encoded, decoded by libsndfile, which honours
-// its length tag) at its own rate, read as `channels` channels. nullopt when it cannot be
-// opened or read, or `cancel` is set.
-std::optional<LoudnessMeasure> measure_loudness_of(const std::string& path, int channels,
-                                                   const std::atomic<bool>* cancel);
+// The integrated loudness of a sound file by its path (an MP3 just encoded, decoded by
+// libsndfile, which honours its length tag) at its own rate, read as `channels` channels.
+// nullopt when it cannot be opened or read, is too short or silent, or `cancel` is set.
+std::optional<double> integrated_loudness_of(const std::string& path, int channels,
+                                             const std::atomic<bool>* cancel);
 
 // The gain that brings a measured line to `target` LUFS, lowered to keep its true peak at or
 // below kTruePeakCeiling; nullopt for a line that is left as it is (too short, or silent).
 std::optional<LoudnessGain> loudness_gain(const LoudnessMeasure& measured, double target);
 
-// The gain for a line (measured as `wav`) encoded at `applied`, once its MP3 measured `mp3`:
+// The gain for a line (measured as `wav`) encoded at `applied`, once its MP3 measured
+// `mp3_lufs`:
 // `applied` with the MP3's loudness when that is within kLoudnessTolerance of `target`; else
 // moved by the MP3's distance from it (the encoder's loss scales with the gain), lowered as
 // loudness_gain lowers it. Only for a gain that was not lowered.
 LoudnessGain corrected_gain(const LoudnessMeasure& wav, const LoudnessGain& applied,
-                            const LoudnessMeasure& mp3, double target);
+                            double mp3_lufs, double target);
 
 } // namespace tarvik
