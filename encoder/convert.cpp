@@ -10,6 +10,7 @@
 #include "encoder/silence_wave.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 namespace tarvik {
@@ -59,38 +60,47 @@ std::optional<LineLoudness> measure_line(const Job& job, InputWav& input,
     return line;
 }
 
-// Shows nothing: the trial encode's progress is not the user's.
+// Shows nothing: the progress of the encodes made before a block shows its gain.
 class QuietSink : public Sink {
   public:
     void write(std::string_view) override {}
     bool collected() const override { return false; }
 };
 
-// With a loudness target, a gain that was not lowered: encodes the line at it, not yet in
-// place, and measures the MP3, since the encoder takes some of its loudness away. The trial is
-// returned to be placed when the MP3 reads the target; else it is dropped, the input rewound and
-// the line's gain corrected for the encode that follows, and an empty result is returned (with
-// a reason when the trial or the rewind failed).
-UnplacedMp3 trial_encode(const Job& job, InputWav& input, const Plan& plan, LineLoudness& line,
-                         const EncodeOptions& options) {
+// With a loudness target, a gain that was not lowered: the line encoded, not yet in place, at
+// the gain that brings its MP3 nearest the target. The encoder takes some loudness away, so
+// each MP3 is measured and, while it misses the target, the input is encoded again at a
+// corrected gain, up to kMaxLoudnessEncodes times; the MP3 nearest the target is kept, and
+// its gain becomes the line's. An MP3 that cannot be measured is kept as it is. Empty when an
+// encode or a rewind failed (with a reason) or the job is cancelled.
+UnplacedMp3 encode_to_target(const Job& job, InputWav& input, Plan plan, LineLoudness& line,
+                             const EncodeOptions& options) {
     QuietSink quiet;
-    UnplacedMp3 trial = encode_unplaced(plan, input, job.mp3_path, options, quiet);
-    if (!trial) return trial;
-    const auto mp3 =
-        integrated_loudness_of(trial.file->temp_path(), plan.output_channels(), job.cancel);
-    if (!mp3) {
-        // Not measured: the MP3 is kept as it is, unless the run is stopping.
-        if (cancelled(job)) return {};
-        return trial;
+    const double target = *job.requested.loudness.target, first = line.gain->db;
+    LoudnessGain gain = *line.gain;
+    UnplacedMp3 best; // the other MP3s are removed as they are dropped
+    for (int encodes = 1;; ++encodes) {
+        plan.gain_db = gain.db;
+        gain.correction = gain.db - first;
+        UnplacedMp3 mp3 = encode_unplaced(plan, input, job.mp3_path, options, quiet);
+        if (!mp3) return mp3;
+        gain.mp3_lufs =
+            integrated_loudness_of(mp3.file->temp_path(), plan.output_channels(), job.cancel);
+        if (!gain.mp3_lufs) {
+            if (cancelled(job)) return {};
+            line.gain = gain;
+            return mp3;
+        }
+        // line.gain is the kept MP3's.
+        if (!best || std::abs(target - *gain.mp3_lufs) < std::abs(target - *line.gain->mp3_lufs)) {
+            best = std::move(mp3);
+            line.gain = gain;
+        }
+        const auto next = next_gain(line.measured, gain.db, *gain.mp3_lufs, target);
+        if (!next || next->db == gain.db || encodes == kMaxLoudnessEncodes) return best;
+        gain = *next;
+        if (!input.rewind()) return {{}, "cannot read its audio"};
     }
-    const LoudnessGain gain =
-        corrected_gain(line.measured, *line.gain, *mp3, *job.requested.loudness.target);
-    const bool again = gain.db != line.gain->db;
-    line.gain = gain;
-    if (!again) return trial;
-    UnplacedMp3 dropped;
-    if (!input.rewind()) dropped.reason = "cannot read its audio";
-    return dropped;
 }
 
 // Measure (with -loudness), encode, lip-sync and -rem of an input that passed its checks.
@@ -118,29 +128,28 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
     Plan plan = planned;
     const EncodeOptions options{job.requested.no_click, job.cancel, place};
     std::optional<LineLoudness> loudness;
-    UnplacedMp3 trial;
+    UnplacedMp3 normalised;
     if (job.requested.loudness.measure && input.audio()) {
         loudness = measure_line(job, input, wav_path, plan);
         if (!loudness && cancelled(job)) return ended(Outcome::Cancelled);
         if (!loudness) return ended(Outcome::EncodeFailed, "cannot read its audio");
-        if (loudness->gain) plan.gain_db = loudness->gain->db;
         if (loudness->gain && !loudness->gain->limited) {
-            trial = trial_encode(job, input, plan, *loudness, options);
-            if (!trial && cancelled(job)) return ended(Outcome::Cancelled);
-            plan.gain_db = loudness->gain->db; // as the trial corrected it
+            normalised = encode_to_target(job, input, plan, *loudness, options);
+            if (!normalised && cancelled(job)) return ended(Outcome::Cancelled);
         }
+        if (loudness->gain) plan.gain_db = loudness->gain->db;
         sink.write(loudness_lines(*loudness, job.requested.loudness));
     }
     sink.write(final_settings_text(plan));
     EncodeResult encoded;
-    if (trial) {
-        // Encoded already, before its block's lines: its bar is shown as it ended.
+    if (normalised) {
+        // Encoded before its block's lines, whose gain it settled: its bar is shown as it ended.
         sink.progress_begin();
         sink.progress(100);
         sink.progress_end(ProgressEnd::Finished);
-        encoded = place_mp3(trial, input, options);
-    } else if (!trial.reason.empty()) {
-        encoded.reason = trial.reason;
+        encoded = place_mp3(normalised, input, options);
+    } else if (!normalised.reason.empty()) {
+        encoded.reason = normalised.reason;
     } else {
         encoded = encode_mp3(plan, input, job.mp3_path, options, sink);
     }

@@ -97,18 +97,12 @@ std::optional<LoudnessGain> loudness_gain(const LoudnessMeasure& measured, doubl
     return gain;
 }
 
-LoudnessGain corrected_gain(const LoudnessMeasure& wav, const LoudnessGain& applied,
-                            double mp3_lufs, double target) {
-    const double error = target - mp3_lufs;
-    LoudnessGain gain = applied;
-    if (std::abs(error) > kLoudnessTolerance) {
-        const double allowed = kTruePeakCeiling - wav.true_peak;
-        gain.limited = applied.db + error > allowed;
-        gain.db = gain.limited ? allowed : applied.db + error;
-        gain.correction = gain.db - applied.db;
-    }
-    gain.mp3_lufs = mp3_lufs + gain.correction;
-    return gain;
+std::optional<LoudnessGain> next_gain(const LoudnessMeasure& wav, double gain_db, double mp3_lufs,
+                                      double target) {
+    if (std::abs(target - mp3_lufs) <= kLoudnessTolerance) return std::nullopt;
+    LoudnessMeasure heard = wav;
+    heard.lufs = mp3_lufs - gain_db; // the line's loudness as its MP3 has it
+    return loudness_gain(heard, target);
 }
 
 } // namespace tarvik

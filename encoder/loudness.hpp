@@ -18,8 +18,10 @@ inline constexpr int kMinLoudnessTarget = -40;
 inline constexpr int kMaxLoudnessTarget = -5;
 // The highest true peak a gain may lead to, in dBTP.
 inline constexpr double kTruePeakCeiling = -1.0;
-// An encoded line whose MP3 reads further than this from the target is encoded again, in LU.
+// A line with a target is encoded again while its MP3 reads further than this from the
+// target (in LU), up to kMaxLoudnessEncodes encodes in all; the MP3 nearest it is kept.
 inline constexpr double kLoudnessTolerance = 0.1;
+inline constexpr int kMaxLoudnessEncodes = 3;
 // The summary names the lines further than this from the median or the target, in LU.
 inline constexpr double kLoudnessOutlierLu = 2.0;
 // EBU R 128's gating block (the shortest line it measures) and absolute gate.
@@ -42,7 +44,7 @@ struct LoudnessMeasure {
 struct LoudnessGain {
     double db = 0;
     bool limited = false;
-    // What a measure of the encoded MP3 added to the gain the WAV called for (the encoder's
+    // What the measures of the encoded MP3 added to the gain the WAV called for (the encoder's
     // loss of loudness), and the loudness of the MP3 at `db`; nullopt when not measured.
     double correction = 0;
     std::optional<double> mp3_lufs;
@@ -75,12 +77,11 @@ std::optional<double> integrated_loudness_of(const std::string& path, int channe
 // below kTruePeakCeiling; nullopt for a line that is left as it is (too short, or silent).
 std::optional<LoudnessGain> loudness_gain(const LoudnessMeasure& measured, double target);
 
-// The gain for a line (measured as `wav`) encoded at `applied`, once its MP3 measured
-// `mp3_lufs`:
-// `applied` with the MP3's loudness when that is within kLoudnessTolerance of `target`; else
-// moved by the MP3's distance from it (the encoder's loss scales with the gain), lowered as
-// loudness_gain lowers it. Only for a gain that was not lowered.
-LoudnessGain corrected_gain(const LoudnessMeasure& wav, const LoudnessGain& applied,
-                            double mp3_lufs, double target);
+// The gain for another encode of a line measured as `wav`, whose MP3 encoded at `gain_db` read
+// `mp3_lufs`; nullopt when that is within kLoudnessTolerance of `target`. The gain moves by the
+// MP3's distance from the target (the encoder's loss scales with the gain, nearly) and is
+// lowered as loudness_gain lowers it.
+std::optional<LoudnessGain> next_gain(const LoudnessMeasure& wav, double gain_db, double mp3_lufs,
+                                      double target);
 
 } // namespace tarvik
