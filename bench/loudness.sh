@@ -75,13 +75,15 @@ for run in "-23" "-18" "-23 -bitrate 32" "-23 -bitrate 8"; do
   while read -r name measured lowered; do
     read -r i tp < <(meter "$out/${name%.wav}.mp3")
     printf '%-12s %9s %9s %9s %9s %8s\n' "$name" "${wav_i[$name]}" "$measured" "$i" "$tp" "$lowered"
-    worst_meter=$(echo "d = $measured - (${wav_i[$name]}); if (d < 0) d = -d; if (d > $worst_meter) d else $worst_meter" | bc -l)
+    # At 8 kbps stereo lines are measured as the mono MP3 is fed: no match for ffmpeg's reading.
+    [ -n "$switches" ] ||
+      worst_meter=$(echo "d = $measured - (${wav_i[$name]}); if (d < 0) d = -d; if (d > $worst_meter) d else $worst_meter" | bc -l)
     [ "$lowered" = no ] || continue
     worst=$(echo "d = $i - ($target); if (d < 0) d = -d; if (d > $worst) d else $worst" | bc -l)
   done < <(blocks "$log")
   printf 'lines lowered for the true peak: %d of 30\n' "$(grep -c '^Gain: .*lowered' "$log")"
   printf 'largest deviation of a line not lowered from %s LUFS (ffmpeg on the MP3): %.2f LU\n' "$target" "$worst"
-  printf 'largest difference of tarvik from ffmpeg on the WAVs: %.2f LU\n' "$worst_meter"
+  [ -n "$switches" ] || printf 'largest difference of tarvik from ffmpeg on the WAVs: %.2f LU\n' "$worst_meter"
 done
 
 # Best of 3 of the wall time and of the processor time (user + system): the wall time of a
