@@ -10,6 +10,7 @@
 #include "encoder/silence_wave.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 namespace tarvik {
@@ -59,6 +60,49 @@ std::optional<LineLoudness> measure_line(const Job& job, InputWav& input,
     return line;
 }
 
+// Shows nothing: the progress of the encodes made before a block shows its gain.
+class QuietSink : public Sink {
+  public:
+    void write(std::string_view) override {}
+    bool collected() const override { return false; }
+};
+
+// With a loudness target, a gain that was not lowered: the line encoded, not yet in place, at
+// the gain that brings its MP3 nearest the target. The encoder takes some loudness away, so
+// each MP3 is measured and, while it misses the target, the input is encoded again at a
+// corrected gain, up to kMaxLoudnessEncodes times; the MP3 nearest the target is kept, and
+// its gain becomes the line's. An MP3 that cannot be measured is kept as it is. Empty when an
+// encode or a rewind failed (with a reason) or the job is cancelled.
+UnplacedMp3 encode_to_target(const Job& job, InputWav& input, Plan plan, LineLoudness& line,
+                             const EncodeOptions& options) {
+    QuietSink quiet;
+    const double target = *job.requested.loudness.target, first = line.gain->db;
+    LoudnessGain gain = *line.gain;
+    UnplacedMp3 best; // the other MP3s are removed as they are dropped
+    for (int encodes = 1;; ++encodes) {
+        plan.gain_db = gain.db;
+        gain.correction = gain.db - first;
+        UnplacedMp3 mp3 = encode_unplaced(plan, input, job.mp3_path, options, quiet);
+        if (!mp3) return mp3;
+        gain.mp3_lufs =
+            integrated_loudness_of(mp3.file->temp_path(), plan.output_channels(), job.cancel);
+        if (!gain.mp3_lufs) {
+            if (cancelled(job)) return {};
+            line.gain = gain;
+            return mp3;
+        }
+        // line.gain is the kept MP3's.
+        if (!best || std::abs(target - *gain.mp3_lufs) < std::abs(target - *line.gain->mp3_lufs)) {
+            best = std::move(mp3);
+            line.gain = gain;
+        }
+        const auto next = next_gain(line.measured, gain.db, *gain.mp3_lufs, target);
+        if (!next || next->db == gain.db || encodes == kMaxLoudnessEncodes) return best;
+        gain = *next;
+        if (!input.rewind()) return {{}, "cannot read its audio"};
+    }
+}
+
 // Measure (with -loudness), encode, lip-sync and -rem of an input that passed its checks.
 ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::string& wav_path,
                                 const Plan& planned, double seconds, Sink& sink) {
@@ -82,17 +126,33 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
         };
 
     Plan plan = planned;
+    const EncodeOptions options{job.requested.no_click, job.cancel, place};
     std::optional<LineLoudness> loudness;
+    UnplacedMp3 normalised;
     if (job.requested.loudness.measure && input.audio()) {
         loudness = measure_line(job, input, wav_path, plan);
         if (!loudness && cancelled(job)) return ended(Outcome::Cancelled);
         if (!loudness) return ended(Outcome::EncodeFailed, "cannot read its audio");
-        sink.write(loudness_lines(*loudness, job.requested.loudness));
+        if (loudness->gain && !loudness->gain->limited) {
+            normalised = encode_to_target(job, input, plan, *loudness, options);
+            if (!normalised && cancelled(job)) return ended(Outcome::Cancelled);
+        }
         if (loudness->gain) plan.gain_db = loudness->gain->db;
+        sink.write(loudness_lines(*loudness, job.requested.loudness));
     }
     sink.write(final_settings_text(plan));
-    const EncodeResult encoded =
-        encode_mp3(plan, input, job.mp3_path, {job.requested.no_click, job.cancel, place}, sink);
+    EncodeResult encoded;
+    if (normalised) {
+        // Encoded before its block's lines, whose gain it settled: its bar is shown as it ended.
+        sink.progress_begin();
+        sink.progress(100);
+        sink.progress_end(ProgressEnd::Finished);
+        encoded = place_mp3(normalised, input, options);
+    } else if (!normalised.reason.empty()) {
+        encoded.reason = normalised.reason;
+    } else {
+        encoded = encode_mp3(plan, input, job.mp3_path, options, sink);
+    }
     if (!encoded.ok) {
         if (cancelled(job)) return ended(Outcome::Cancelled);
         if (!clash_with.empty()) return clash(clash_with, job.mp3_path);

@@ -116,14 +116,15 @@ size_t read_scaled(AudioSource& audio, float gain, std::vector<float>& floats, i
 
 } // namespace
 
-EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp3_path,
-                        const EncodeOptions& options, Sink& sink) {
-    EncodeResult result;
+UnplacedMp3 encode_unplaced(const Plan& plan, InputWav& input, const std::string& mp3_path,
+                            const EncodeOptions& options, Sink& sink) {
+    UnplacedMp3 result;
     bool begun = false;
     auto fail = [&](std::string reason) {
         if (begun) sink.progress_end(ProgressEnd::Failed);
+        result.file.reset();
         result.reason = std::move(reason);
-        return result;
+        return std::move(result);
     };
     EncoderStream stream;
     uint32_t chunk_samples = 0, buffer_size = 0;
@@ -137,7 +138,6 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
     // so that -rem can tell later whether the file still holds exactly what was encoded.
     AudioSource* audio = input.audio();
     if (!audio) return fail("cannot read its audio");
-    const long long input_length = input.length();
 
     std::vector<int16_t> pcm(chunk_samples);
     // Without a gain the samples are read as 16 bits directly, as they always were.
@@ -146,7 +146,8 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
     std::vector<float> floats(scaled ? chunk_samples : 0);
     std::vector<uint8_t> mp3(buffer_size);
 
-    AtomicFile file(mp3_path);
+    result.file = std::make_unique<AtomicFile>(mp3_path);
+    AtomicFile& file = *result.file;
     if (!file.open()) return fail(file.error());
     auto write = [&](uint32_t bytes) {
         return bytes == 0 || std::fwrite(mp3.data(), 1, bytes, file.stream()) == bytes;
@@ -164,6 +165,7 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
     for (;;) {
         if (options.cancel && options.cancel->load(std::memory_order_relaxed)) {
             sink.progress_end(ProgressEnd::Stopped);
+            result.file.reset();
             return result;
         }
         const size_t got = scaled
@@ -211,7 +213,6 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
         return fail("the encoder failed");
     if (!write(flushed)) return write_failed();
     if (!file.close()) return fail(file.error());
-    result.read = input.finish();
     stream.close();
     // The tag frame reserved at the start now gets the real length and sizes; a file whose
     // frame was too small for a tag simply has none.
@@ -222,12 +223,34 @@ EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp
         if (!f || add_tag_padding(f.get(), fade.output) == TagPadding::Failed)
             return fail("cannot mark the fade as padding in its length tag");
     }
+    return result;
+}
+
+EncodeResult place_mp3(UnplacedMp3& mp3, InputWav& input, const EncodeOptions& options) {
+    EncodeResult result;
+    AtomicFile& file = *mp3.file;
+    const long long input_length = input.length();
+    result.read = input.finish();
     const long long mp3_size = file_size_of(file.temp_path());
-    if (!file.commit(options.place)) return fail(file.error());
+    if (!file.commit(options.place)) {
+        result.reason = file.error();
+        return result;
+    }
     if (mp3_size >= 0 && input_length > 0)
         result.space_saved = static_cast<int>(100 - mp3_size * 100 / input_length);
     result.ok = true;
     return result;
+}
+
+EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp3_path,
+                        const EncodeOptions& options, Sink& sink) {
+    UnplacedMp3 mp3 = encode_unplaced(plan, input, mp3_path, options, sink);
+    if (!mp3) {
+        EncodeResult failed;
+        failed.reason = std::move(mp3.reason);
+        return failed;
+    }
+    return place_mp3(mp3, input, options);
 }
 
 } // namespace tarvik

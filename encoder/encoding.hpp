@@ -8,6 +8,7 @@
 #include "encoder/sink.hpp"
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,8 +34,25 @@ struct EncodeResult {
 // length. With no_click the audio is followed by a short fade from its last sample to silence,
 // inside the padding that those decoders drop, so that a player that ignores the tag does not end
 // on a step (a click) when the audio does not end in silence. Reports progress to the sink; prints
-// nothing else.
+// nothing else. The same as encode_unplaced, then place_mp3.
 EncodeResult encode_mp3(const Plan& plan, InputWav& input, const std::string& mp3_path,
                         const EncodeOptions& options, Sink& sink);
+
+// An MP3 complete under its temporary name beside its destination, not yet in place: it may be
+// read by that name, then placed, or dropped (the file is removed with it).
+struct UnplacedMp3 {
+    std::unique_ptr<AtomicFile> file; // null on failure or when cancelled
+    std::string reason;               // why it failed; empty when cancelled
+    explicit operator bool() const { return file != nullptr; }
+};
+
+// The encode of encode_mp3 up to its placing: the input is left open, to be read again after
+// a rewind or finished by place_mp3.
+UnplacedMp3 encode_unplaced(const Plan& plan, InputWav& input, const std::string& mp3_path,
+                            const EncodeOptions& options, Sink& sink);
+
+// Puts an encoded MP3 into place (synced, moved through options.place) and finishes the read of
+// its input, whose fingerprint the result carries.
+EncodeResult place_mp3(UnplacedMp3& mp3, InputWav& input, const EncodeOptions& options);
 
 } // namespace tarvik

@@ -204,6 +204,9 @@ std::string loudness_lines(const LineLoudness& line, const LoudnessRequest& requ
     if (line.gain && line.gain->limited)
         return text + format_text("Gain: %+.1f dB (lowered to keep the true peak at %g dBTP)\n",
                                   line.gain->db, kTruePeakCeiling);
+    if (line.gain && line.gain->correction != 0)
+        return text + format_text("Gain: %+.1f dB (corrected by %+.1f dB for the MP3)\n",
+                                  line.gain->db, line.gain->correction);
     if (line.gain) return text + format_text("Gain: %+.1f dB\n", line.gain->db);
     return text + (m.kind == LoudnessMeasure::Kind::TooShort
                        ? format_text("Gain: none (shorter than %g s: left as it is)\n",
