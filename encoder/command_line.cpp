@@ -57,7 +57,7 @@ bool starts_with_dash(std::string_view s) {
 // read as one); or one that must be there.
 enum class Takes { Nothing, ValueOrDefault, Value };
 // Where a switch applies; elsewhere it is an unknown switch.
-enum class When { Always, NotSingleFile, SingleFileOrBatch };
+enum class When { Always, NotSingleFile, SingleFileOrBatch, Batch };
 
 struct Argument {
     std::optional<std::string_view> text; // absent: the default is asked for
@@ -217,6 +217,18 @@ constexpr std::array kSwitches{
                ctx.settings.no_click = true;
                return "Try to fix the click produced at the end of *monophonic* mp3s\n";
            }},
+    Switch{.names = {"-recurse"},
+           .when = When::Batch,
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.flags.recurse = true;
+               return "Process subdirectories too\n";
+           }},
+    Switch{.names = {"-update"},
+           .when = When::Batch,
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.flags.update = true;
+               return "Skip files whose outputs are up to date\n";
+           }},
 };
 
 // The GNU-style options beside the table: read before it, and printed rather than boxed.
@@ -242,7 +254,8 @@ const Switch* find_switch(std::string_view name, const RunFlags& f) {
         if (!contains(s.names, name)) continue;
         const bool applies = s.when == When::Always ||
                              (s.when == When::NotSingleFile && !f.wav_mode) ||
-                             (s.when == When::SingleFileOrBatch && (f.wav_mode || f.batch_mode));
+                             (s.when == When::SingleFileOrBatch && (f.wav_mode || f.batch_mode)) ||
+                             (s.when == When::Batch && f.batch_mode);
         return applies ? &s : nullptr;
     }
     return nullptr;

@@ -62,7 +62,8 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
     AtomicFile::Place place;
     if (job.produced)
         place = [&](const std::string& temp, const std::string& destination) {
-            return job.produced->place(temp, destination, wav_path, &clash_with);
+            return job.produced->place(
+                temp, destination, job.shown_wav.empty() ? wav_path : job.shown_wav, &clash_with);
         };
 
     sink.write(final_settings_text(plan));
@@ -75,6 +76,7 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
     }
     if (encoded.space_saved) sink.write(format_text("Space saved: %d%%\n", *encoded.space_saved));
     r.mp3_made = true;
+    if (!encoded.read.changed) r.input_hash = encoded.read.hash;
 
     if (job.lips) {
         const VlpRequest request{job.program_dir,      wav_path, job.mp3_path,
@@ -159,7 +161,7 @@ ConvertResult convert(const Job& job, Sink& sink) {
     // An unreadable file is refused once the run has started: the single-file run shows its
     // start lines before it says so.
     if (input.check().content == WavContent::Unreadable) return refused(Outcome::Unreadable);
-    sink.write(length_warning(input.check(), job.wav_path));
+    sink.write(length_warning(input.check(), job.shown_wav.empty() ? job.wav_path : job.shown_wav));
     return encode_and_finish(job, input, job.wav_path, plan(job.requested, input.facts()),
                              input.facts().seconds(), sink);
 }

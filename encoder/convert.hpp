@@ -47,6 +47,8 @@ struct ConvertResult {
     std::string reason;     // why it failed, or why -rem kept the WAV, as a sentence
     std::string clash_with; // NameClash: the WAV that makes the output first
     std::string clash_output;
+    // The hash of every byte of the input the encoder read, when it did not change meanwhile.
+    std::optional<uint64_t> input_hash;
     // A failure that a stop signal overtook: it is shown, and the run ends with the stop
     // status all the same.
     bool stopped = false;
@@ -78,7 +80,8 @@ struct Job {
     RunSettings requested;
     // The WAV, opened by the driver (which has refused it by size already); null for a silence.
     InputWav* input = nullptr;
-    std::string wav_path; // the WAV as named; unused for a silence
+    std::string wav_path;  // the WAV as named; unused for a silence
+    std::string shown_wav; // batch: how its lines name the WAV, when not as wav_path does
     // A silence: its length, its plan (the driver's, made for its space check) and where its
     // temporary WAV goes.
     long long silence_seconds = 0;
