@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev ccache
   xdotool xterm
-  libmp3lame-dev lame libsndfile1-dev libutf8proc-dev libsdl2-dev qt6-base-dev qt6-base-dev-tools
+  libmp3lame-dev lame libsndfile1-dev libutf8proc-dev libsqlite3-dev libsdl2-dev qt6-base-dev qt6-base-dev-tools
   libgtest-dev googletest
   sox libsox-fmt-all espeak-ng tmux xvfb xauth imagemagick time bc hyperfine
   dpkg-dev lintian man-db desktop-file-utils libqt6svg6
