@@ -178,7 +178,7 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const BatchFile& f
               "%d/%d\n------------------------------\n",
               static_cast<int>(n), static_cast<int>(total));
     BatchFileOutcome outcome;
-    const LineFiles line = line_files(p, f);
+    const LineFiles line = p.record ? line_files(p, f) : LineFiles{};
     if (p.record && f.clashes_with.empty() &&
         line_up_to_date(p.record->find(f.key), line, p.settings_key)) {
         out.print("Skipping \"%s\": up to date\n", escaped(f.shown).c_str());

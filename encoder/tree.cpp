@@ -5,6 +5,7 @@
 #include "platform/dir_search.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <utility>
 
