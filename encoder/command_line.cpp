@@ -63,7 +63,7 @@ bool starts_with_dash(std::string_view s) {
 // after it is the run's parameter).
 enum class Takes { Nothing, ValueOrDefault, Value, Word, NegativeOrNothing };
 // Where a switch applies; elsewhere it is an unknown switch.
-enum class When { Always, NotSingleFile, SingleFileOrBatch };
+enum class When { Always, NotSingleFile, SingleFileOrBatch, Batch };
 
 struct Argument {
     std::optional<std::string_view> text; // absent: the default is asked for
@@ -249,6 +249,18 @@ constexpr std::array kSwitches{
                               : format_text("Write the results as JSON Lines to \"%s\"\n",
                                             escaped(ctx.results_target).c_str());
                }},
+    Switch{.names = {"-recurse"},
+           .when = When::Batch,
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.flags.recurse = true;
+               return "Process subdirectories too\n";
+           }},
+    Switch{.names = {"-update"},
+           .when = When::Batch,
+           .apply = [](Context& ctx, const Argument&) -> std::string {
+               ctx.flags.update = true;
+               return "Skip files whose outputs are up to date\n";
+           }},
 };
 
 // The GNU-style options beside the table: read before it, and printed rather than boxed.
@@ -290,7 +302,8 @@ const Switch* find_switch(std::string_view name, const RunFlags& f) {
         if (!contains(s.names, name)) continue;
         const bool applies = s.when == When::Always ||
                              (s.when == When::NotSingleFile && !f.wav_mode) ||
-                             (s.when == When::SingleFileOrBatch && (f.wav_mode || f.batch_mode));
+                             (s.when == When::SingleFileOrBatch && (f.wav_mode || f.batch_mode)) ||
+                             (s.when == When::Batch && f.batch_mode);
         return applies ? &s : nullptr;
     }
     return nullptr;

@@ -122,7 +122,8 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
     AtomicFile::Place place;
     if (job.produced)
         place = [&](const std::string& temp, const std::string& destination) {
-            return job.produced->place(temp, destination, wav_path, &clash_with);
+            return job.produced->place(
+                temp, destination, job.shown_wav.empty() ? wav_path : job.shown_wav, &clash_with);
         };
 
     Plan plan = planned;
@@ -161,6 +162,7 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
     if (encoded.space_saved) sink.write(format_text("Space saved: %d%%\n", *encoded.space_saved));
     r.mp3_made = true;
     r.loudness = std::move(loudness);
+    if (!encoded.read.changed) r.input_hash = encoded.read.hash;
 
     if (job.lips) {
         const VlpRequest request{job.program_dir,      wav_path, job.mp3_path,
@@ -245,7 +247,7 @@ ConvertResult convert(const Job& job, Sink& sink) {
     // An unreadable file is refused once the run has started: the single-file run shows its
     // start lines before it says so.
     if (input.check().content == WavContent::Unreadable) return refused(Outcome::Unreadable);
-    sink.write(length_warning(input.check(), job.wav_path));
+    sink.write(length_warning(input.check(), job.shown_wav.empty() ? job.wav_path : job.shown_wav));
     return encode_and_finish(job, input, job.wav_path, plan(job.requested, input.facts()),
                              input.facts().seconds(), sink);
 }

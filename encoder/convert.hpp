@@ -50,6 +50,8 @@ struct ConvertResult {
     std::string clash_output;
     // -loudness: what was measured and the gain it got, for an MP3 that was made.
     std::optional<LineLoudness> loudness;
+    // The hash of every byte of the input the encoder read, when it did not change meanwhile.
+    std::optional<uint64_t> input_hash;
     // A failure that a stop signal overtook: it is shown, and the run ends with the stop
     // status all the same.
     bool stopped = false;
@@ -81,7 +83,8 @@ struct Job {
     RunSettings requested;
     // The WAV, opened by the driver (which has refused it by size already); null for a silence.
     InputWav* input = nullptr;
-    std::string wav_path; // the WAV as named; unused for a silence
+    std::string wav_path;  // the WAV as named; unused for a silence
+    std::string shown_wav; // batch: how its lines name the WAV, when not as wav_path does
     // A silence: its length, its plan (the driver's, made for its space check) and where its
     // temporary WAV goes.
     long long silence_seconds = 0;

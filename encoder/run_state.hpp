@@ -44,6 +44,8 @@ struct RunFlags {
     bool batch_mode = false;
     bool lips = false;
     bool delete_wav = false;
+    bool recurse = false; // batch: every folder below the input folder too
+    bool update = false;  // batch: skip the lines whose outputs are up to date
     bool sample_rate_given = false;
     bool mode_given = false;
 };

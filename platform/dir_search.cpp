@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/dir_search.hpp"
 
+#include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -59,6 +61,49 @@ std::vector<DirEntry> find_entries(const std::string& path_or_pattern, size_t ma
         if (max_entries && out.size() >= max_entries) break;
     }
     ::closedir(d);
+    return out;
+}
+
+std::optional<DirListing> list_directory(const std::string& dir, const std::string& pattern) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return std::nullopt;
+    const int fd = ::dirfd(d);
+    DirListing out;
+    struct stat self {};
+    if (::fstat(fd, &self) != 0) {
+        ::closedir(d);
+        return std::nullopt;
+    }
+    out.device = self.st_dev;
+    out.inode = self.st_ino;
+    bool failed = false;
+    for (;;) {
+        errno = 0;
+        const dirent* e = ::readdir(d);
+        if (!e) {
+            failed = errno != 0;
+            break;
+        }
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        unsigned char type = e->d_type;
+        struct stat st {};
+        if (type == DT_UNKNOWN) // file systems that do not say: ask, without following a link
+            type = ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ? DT_UNKNOWN
+                   : S_ISDIR(st.st_mode)                                   ? DT_DIR
+                   : S_ISLNK(st.st_mode)                                   ? DT_LNK
+                                                                           : DT_REG;
+        if (type == DT_DIR) {
+            out.subdirectories.push_back(name);
+            continue;
+        }
+        if (!wildcard_match(pattern, name)) continue;
+        if (type == DT_LNK && ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+            continue; // a link to a directory is not walked into, nor taken as a file
+        out.matches.push_back(name);
+    }
+    ::closedir(d);
+    if (failed) return std::nullopt;
     return out;
 }
 
