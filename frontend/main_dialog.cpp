@@ -181,7 +181,7 @@ void MainDialog::showSwitches() {
 }
 
 bool MainDialog::updateGoButton() {
-    const bool hasWavs = FolderHasWavs(settings_.inputFolder);
+    const bool hasWavs = FolderHasWavs(settings_.inputFolder, settings_.recurse);
     ui_->goButton->setEnabled(!runUnderWay() && hasWavs);
     return hasWavs;
 }
@@ -245,6 +245,7 @@ void MainDialog::takeCustomBitrate() {
 
 void MainDialog::toggleOption(bool GuiSettings::*option) {
     settings_.*option = !(settings_.*option);
+    if (option == &GuiSettings::recurse) updateGoButton(); // a tree may hold WAVs below only
     if (option != &GuiSettings::generateVlp && option != &GuiSettings::deleteWavs &&
         option != &GuiSettings::useVbr) {
         showSwitches();

@@ -132,8 +132,21 @@ bool LocateEncoder(AppPaths& paths) {
     return IsEncoderAt(paths.encoderPath);
 }
 
-bool FolderHasWavs(const std::string& folder) {
-    return !folder.empty() && !platform::find_entries(join_path(folder, "*.wav"), 1).empty();
+bool FolderHasWavs(const std::string& folder, bool below) {
+    if (folder.empty()) return false;
+    if (!platform::find_entries(join_path(folder, "*.wav"), 1).empty()) return true;
+    if (!below) return false;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::skip_permission_denied, ec),
+         end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 4 && iequals(std::string_view(name).substr(name.size() - 4), ".wav"))
+            return true;
+    }
+    return false;
 }
 
 bool FolderExists(const std::string& folder) {
@@ -142,6 +155,11 @@ bool FolderExists(const std::string& folder) {
     if (folder.empty()) return false;
     const auto found = platform::find_entries(folder, 1);
     return !found.empty() && found.front().is_directory;
+}
+
+// A kept input folder is used when it holds WAVs, in it or below it (the tree option may be on).
+bool InputFolderUsable(const std::string& folder) {
+    return FolderHasWavs(folder, true);
 }
 
 bool OutputFolderUsable(const std::string& folder) {
@@ -225,7 +243,7 @@ const std::vector<Key>& settings_keys() {
          "$high bitrate:", "\t\t", Bitrate{&S::highBitrate}},
         {rate_list_comment() + kSeparator +
              "; specifies the directory containing the WAVs files to be encoded\n",
-         "$last input folder:", " ", Folder{&S::inputFolder, FolderHasWavs}},
+         "$last input folder:", " ", Folder{&S::inputFolder, InputFolderUsable}},
         {"; specifies the destination directory for the encoded files\n",
          "$last output folder:", " ", Folder{&S::outputFolder, OutputFolderUsable}},
         {"\n" + kSeparator +

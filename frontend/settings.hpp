@@ -92,8 +92,10 @@ std::optional<std::string> FindEncoderNear(const std::string& exeDir, const char
 // `name` itself when it holds a '/').
 std::optional<std::string> FindProgram(const std::string& name, const char* searchPath);
 
-// Input folder test: at least one entry of the folder matches "*.wav" (any letter case).
-bool FolderHasWavs(const std::string& folder);
+// Input folder test: at least one entry of the folder matches "*.wav" (any letter case);
+// with `below`, in the folder or any folder under it (links to folders not followed), as a
+// tree run (-recurse) finds them.
+bool FolderHasWavs(const std::string& folder, bool below = false);
 // Output folder test: the folder still exists.
 bool FolderExists(const std::string& folder);
 // A kept output folder is used only when it still exists and tarvik accepts its name.

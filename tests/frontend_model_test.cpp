@@ -115,6 +115,11 @@ TEST(FrontEndSettings, DefaultsAndChecksOfTheKeys) {
     GuiSettings s;
     ReadAllSettings(p, s);
     EXPECT_EQ(s.outputFolder, "");
+    // A tree's WAVs may all lie in its subfolders.
+    ASSERT_TRUE(std::filesystem::create_directories(dir / "tree/npc"));
+    write_file(dir / "tree/npc/Line.WAV", "");
+    EXPECT_FALSE(FolderHasWavs(dir / "tree"));
+    EXPECT_TRUE(FolderHasWavs(dir / "tree", true));
 }
 
 TEST(FrontEndSettings, WrittenThroughALinkAndReadOnlyWhenRegular) {
