@@ -137,11 +137,15 @@ bool FolderHasWavs(const std::string& folder, bool below) {
     if (!platform::find_entries(join_path(folder, "*.wav"), 1).empty()) return true;
     if (!below) return false;
     namespace fs = std::filesystem;
+    // A tree too large to look through quickly is taken as holding WAVs: tarvik says so if not.
+    constexpr int kMaxEntriesSearched = 20000;
+    int searched = 0;
     std::error_code ec;
     for (fs::recursive_directory_iterator
              it(folder, fs::directory_options::skip_permission_denied, ec),
          end;
          !ec && it != end; it.increment(ec)) {
+        if (++searched > kMaxEntriesSearched) return true;
         const std::string name = it->path().filename().string();
         if (name.size() > 4 && iequals(std::string_view(name).substr(name.size() - 4), ".wav"))
             return true;
@@ -157,9 +161,15 @@ bool FolderExists(const std::string& folder) {
     return !found.empty() && found.front().is_directory;
 }
 
-// A kept input folder is used when it holds WAVs, in it or below it (the tree option may be on).
+// A kept input folder is used when it holds WAVs, or folders that may hold them (the tree
+// option may be on); only its own entries are read, so a start never walks a whole tree.
 bool InputFolderUsable(const std::string& folder) {
-    return FolderHasWavs(folder, true);
+    if (FolderHasWavs(folder)) return true;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec))
+        if (it->is_directory(ec) && !it->is_symlink(ec)) return true;
+    return false;
 }
 
 bool OutputFolderUsable(const std::string& folder) {
