@@ -220,7 +220,7 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const BatchFile& f
     outcome.deleted = result.outcome == Outcome::Deleted;
     outcome.delete_failed = result.outcome == Outcome::NotDeleted;
     outcome.report_line = show_batch_outcome(result, files, out);
-    record_result(result, files, p.settings, p.lips, audio_facts(input));
+    record_result(result, files, p.lips, audio_facts(input));
     outcome.loudness = std::move(result.loudness);
     if (!recorded)
         out.print("WARNING! \"%s\" could not be recorded as done: the next -update run makes it "

@@ -107,6 +107,7 @@ UnplacedMp3 encode_to_target(const Job& job, InputWav& input, Plan plan, LineLou
 ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::string& wav_path,
                                 const Plan& planned, double seconds, Sink& sink) {
     ConvertResult r;
+    r.plan = planned;
     auto ended = [&](Outcome outcome, std::string reason = {}) {
         r.outcome = outcome;
         r.reason = std::move(reason);

@@ -50,6 +50,8 @@ struct ConvertResult {
     std::string clash_output;
     // -loudness: what was measured and the gain it got, for an MP3 that was made.
     std::optional<LineLoudness> loudness;
+    // The plan the MP3 was (or was to be) made by, once the input got that far.
+    std::optional<Plan> plan;
     // The hash of every byte of the input the encoder read, when it did not change meanwhile.
     std::optional<uint64_t> input_hash;
     // A failure that a stop signal overtook: it is shown, and the run ends with the stop

@@ -143,8 +143,8 @@ std::optional<InputFacts> audio_facts(const InputWav& input) {
     return input.facts();
 }
 
-FileResult file_result(const ConvertResult& r, const JobFiles& files, const RunSettings& requested,
-                       bool lips, std::optional<InputFacts> audio) {
+FileResult file_result(const ConvertResult& r, const JobFiles& files, bool lips,
+                       std::optional<InputFacts> audio) {
     FileResult f;
     f.outcome = kOutcomeRecords[static_cast<size_t>(r.outcome)].code;
     const bool complete = r.outcome == Outcome::Converted || r.outcome == Outcome::Deleted;
@@ -159,8 +159,8 @@ FileResult file_result(const ConvertResult& r, const JobFiles& files, const RunS
     if (r.vlp_made) f.vlp = vlp_path_for(files.mp3);
     if (lips && r.outcome == Outcome::VlpFailed) f.vlp_error = reason_of(r);
     if (audio) f.seconds = audio->seconds();
-    if (audio && r.mp3_made) {
-        const Plan p = plan(requested, *audio);
+    if (r.mp3_made && r.plan) {
+        const Plan& p = *r.plan;
         f.sample_rate = static_cast<int>(p.output_rate);
         f.channels = p.output_channels();
         if (p.vbr())
@@ -364,9 +364,9 @@ void record_batch_files(size_t count) {
 void record_file(const FileResult& file) {
     results_log().file(file);
 }
-void record_result(const ConvertResult& result, const JobFiles& files, const RunSettings& requested,
-                   bool lips, std::optional<InputFacts> audio) {
-    results_log().file(file_result(result, files, requested, lips, audio));
+void record_result(const ConvertResult& result, const JobFiles& files, bool lips,
+                   std::optional<InputFacts> audio) {
+    results_log().file(file_result(result, files, lips, audio));
 }
 int results_end(int exit_status) {
     return results_log().end(exit_status);

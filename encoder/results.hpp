@@ -65,11 +65,11 @@ struct FileResult {
     std::optional<double> gain_db;
 };
 
-// The record of a finished job, from its outcome, the files it names, the settings asked for,
-// and the facts of its audio (nullopt when it was not read as audio). The MP3's rate,
-// channels and bit rate are the plan's for those facts.
-FileResult file_result(const ConvertResult& result, const JobFiles& files,
-                       const RunSettings& requested, bool lips, std::optional<InputFacts> audio);
+// The record of a finished job, from its outcome (the MP3's rate, channels and bit rate are
+// its plan's), the files it names, and the facts of its audio (nullopt when it was not read
+// as audio).
+FileResult file_result(const ConvertResult& result, const JobFiles& files, bool lips,
+                       std::optional<InputFacts> audio);
 // The record of a WAV skipped because its outputs are up to date: its MP3, and its VLP when
 // one is asked for (lips).
 FileResult up_to_date_result(const JobFiles& files, bool lips);
@@ -109,8 +109,8 @@ void results_take_standard_output();
 void results_begin(const Context& ctx, RunMode mode);
 void record_batch_files(size_t count);
 void record_file(const FileResult& file);
-void record_result(const ConvertResult& result, const JobFiles& files, const RunSettings& requested,
-                   bool lips, std::optional<InputFacts> audio);
+void record_result(const ConvertResult& result, const JobFiles& files, bool lips,
+                   std::optional<InputFacts> audio);
 int results_end(int exit_status);
 
 } // namespace tarvik

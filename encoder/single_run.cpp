@@ -39,7 +39,7 @@ class RunSink : public ConsoleSink {
 // Records the outcome for other programs (-json), then shows it; the run's exit status.
 int finish(Run run, const ConvertResult& result, const JobFiles& files, const Context& ctx,
            std::optional<InputFacts> audio) {
-    record_result(result, files, ctx.settings, ctx.flags.lips, audio);
+    record_result(result, files, ctx.flags.lips, audio);
     return show_outcome(run, result, files);
 }
 

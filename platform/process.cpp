@@ -236,11 +236,6 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
     return result;
 }
 
-bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& working_dir) {
-    return spawn_detached(program, args, working_dir, {});
-}
-
 namespace {
 // This process's environment with changes ("NAME=VALUE" sets a variable, "NAME" removes
 // it), as the null-terminated array that exec takes.
@@ -268,37 +263,6 @@ class ChangedEnvironment {
     std::vector<char*> pointers_;
 };
 } // namespace
-
-bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& working_dir, const std::vector<std::string>& env_changes) {
-    if (::access(program.c_str(), X_OK) != 0) return false;
-    // The child's environment is built here, before fork, so the child only calls
-    // async-signal-safe functions.
-    ChangedEnvironment env(env_changes);
-    // A grandchild started from a short-lived child is re-parented to init, so it is never
-    // a zombie of ours and keeps running after we exit. The error pipe reports a failed exec.
-    int err_pipe[2];
-    if (::pipe2(err_pipe, O_CLOEXEC) != 0) return false;
-    auto argv = make_argv(program, args);
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(err_pipe[0]);
-        ::close(err_pipe[1]);
-        return false;
-    }
-    if (child == 0) {
-        ::setsid();
-        if (::fork() != 0) ::_exit(0);
-        if (!working_dir.empty() && ::chdir(working_dir.c_str()) != 0)
-            report_errno_and_exit(err_pipe[1]);
-        ::execve(program.c_str(), argv.data(), env.envp());
-        report_errno_and_exit(err_pipe[1]);
-    }
-    ::close(err_pipe[1]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return exec_succeeded(err_pipe[0]);
-}
 
 int spawn_watched(const std::string& program, const std::vector<std::string>& args,
                   const std::string& working_dir, const std::vector<std::string>& env_changes,

@@ -33,20 +33,11 @@ ProcessResult run_and_wait(const std::string& program, const std::vector<std::st
                            double timeout_seconds = 0, std::string* captured = nullptr,
                            const std::atomic<bool>* cancel = nullptr);
 
-// Starts `program` with `args` in `working_dir` as an independent process that outlives
-// this one (new session, not waited for). Returns false when it could not be started
-// (missing or not executable).
-bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& working_dir);
-// The same with changes to the inherited environment: "NAME=VALUE" sets a variable,
-// a bare "NAME" removes it.
-bool spawn_detached(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& working_dir, const std::vector<std::string>& env_changes);
-
-// Starts `program` in `working_dir` in a session of its own, like spawn_detached, but as a
-// child of this process, so that its end can be watched with child_exit_status; it keeps
-// running when this process ends. Standard input is /dev/null; standard output and error go
-// to output_fd (-1: inherited). Returns the process id, or -1 when it could not be started.
+// Starts `program` in `working_dir` in a session of its own, as a child of this process, so
+// that its end can be watched with child_exit_status; it keeps running when this process
+// ends. env_changes: "NAME=VALUE" sets a variable, a bare "NAME" removes it. Standard input is
+// /dev/null; standard output and error go to output_fd (-1: inherited). Returns the process id, or
+// -1 when it could not be started.
 int spawn_watched(const std::string& program, const std::vector<std::string>& args,
                   const std::string& working_dir, const std::vector<std::string>& env_changes,
                   int output_fd);
