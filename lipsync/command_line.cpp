@@ -34,6 +34,7 @@ enum class Effect {
     Fast,
     Text,
     TextString,
+    Language,
     Dump,
     Format,
     Output,
@@ -84,6 +85,14 @@ const std::vector<Switch>& switches() {
         {.effect = Effect::TextString, .long_name = "--text-string", .value = Value::Next,
          .needs = "the words", .placeholder = "TEXT", .section = Section::Analysis,
          .help = "the same with the words on the command line"},
+        {.effect = Effect::Language, .long_name = "--language", .value = Value::NextOrJoined,
+         .needs = "a language (lipsync --language list shows them)", .empty_is_missing = true,
+         .placeholder = "LANG", .section = Section::Analysis,
+         .help = "the language of the speech and its text: any voice name of\n"
+                 "eSpeak NG (de, fr, es, pt-br, ru, pl, tr, yue, ...; default\n"
+                 "en-us). The text is phonemised by eSpeak NG in it; a --text file\n"
+                 "whose first line is \"#lang: LANG\" names its own, which wins.\n"
+                 "\"--language list\" prints every language, one per line"},
         {.effect = Effect::Dump, .long_name = "--dump"},
         {.effect = Effect::Format, .long_name = "--format", .value = Value::NextOrJoined,
          .needs = forms_list()},
@@ -125,6 +134,12 @@ std::string apply(const Switch& sw, std::string value, ParseState& state) {
         break;
     case Effect::Quiet:
         request.quiet = true;
+        break;
+    case Effect::Language:
+        if (value == "list")
+            action = Action::Languages;
+        else
+            request.language = std::move(value);
         break;
     case Effect::Output:
         request.output = std::move(value);
@@ -183,6 +198,7 @@ Usage:
   lipsync [OPTIONS] --format svg SOUND    draw the sound and its cues as an SVG picture
   lipsync --format frames SOUND      print the signal analysis of every 10 ms frame
   lipsync --dump FILE.vlp            print what a VLP file holds
+  lipsync --language list            print the languages, one per line
   lipsync --help | --version
 
 SOUND is any file that libsndfile reads: WAV of any sample rate, channel count and
@@ -276,7 +292,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
 
     Request& request = state.request;
     request.action = state.action.value_or(Action::Write);
-    if (request.action == Action::Help || request.action == Action::Version) return {request, {}};
+    if (request.action == Action::Help || request.action == Action::Version ||
+        request.action == Action::Languages)
+        return {request, {}};
     for (const Switch* sw : given)
         if (sw->only_with && *sw->only_with != request.action) return fail(std::string(sw->misuse));
     if (request.path.empty())

@@ -9,7 +9,10 @@
 
 namespace tarvik::lipsync {
 
-enum class Action { Write, Tsv, Json, Svg, Frames, Dump, Help, Version };
+enum class Action { Write, Tsv, Json, Svg, Frames, Dump, Help, Version, Languages };
+
+// The language a line is in when nothing names one.
+inline constexpr const char* kDefaultLanguage = "en-us";
 
 struct Request {
     Action action = Action::Write;
@@ -17,6 +20,7 @@ struct Request {
     std::string output;                   // -o: where the VLP file goes instead of beside the sound
     std::optional<std::string> text_file; // --text
     std::optional<std::string> text;      // --text-string (run_lipsync adds the file's content)
+    std::string language = kDefaultLanguage; // --language: an eSpeak NG voice name
     bool fast = false;
     bool quiet = false;
 };

@@ -181,38 +181,40 @@ std::string upper(std::string s) {
 struct Espeak {
     decltype(::espeak_Initialize)* initialize;
     decltype(::espeak_SetVoiceByName)* set_voice;
-    decltype(::espeak_TextToPhonemes)* text_to_phonemes;
+    decltype(::espeak_ListVoices)* list_voices;
+    decltype(::espeak_SetSynthCallback)* set_synth_callback;
+    decltype(::espeak_Synth)* synth;
 };
 
-// eSpeak NG holds process-wide state: one text at a time.
+// eSpeak NG holds process-wide state (the voice, the synthesis callback): one caller at a time,
+// under this lock.
 std::mutex g_espeak_mutex;
 
-// The phones of a word outside the dictionary; none when eSpeak NG cannot be loaded.
-std::vector<std::string> espeak_phones(const std::string& word) {
-    const std::lock_guard lock(g_espeak_mutex);
-    static const std::optional<Espeak> espeak = []() -> std::optional<Espeak> {
+// eSpeak NG's entry points, started once with phoneme events named in IPA; null with the
+// reason in `error` when it cannot be loaded. Called under g_espeak_mutex.
+const Espeak* espeak(std::string& error) {
+    static std::string why;
+    static const std::optional<Espeak> loaded = []() -> std::optional<Espeak> {
         const platform::LibraryHandle lib = platform::load_library("libespeak-ng.so.1");
         Espeak e{};
         if (!lib || !bind(lib, "espeak_Initialize", e.initialize) ||
             !bind(lib, "espeak_SetVoiceByName", e.set_voice) ||
-            !bind(lib, "espeak_TextToPhonemes", e.text_to_phonemes) ||
-            e.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, 0) < 0 ||
-            e.set_voice("en-us") != EE_OK)
+            !bind(lib, "espeak_ListVoices", e.list_voices) ||
+            !bind(lib, "espeak_SetSynthCallback", e.set_synth_callback) ||
+            !bind(lib, "espeak_Synth", e.synth)) {
+            why = "eSpeak NG cannot be loaded (" + platform::library_error() +
+                  "; Debian package libespeak-ng1)";
             return std::nullopt;
+        }
+        if (e.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
+                         espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_PHONEME_IPA) <= 0) {
+            why = "eSpeak NG cannot start (its data, Debian package espeak-ng-data, is missing)";
+            return std::nullopt;
+        }
         return e;
     }();
-    std::vector<std::string> out;
-    if (!espeak) return out;
-    const void* text = word.c_str();
-    while (text) {
-        // Phoneme names separated by spaces.
-        const char* names = espeak->text_to_phonemes(&text, espeakCHARS_UTF8, ' ' << 8);
-        if (!names) break;
-        for (const std::string& name : split_names(names))
-            for (std::string& p : phones_for_espeak(name))
-                out.push_back(std::move(p));
-    }
-    return out;
+    if (!loaded) error = why;
+    return loaded ? &*loaded : nullptr;
 }
 
 } // namespace
@@ -403,10 +405,37 @@ std::vector<std::string> phones_for_text(const std::string& text, const PhoneDec
         if (word.empty()) continue;
         word = to_lower_ascii(word);
         std::vector<std::string> said = decoder.pronounce(word);
-        if (said.empty()) said = espeak_phones(word);
+        // TODO
         phones.insert(phones.end(), said.begin(), said.end());
     }
     return phones;
+}
+
+std::vector<Language> espeak_languages(std::string& error) {
+    const std::lock_guard lock(g_espeak_mutex);
+    const Espeak* api = espeak(error);
+    if (!api) return {};
+    std::vector<Language> out;
+    // Each voice's languages: a priority byte, then a name ending in a zero byte; the first
+    // is the voice's own.
+    for (const espeak_VOICE* const* v = api->list_voices(nullptr); v && *v; ++v)
+        if ((*v)->languages && (*v)->languages[0] && (*v)->languages[1] && (*v)->name)
+            out.push_back({(*v)->languages + 1, (*v)->name});
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Language& a, const Language& b) { return a.code < b.code; });
+    out.erase(std::unique(out.begin(), out.end(),
+                          [](const Language& a, const Language& b) { return a.code == b.code; }),
+              out.end());
+    for (Language& l : out)
+        std::replace(l.name.begin(), l.name.end(), '_', ' ');
+    return out;
+}
+
+bool is_espeak_language(const std::string& code) {
+    const std::lock_guard lock(g_espeak_mutex);
+    std::string error;
+    const Espeak* api = espeak(error);
+    return api && !code.empty() && api->set_voice(code.c_str()) == EE_OK;
 }
 
 } // namespace tarvik::lipsync

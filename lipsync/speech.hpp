@@ -48,6 +48,19 @@ class PhoneDecoder {
     std::unique_ptr<Impl> impl_;
 };
 
+// A language eSpeak NG speaks: the name --language takes ("de", "pt-br") and its voice's
+// description ("German").
+struct Language {
+    std::string code;
+    std::string name;
+};
+
+// Every language, sorted by code, each once; empty with `error` set when eSpeak NG cannot be
+// loaded.
+std::vector<Language> espeak_languages(std::string& error);
+// Whether eSpeak NG has a voice by that name (a code of espeak_languages or a voice's name).
+bool is_espeak_language(const std::string& code);
+
 // The phones of a text for alignment: words the decoder's dictionary knows, the others
 // phonemised by eSpeak NG (en-us). Empty when the text holds no word.
 std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder);

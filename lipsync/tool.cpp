@@ -4,6 +4,7 @@
 #include "lipsync/command_line.hpp"
 #include "lipsync/exporters.hpp"
 #include "lipsync/sound_file.hpp"
+#include "lipsync/speech.hpp"
 #include "lipsync/vlp.hpp"
 
 #include "common/files.hpp"
@@ -183,6 +184,17 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     if (request.action == Action::Version) {
         out << "lipsync " << kVersion << " (VLP version " << kVlpVersion << ")\n";
+        return kExitOk;
+    }
+    if (request.action == Action::Languages) {
+        std::string why;
+        const std::vector<Language> languages = espeak_languages(why);
+        if (languages.empty()) {
+            err << "lipsync: " << why << "\n";
+            return kExitBadInput;
+        }
+        for (const Language& l : languages)
+            out << l.code << "\t" << l.name << "\n";
         return kExitOk;
     }
     if (request.text_file) {
