@@ -1,52 +1,327 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lipsync/phones.hpp"
 
-#include <utility>
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
 
 namespace tarvik::lipsync {
 
 namespace {
 
-// In the model's order (alphabetical), in which speech.cpp adds them to its dictionary.
-constexpr ModelPhone kModelPhones[] = {
-    {"AA", Shape::D}, {"AE", Shape::C}, {"AH", Shape::C}, {"AO", Shape::E}, {"AW", Shape::D},
-    {"AY", Shape::D}, {"B", Shape::A},  {"CH", Shape::B}, {"D", Shape::B},  {"DH", Shape::B},
-    {"EH", Shape::C}, {"ER", Shape::E}, {"EY", Shape::C}, {"F", Shape::G},  {"G", Shape::B},
-    {"HH", Shape::B}, {"IH", Shape::B}, {"IY", Shape::B}, {"JH", Shape::B}, {"K", Shape::B},
-    {"L", Shape::H},  {"M", Shape::A},  {"N", Shape::B},  {"NG", Shape::B}, {"OW", Shape::F},
-    {"OY", Shape::E}, {"P", Shape::A},  {"R", Shape::B},  {"S", Shape::B},  {"SH", Shape::B},
-    {"T", Shape::B},  {"TH", Shape::B}, {"UH", Shape::F}, {"UW", Shape::F}, {"V", Shape::G},
-    {"W", Shape::F},  {"Y", Shape::B},  {"Z", Shape::B},  {"ZH", Shape::B},
+using P = Place;
+using M = Manner;
+
+struct Symbol {
+    char32_t ipa;
+    Articulation sound;
 };
 
-// eSpeak's English phoneme names and the model phones that say the same.
-constexpr std::pair<std::string_view, std::string_view> kEspeakPhones[] = {
-    {"@", "AH"},  {"@2", "AH"},     {"@5", "AH"},   {"@L", "AH L"},   {"3", "ER"},
-    {"3:", "ER"}, {"a", "AE"},      {"a#", "AH"},   {"aa", "AE"},     {"A", "AA"},
-    {"A:", "AA"}, {"A@", "AA R"},   {"aI", "AY"},   {"aI@", "AY ER"}, {"aI3", "AY ER"},
-    {"aU", "AW"}, {"aU@", "AW ER"}, {"e", "EH"},    {"E", "EH"},      {"e@", "EH R"},
-    {"eI", "EY"}, {"i", "IY"},      {"i:", "IY"},   {"i@", "IY ER"},  {"i@3", "IY ER"},
-    {"I", "IH"},  {"I#", "IH"},     {"I2", "IH"},   {"0", "AA"},      {"O", "AO"},
-    {"O:", "AO"}, {"O@", "AO R"},   {"o@", "AO R"}, {"o", "OW"},      {"oU", "OW"},
-    {"OI", "OY"}, {"U", "UH"},      {"u:", "UW"},   {"U@", "UH R"},   {"V", "AH"},
-    {"p", "P"},   {"b", "B"},       {"t", "T"},     {"t#", "T"},      {"d", "D"},
-    {"k", "K"},   {"g", "G"},       {"f", "F"},     {"v", "V"},       {"T", "TH"},
-    {"D", "DH"},  {"s", "S"},       {"z", "Z"},     {"S", "SH"},      {"Z", "ZH"},
-    {"h", "HH"},  {"m", "M"},       {"m-", "M"},    {"n", "N"},       {"n-", "N"},
-    {"N", "NG"},  {"l", "L"},       {"l-", "L"},    {"r", "R"},       {"r-", "R"},
-    {"w", "W"},   {"j", "Y"},       {"tS", "CH"},   {"dZ", "JH"},     {"x", "K"},
+constexpr Articulation consonant(Place place, Manner manner, bool voiced) {
+    return {.vowel = false, .place = place, .manner = manner, .voiced = voiced};
+}
+constexpr Articulation vowel(uint8_t height, uint8_t backness, bool rounded, bool rhotic = false) {
+    return {.vowel = true,
+            .height = height,
+            .backness = backness,
+            .rounded = rounded,
+            .rhotic = rhotic};
+}
+
+// The IPA chart, as eSpeak NG uses it; letters of the Latin alphabet stand for the IPA
+// symbols they are.
+constexpr Symbol kSymbols[] = {
+    // Consonants
+    {U'p', consonant(P::Bilabial, M::Stop, false)},
+    {U'b', consonant(P::Bilabial, M::Stop, true)},
+    {U'ɓ', consonant(P::Bilabial, M::Stop, true)},
+    {U'm', consonant(P::Bilabial, M::Nasal, true)},
+    {U'ʙ', consonant(P::Bilabial, M::Trill, true)},
+    {U'ɸ', consonant(P::Bilabial, M::Fricative, false)},
+    {U'β', consonant(P::Bilabial, M::Fricative, true)},
+    {U'ɱ', consonant(P::Labiodental, M::Nasal, true)},
+    {U'f', consonant(P::Labiodental, M::Fricative, false)},
+    {U'v', consonant(P::Labiodental, M::Fricative, true)},
+    {U'ʋ', consonant(P::Labiodental, M::Approximant, true)},
+    {U'θ', consonant(P::Dental, M::Fricative, false)},
+    {U'ð', consonant(P::Dental, M::Fricative, true)},
+    {U't', consonant(P::Alveolar, M::Stop, false)},
+    {U'd', consonant(P::Alveolar, M::Stop, true)},
+    {U'ɗ', consonant(P::Alveolar, M::Stop, true)},
+    {U'n', consonant(P::Alveolar, M::Nasal, true)},
+    {U'r', consonant(P::Alveolar, M::Trill, true)},
+    {U'ɾ', consonant(P::Alveolar, M::Tap, true)},
+    {U's', consonant(P::Alveolar, M::Fricative, false)},
+    {U'z', consonant(P::Alveolar, M::Fricative, true)},
+    {U'ɹ', consonant(P::Alveolar, M::Approximant, true)},
+    {U'l', consonant(P::Alveolar, M::Lateral, true)},
+    {U'ɫ', consonant(P::Alveolar, M::Lateral, true)},
+    {U'ɬ', consonant(P::Alveolar, M::Lateral, false)},
+    {U'ɮ', consonant(P::Alveolar, M::Lateral, true)},
+    {U'ʃ', consonant(P::Postalveolar, M::Fricative, false)},
+    {U'ʒ', consonant(P::Postalveolar, M::Fricative, true)},
+    {U'ɕ', consonant(P::Postalveolar, M::Fricative, false)},
+    {U'ʑ', consonant(P::Postalveolar, M::Fricative, true)},
+    {U'ʈ', consonant(P::Retroflex, M::Stop, false)},
+    {U'ɖ', consonant(P::Retroflex, M::Stop, true)},
+    {U'ɳ', consonant(P::Retroflex, M::Nasal, true)},
+    {U'ɽ', consonant(P::Retroflex, M::Tap, true)},
+    {U'ʂ', consonant(P::Retroflex, M::Fricative, false)},
+    {U'ʐ', consonant(P::Retroflex, M::Fricative, true)},
+    {U'ɻ', consonant(P::Retroflex, M::Approximant, true)},
+    {U'ɭ', consonant(P::Retroflex, M::Lateral, true)},
+    {U'c', consonant(P::Palatal, M::Stop, false)},
+    {U'ɟ', consonant(P::Palatal, M::Stop, true)},
+    {U'ʄ', consonant(P::Palatal, M::Stop, true)},
+    {U'ɲ', consonant(P::Palatal, M::Nasal, true)},
+    {U'ç', consonant(P::Palatal, M::Fricative, false)},
+    {U'ʝ', consonant(P::Palatal, M::Fricative, true)},
+    {U'j', consonant(P::Palatal, M::Approximant, true)},
+    {U'ʎ', consonant(P::Palatal, M::Lateral, true)},
+    {U'k', consonant(P::Velar, M::Stop, false)},
+    {U'g', consonant(P::Velar, M::Stop, true)},
+    {U'ɡ', consonant(P::Velar, M::Stop, true)},
+    {U'ɠ', consonant(P::Velar, M::Stop, true)},
+    {U'ŋ', consonant(P::Velar, M::Nasal, true)},
+    {U'x', consonant(P::Velar, M::Fricative, false)},
+    {U'ɣ', consonant(P::Velar, M::Fricative, true)},
+    {U'ɰ', consonant(P::Velar, M::Approximant, true)},
+    {U'ʟ', consonant(P::Velar, M::Lateral, true)},
+    {U'q', consonant(P::Uvular, M::Stop, false)},
+    {U'ɢ', consonant(P::Uvular, M::Stop, true)},
+    {U'ɴ', consonant(P::Uvular, M::Nasal, true)},
+    {U'ʀ', consonant(P::Uvular, M::Trill, true)},
+    {U'χ', consonant(P::Uvular, M::Fricative, false)},
+    {U'ʁ', consonant(P::Uvular, M::Fricative, true)},
+    {U'ħ', consonant(P::Pharyngeal, M::Fricative, false)},
+    {U'ʕ', consonant(P::Pharyngeal, M::Fricative, true)},
+    {U'ʔ', consonant(P::Glottal, M::Stop, false)},
+    {U'h', consonant(P::Glottal, M::Fricative, false)},
+    {U'ɦ', consonant(P::Glottal, M::Fricative, true)},
+    {U'w', consonant(P::LabialVelar, M::Approximant, true)},
+    {U'ʍ', consonant(P::LabialVelar, M::Fricative, false)},
+    {U'ɥ', consonant(P::LabialVelar, M::Approximant, true)},
+    // Vowels: height, backness, rounded
+    {U'i', vowel(0, 0, false)},
+    {U'y', vowel(0, 0, true)},
+    {U'ɨ', vowel(0, 1, false)},
+    {U'ʉ', vowel(0, 1, true)},
+    {U'ɯ', vowel(0, 2, false)},
+    {U'u', vowel(0, 2, true)},
+    {U'ɪ', vowel(1, 0, false)},
+    {U'ᵻ', vowel(1, 1, false)},
+    {U'ʏ', vowel(1, 0, true)},
+    {U'ʊ', vowel(1, 2, true)},
+    {U'e', vowel(2, 0, false)},
+    {U'ø', vowel(2, 0, true)},
+    {U'ɘ', vowel(2, 1, false)},
+    {U'ɵ', vowel(2, 1, true)},
+    {U'ɤ', vowel(2, 2, false)},
+    {U'o', vowel(2, 2, true)},
+    {U'ə', vowel(3, 1, false)},
+    {U'ɚ', vowel(3, 1, false, true)},
+    {U'ɛ', vowel(4, 0, false)},
+    {U'œ', vowel(4, 0, true)},
+    {U'ɜ', vowel(4, 1, false, true)},
+    {U'ɝ', vowel(4, 1, false, true)},
+    {U'ɞ', vowel(4, 1, true)},
+    {U'ʌ', vowel(4, 2, false)},
+    {U'ɔ', vowel(4, 2, true)},
+    {U'æ', vowel(5, 0, false)},
+    {U'ɐ', vowel(5, 1, false)},
+    {U'a', vowel(6, 0, false)},
+    {U'ɶ', vowel(6, 0, true)},
+    {U'ɑ', vowel(6, 2, false)},
+    {U'ɒ', vowel(6, 2, true)},
 };
+
+// The model's phones, alphabetical, with the IPA of their sounds.
+constexpr ModelPhone kModelPhones[] = {
+    {"AA", "ɑ"},  {"AE", "æ"}, {"AH", "ʌ"}, {"AO", "ɔ"},  {"AW", "aʊ"}, {"AY", "aɪ"}, {"B", "b"},
+    {"CH", "tʃ"}, {"D", "d"},  {"DH", "ð"}, {"EH", "ɛ"},  {"ER", "ɝ"},  {"EY", "eɪ"}, {"F", "f"},
+    {"G", "ɡ"},   {"HH", "h"}, {"IH", "ɪ"}, {"IY", "i"},  {"JH", "dʒ"}, {"K", "k"},   {"L", "l"},
+    {"M", "m"},   {"N", "n"},  {"NG", "ŋ"}, {"OW", "oʊ"}, {"OY", "ɔɪ"}, {"P", "p"},   {"R", "ɹ"},
+    {"S", "s"},   {"SH", "ʃ"}, {"T", "t"},  {"TH", "θ"},  {"UH", "ʊ"},  {"UW", "u"},  {"V", "v"},
+    {"W", "w"},   {"Y", "j"},  {"Z", "z"},  {"ZH", "ʒ"},
+};
+
+// Model phones whose sound other languages say alone too: e and o, which English says only
+// as the start of EY and OW, stand for those; schwa is AH.
+constexpr std::pair<std::string_view, std::string_view> kAlsoSaid[] = {
+    {"EY", "e"}, {"OW", "o"}, {"AH", "ə"}};
+
+std::optional<Articulation> articulation_of(char32_t symbol) {
+    for (const Symbol& s : kSymbols)
+        if (s.ipa == symbol) return s.sound;
+    return std::nullopt;
+}
+
+// The code points of UTF-8 text in canonical decomposition (a vowel with a diacritic becomes
+// the vowel and a mark); bytes that are not UTF-8 are dropped.
+std::u32string decomposed(std::string_view text) {
+    utf8proc_uint8_t* mapped = nullptr;
+    const utf8proc_ssize_t n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                                            static_cast<utf8proc_ssize_t>(text.size()), &mapped,
+                                            static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE));
+    std::u32string out;
+    if (n < 0) {
+        // Not valid UTF-8 (eSpeak NG's phoneme events cut names at 8 bytes): what decodes.
+        for (size_t i = 0; i < text.size();) {
+            utf8proc_int32_t c = -1;
+            const utf8proc_ssize_t len =
+                utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()) + i,
+                                 static_cast<utf8proc_ssize_t>(text.size() - i), &c);
+            if (len <= 0) {
+                ++i;
+                continue;
+            }
+            out += static_cast<char32_t>(c);
+            i += static_cast<size_t>(len);
+        }
+        return out;
+    }
+    const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(mapped, &std::free);
+    for (utf8proc_ssize_t i = 0; i < n;) {
+        utf8proc_int32_t c = 0;
+        const utf8proc_ssize_t len = utf8proc_iterate(mapped + i, n - i, &c);
+        if (len <= 0) break;
+        out += static_cast<char32_t>(c);
+        i += len;
+    }
+    return out;
+}
+
+// A phoneme's sounds with the symbols they were read from.
+std::vector<std::pair<char32_t, Articulation>> symbols_of(std::string_view ipa) {
+    std::vector<std::pair<char32_t, Articulation>> out;
+    for (const char32_t c : decomposed(ipa)) {
+        const std::optional<Articulation> sound = articulation_of(c);
+        if (!sound) continue; // marks, stress, length, tones, tie bars, what is unknown
+        if (!out.empty()) {
+            const Articulation& before = out.back().second;
+            if (out.back().first == c) continue;      // "aa": one long a
+            if (c == U'h' && !before.vowel) continue; // "th": aspiration
+            if (c == U'ɜ' && before.vowel) continue;  // "iɜ": a tone
+        }
+        out.emplace_back(c, *sound);
+    }
+    return out;
+}
+
+// How far apart two sounds are made: vowels by height, backness and rounding; consonants by
+// place, manner and voicing; a vowel and a consonant are far apart.
+double distance(const Articulation& a, const Articulation& b) {
+    if (a.vowel != b.vowel) return 100;
+    if (a.vowel)
+        return std::abs(a.height - b.height) + 1.5 * std::abs(a.backness - b.backness) +
+               2.0 * (a.rounded != b.rounded) + 1.0 * (a.rhotic != b.rhotic);
+    const auto place = [](Place p) {
+        return p == Place::LabialVelar ? 0.5 : static_cast<double>(static_cast<int>(p));
+    };
+    // Manners that sound alike: a tap is a short stop or trill, a trill is heard as an
+    // approximant r, a lateral is an approximant.
+    const auto manner = [](Manner x, Manner y) {
+        if (x == y) return 0.0;
+        if (x > y) std::swap(x, y);
+        if ((x == Manner::Stop && y == Manner::Tap) || (x == Manner::Trill && y == Manner::Tap) ||
+            (x == Manner::Trill && y == Manner::Approximant) ||
+            (x == Manner::Approximant && y == Manner::Lateral))
+            return 1.0;
+        if (x == Manner::Stop && y == Manner::Fricative) return 1.5;
+        return 2.5;
+    };
+    return std::abs(place(a.place) - place(b.place)) + manner(a.manner, b.manner) +
+           0.5 * (a.voiced != b.voiced);
+}
+
+std::string_view nearest_phone(const Articulation& sound) {
+    std::string_view best;
+    double best_distance = 1e9;
+    const auto consider = [&](std::string_view name, std::string_view ipa) {
+        const auto sounds = symbols_of(ipa);
+        if (sounds.size() != 1) return; // a diphthong or affricate stands for itself only
+        const double d = distance(sound, sounds[0].second);
+        if (d < best_distance) best_distance = d, best = name;
+    };
+    for (const ModelPhone& p : kModelPhones)
+        consider(p.name, p.ipa);
+    for (const auto& [name, ipa] : kAlsoSaid)
+        consider(name, ipa);
+    return best;
+}
 
 } // namespace
+
+Shape shape_for(const Articulation& s) {
+    if (s.vowel) {
+        if (s.rounded) return s.height <= 3 ? Shape::F : Shape::E;
+        if (s.rhotic) return Shape::E;
+        if (s.height == 6) return Shape::D;
+        if (s.height >= 2) return Shape::C;
+        return Shape::B;
+    }
+    switch (s.place) {
+    case Place::Bilabial:
+        return s.manner == Manner::Approximant ? Shape::F : Shape::A;
+    case Place::Labiodental:
+        return Shape::G;
+    case Place::LabialVelar:
+        return Shape::F;
+    default:
+        return s.manner == Manner::Lateral ? Shape::H : Shape::B;
+    }
+}
+
+std::vector<Articulation> sounds_of(std::string_view ipa) {
+    std::vector<Articulation> out;
+    for (const auto& [symbol, sound] : symbols_of(ipa))
+        out.push_back(sound);
+    return out;
+}
+
+std::vector<Shape> shapes_for_ipa(std::string_view ipa) {
+    std::vector<Shape> out;
+    for (const Articulation& s : sounds_of(ipa))
+        out.push_back(shape_for(s));
+    return out;
+}
 
 std::span<const ModelPhone> model_phones() {
     return kModelPhones;
 }
 
-std::optional<Shape> shape_for_phone(std::string_view phone) {
+std::vector<Shape> shapes_for_phone(std::string_view phone) {
     for (const ModelPhone& p : kModelPhones)
-        if (p.name == phone) return p.shape;
-    return std::nullopt;
+        if (p.name == phone) return shapes_for_ipa(p.ipa);
+    return {};
+}
+
+std::vector<PhoneFor> model_phones_for_ipa(std::string_view ipa) {
+    const auto sounds = symbols_of(ipa);
+    std::vector<PhoneFor> out;
+    for (size_t i = 0; i < sounds.size(); ++i) {
+        const Articulation& sound = sounds[i].second;
+        // Two sounds that are one model phone: a diphthong or an affricate.
+        bool paired = false;
+        for (const ModelPhone& p : kModelPhones) {
+            const auto pair = symbols_of(p.ipa);
+            if (pair.size() == 2 && i + 1 < sounds.size() && pair[0].first == sounds[i].first &&
+                pair[1].first == sounds[i + 1].first) {
+                out.push_back(
+                    {std::string(p.name), {shape_for(sound), shape_for(sounds[i + 1].second)}});
+                paired = true;
+                ++i;
+                break;
+            }
+        }
+        if (paired ||
+            (sound.place == Place::Glottal && sound.manner == Manner::Stop && !sound.vowel))
+            continue;
+        out.push_back({std::string(nearest_phone(sound)), {shape_for(sound)}});
+    }
+    return out;
 }
 
 std::vector<std::string> split_names(std::string_view list) {
@@ -57,14 +332,6 @@ std::vector<std::string> split_names(std::string_view list) {
         start = end + 1;
     }
     return out;
-}
-
-std::vector<std::string> phones_for_espeak(std::string_view name) {
-    while (!name.empty() && (name.front() == '\'' || name.front() == ','))
-        name.remove_prefix(1);
-    for (const auto& [espeak, phones] : kEspeakPhones)
-        if (espeak == name) return split_names(phones);
-    return {};
 }
 
 } // namespace tarvik::lipsync

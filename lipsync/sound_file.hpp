@@ -37,6 +37,7 @@ enum class Method {
 struct AnalysisRequest {
     Method method = Method::Recognition;
     std::optional<std::string> text; // the words spoken: the phones are aligned to them
+    std::string language = "en-us";  // of the speech and the text: an eSpeak NG voice name
     AnalysisSettings settings;
     std::function<void(const FrameResult&)> observer; // every frame of the signal analysis
 };
@@ -50,7 +51,7 @@ struct SoundResult {
 SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& request = {});
 
 // The shapes of phone spans for `frames` frames: frames that no speech phone covers are
-// nullopt.
+// nullopt; a phone of two sounds (a diphthong) shows each over half its frames.
 std::vector<std::optional<Shape>> phone_shapes(const std::vector<struct PhoneSpan>& spans,
                                                uint32_t frames);
 

@@ -11,11 +11,13 @@
 #include <sphinxbase/genrand.h>
 
 #include <espeak-ng/speak_lib.h>
+#include <soxr.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -66,6 +68,7 @@ struct Sphinx {
     decltype(::ps_seg_next)* ps_seg_next;
     decltype(::ps_seg_frames)* ps_seg_frames;
     decltype(::ps_seg_word)* ps_seg_word;
+    decltype(::ps_seg_prob)* ps_seg_prob;
     decltype(::genrand_seed)* genrand_seed;
 };
 
@@ -90,7 +93,7 @@ const Sphinx* sphinx(std::string& error) {
             !bind(lib, "ps_end_utt", s.ps_end_utt) || !bind(lib, "ps_get_hyp", s.ps_get_hyp) ||
             !bind(lib, "ps_seg_iter", s.ps_seg_iter) || !bind(lib, "ps_seg_next", s.ps_seg_next) ||
             !bind(lib, "ps_seg_frames", s.ps_seg_frames) ||
-            !bind(lib, "ps_seg_word", s.ps_seg_word) ||
+            !bind(lib, "ps_seg_word", s.ps_seg_word) || !bind(lib, "ps_seg_prob", s.ps_seg_prob) ||
             !bind(lib, "genrand_seed", s.genrand_seed)) {
             why = "the speech recogniser cannot be loaded (" + platform::library_error() +
                   "; Debian package libpocketsphinx3)";
@@ -103,73 +106,57 @@ const Sphinx* sphinx(std::string& error) {
     return loaded ? &*loaded : nullptr;
 }
 
-// Streaming band-limited resampler to the model rate: a windowed-sinc kernel tabled at
-// kPhases fractional positions, cut off below the lower of the two Nyquist frequencies.
+// Resampling to the model rate through libsoxr, streamed: 16-bit samples out.
 class Resampler {
   public:
-    Resampler(int in_rate, int out_rate) : in_(in_rate), out_(out_rate) {
-        const double cutoff = 0.45 * std::min(in_rate, out_rate) / in_rate; // cycles/sample
-        half_ = std::max(4, static_cast<int>(std::ceil(4 / cutoff)));
-        table_.resize(static_cast<size_t>(kPhases + 1) * static_cast<size_t>(2 * half_));
-        for (int p = 0; p <= kPhases; ++p) {
-            for (int k = 0; k < 2 * half_; ++k) {
-                // Tap k weighs input sample ip - half_ + 1 + k at distance d from the output.
-                const double d = (k - half_ + 1) - double(p) / kPhases;
-                const double x = 2 * cutoff * d;
-                const double sinc = x == 0 ? 1 : std::sin(M_PI * x) / (M_PI * x);
-                const double w = 0.5 + 0.5 * std::cos(M_PI * d / half_);
-                table_[static_cast<size_t>(p * 2 * half_ + k)] =
-                    static_cast<float>(2 * cutoff * sinc * (std::abs(d) < half_ ? w : 0));
-            }
-        }
-        history_.assign(static_cast<size_t>(half_), 0.0f); // silence before the start
-        base_ = -half_;
+    Resampler(int in_rate, int out_rate) {
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
+        soxr_error_t error = nullptr;
+        soxr_ = soxr_create(in_rate, out_rate, 1, &error, &io, &quality, nullptr);
+        if (error) soxr_ = nullptr;
+        ratio_ = double(out_rate) / in_rate;
     }
+    ~Resampler() {
+        if (soxr_) soxr_delete(soxr_);
+    }
+    Resampler(const Resampler&) = delete;
+    Resampler& operator=(const Resampler&) = delete;
+    bool ok() const { return soxr_ != nullptr; }
 
     // Appends the output that the new samples complete to `out`.
     void push(const float* x, size_t n, std::vector<int16_t>& out) {
         // Samples that are not numbers (only float files hold them) count as silence.
+        clean_.resize(n);
         for (size_t i = 0; i < n; ++i)
-            history_.push_back(std::isfinite(x[i]) ? x[i] : 0.0f);
-        emit(out);
+            clean_[i] = std::isfinite(x[i]) ? x[i] : 0.0f;
+        process(clean_.data(), n, out);
     }
-    void finish(std::vector<int16_t>& out) {
-        history_.insert(history_.end(), static_cast<size_t>(half_), 0.0f);
-        emit(out);
-    }
+    void finish(std::vector<int16_t>& out) { process(nullptr, 0, out); }
 
   private:
-    static constexpr int kPhases = 512;
-
-    void emit(std::vector<int16_t>& out) {
-        const int64_t end = base_ + static_cast<int64_t>(history_.size()); // one past the last
+    // A null input flushes what the filter still holds.
+    void process(const float* in, size_t n, std::vector<int16_t>& out) {
         for (;;) {
-            const int64_t num = next_ * in_;
-            const int64_t ip = num / out_;
-            if (ip + half_ >= end) break;
-            const int phase = static_cast<int>((num % out_) * kPhases / out_);
-            const float* taps = &table_[static_cast<size_t>(phase * 2 * half_)];
-            const float* h = &history_[static_cast<size_t>(ip - half_ + 1 - base_)];
-            float sum = 0;
-            for (int k = 0; k < 2 * half_; ++k)
-                sum += taps[k] * h[k];
-            out.push_back(static_cast<int16_t>(std::lround(std::clamp(sum, -1.0f, 1.0f) * 32767)));
-            ++next_;
-        }
-        // Keep what the next outputs still need.
-        const int64_t keep_from = next_ * in_ / out_ - half_ + 1;
-        if (keep_from > base_ + 4096) {
-            history_.erase(history_.begin(), history_.begin() + (keep_from - base_));
-            base_ = keep_from;
+            const size_t room = static_cast<size_t>(n * ratio_) + 1024;
+            const size_t at = out.size();
+            out.resize(at + room);
+            size_t used = 0, made = 0;
+            soxr_process(soxr_, in, n, &used, out.data() + at, room, &made);
+            out.resize(at + made);
+            if (in) {
+                in += used;
+                n -= used;
+                if (n == 0) return;
+            } else if (made < room) {
+                return;
+            }
         }
     }
 
-    int64_t in_, out_;
-    int half_;
-    std::vector<float> table_;
-    std::vector<float> history_; // input samples from index base_ on
-    int64_t base_;
-    int64_t next_ = 0; // next output sample
+    soxr_t soxr_ = nullptr;
+    double ratio_ = 1;
+    std::vector<float> clean_;
 };
 
 std::string upper(std::string s) {
@@ -184,6 +171,7 @@ struct Espeak {
     decltype(::espeak_ListVoices)* list_voices;
     decltype(::espeak_SetSynthCallback)* set_synth_callback;
     decltype(::espeak_Synth)* synth;
+    int rate; // of the sound it renders
 };
 
 // eSpeak NG holds process-wide state (the voice, the synthesis callback): one caller at a time,
@@ -206,8 +194,9 @@ const Espeak* espeak(std::string& error) {
                   "; Debian package libespeak-ng1)";
             return std::nullopt;
         }
-        if (e.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
-                         espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_PHONEME_IPA) <= 0) {
+        e.rate = e.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
+                              espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_PHONEME_IPA);
+        if (e.rate <= 0) {
             why = "eSpeak NG cannot start (its data, Debian package espeak-ng-data, is missing)";
             return std::nullopt;
         }
@@ -252,6 +241,8 @@ struct PhoneDecoder::Impl {
              seg = api.ps_seg_next(seg)) {
             int first = 0, last = 0;
             api.ps_seg_frames(seg, &first, &last);
+            int32 acoustic = 0, language = 0, backoff = 0;
+            api.ps_seg_prob(seg, &acoustic, &language, &backoff);
             std::string name = api.ps_seg_word(seg);
             if (name.rfind(prefix, 0) == 0) name = upper(name.substr(prefix.size()));
             if (first < 0 || last < first) continue;
@@ -259,7 +250,7 @@ struct PhoneDecoder::Impl {
             // in) lies in our frame n + 1.
             const uint32_t offset = decoded_frames + kDecoderDelay;
             spans.push_back({std::move(name), static_cast<uint32_t>(first) + offset,
-                             static_cast<uint32_t>(last) + offset});
+                             static_cast<uint32_t>(last) + offset, acoustic});
         }
         decoded_frames += static_cast<uint32_t>(count / kDecoderHop);
         pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(count));
@@ -270,16 +261,17 @@ struct PhoneDecoder::Impl {
 PhoneDecoder::PhoneDecoder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 PhoneDecoder::~PhoneDecoder() = default;
 
-std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
-                                                 std::string& error) {
+std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate, std::string& error,
+                                                 bool dictionary) {
     const Sphinx* api = sphinx(error);
     if (!api) return nullptr;
     const std::string dir = speech_model_dir();
     const std::string acoustic = dir + "/en-us";
     const std::string phone_lm = dir + "/en-us-phone.lm.bin";
-    const std::string dictionary = dir + "/cmudict-en-us.dict";
-    for (const std::string& f : {acoustic + "/mdef", phone_lm, dictionary}) {
-        if (!readable_file_size(f)) {
+    const std::string words =
+        search == Search::Align && dictionary ? dir + "/cmudict-en-us.dict" : "/dev/null";
+    for (const std::string& f : {acoustic + "/mdef", phone_lm, words}) {
+        if (f != "/dev/null" && !readable_file_size(f)) {
             error = "the speech model is missing (" + f + "; Debian package pocketsphinx-en-us)";
             return nullptr;
         }
@@ -287,10 +279,10 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
     // Recognition needs no words: the empty dictionary loads at once. Its phone-exit beam
     // is what bounds the work per frame (phones compared with the phone model, and the
     // codebooks they keep active): 1e-10 saves a quarter of the time at the same accuracy; 1e-8
-    // starts to lose phones. Alignment follows one path through a line: wide beams keep it alive,
-    // and silence between two of its phones is five times less likely than by default:
-    // short silences there are mostly the closure of a stop, which belongs to the stop (on
-    // eSpeak NG's voices, +0.005 of frames with the right shape); pauses still win.
+    // starts to lose phones. Alignment follows one path through a line: wide beams keep it alive.
+    // Silence may come only where the grammar puts it, between words: the library's own
+    // fillers, allowed between any two phones, made some right texts fail to align at all
+    // (one in twelve of eSpeak NG's lines in other languages).
     // The library's silence removal is off: fed in blocks, it shifts the frame numbers of
     // everything after a pause.
     std::vector<std::string> args =
@@ -298,9 +290,9 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
             ? std::vector<std::string>{"-hmm",   acoustic,       "-dict",  "/dev/null", "-allphone",
                                        phone_lm, "-allphone_ci", "yes",    "-lw",       "2.0",
                                        "-beam",  "1e-20",        "-pbeam", "1e-10"}
-            : std::vector<std::string>{"-hmm",   acoustic, "-dict",    dictionary,
-                                       "-beam",  "1e-200", "-pbeam",   "1e-200",
-                                       "-wbeam", "1e-200", "-silprob", "0.001"};
+            : std::vector<std::string>{"-hmm",   acoustic, "-dict",         words,
+                                       "-beam",  "1e-200", "-pbeam",        "1e-200",
+                                       "-wbeam", "1e-200", "-fsgusefiller", "no"};
     // A fixed seed keeps the dither (which spares digital silence a log of zero) and so
     // every result the same from run to run.
     args.insert(args.end(), {"-remove_silence", "no", "-dither", "yes", "-seed", "1"});
@@ -316,16 +308,16 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
     auto impl = std::make_unique<Impl>(*api, search, std::max(1, sample_rate));
     impl->ps = api->ps_init(config);
     api->cmd_ln_free_r(config); // the decoder holds its own reference
-    if (!impl->ps) {
+    if (!impl->ps || !impl->resampler.ok()) {
         error = "the speech model in " + dir + " cannot be loaded";
         return nullptr;
     }
     if (search == Search::Align) {
         const auto phones = model_phones();
-        for (size_t i = 0; i < phones.size(); ++i) {
-            const std::string phone(phones[i].name);
+        for (size_t i = 0; i <= phones.size(); ++i) {
+            const std::string phone(i < phones.size() ? phones[i].name : kPause);
             const std::string word = kPhoneWordPrefix + phone;
-            api->ps_add_word(impl->ps, word.c_str(), phone.c_str(), i + 1 == phones.size());
+            api->ps_add_word(impl->ps, word.c_str(), phone.c_str(), i == phones.size());
         }
     }
     return std::unique_ptr<PhoneDecoder>(new PhoneDecoder(std::move(impl)));
@@ -342,7 +334,7 @@ std::vector<std::string> PhoneDecoder::pronounce(const std::string& word) const 
 bool PhoneDecoder::set_phones(const std::vector<std::string>& phones) {
     if (impl_->search != Search::Align || phones.empty()) return false;
     for (const std::string& p : phones)
-        if (!shape_for_phone(p)) return false;
+        if (p != kPause && shapes_for_phone(p).empty()) return false;
     impl_->phones = phones;
     return true;
 }
@@ -368,13 +360,17 @@ std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
         // Every phone lasts at least three decoder frames. A text with more phones than
         // that leaves room for cannot fit, and its grammar would cost some 6 KB per phone
         // to build (a 1 MiB text, gigabytes): it is not tried.
-        if (impl_->phones.empty() ||
-            impl_->phones.size() * kMinPhoneFrames > impl_->pending.size() / kDecoderHop)
+        const size_t spoken =
+            static_cast<size_t>(std::count_if(impl_->phones.begin(), impl_->phones.end(),
+                                              [](const std::string& p) { return p != kPause; }));
+        if (spoken == 0 || spoken * kMinPhoneFrames > impl_->pending.size() / kDecoderHop)
             return std::nullopt;
-        std::string grammar = "#JSGF V1.0;\ngrammar line;\npublic <line> =";
+        // Silence may open and close the line, and come wherever the phones name it.
+        const std::string pause = std::string(" [") + kPhoneWordPrefix + kPause + "]";
+        std::string grammar = "#JSGF V1.0;\ngrammar line;\npublic <line> =" + pause;
         for (const std::string& p : impl_->phones)
-            grammar += " " + std::string(kPhoneWordPrefix) + p;
-        grammar += ";\n";
+            grammar += p == kPause ? pause : " " + std::string(kPhoneWordPrefix) + p;
+        grammar += pause + ";\n";
         if (impl_->api.ps_set_jsgf_string(impl_->ps, "line", grammar.c_str()) != 0 ||
             impl_->api.ps_set_search(impl_->ps, "line") != 0)
             return std::nullopt;
@@ -384,31 +380,120 @@ std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
     return std::move(impl_->spans);
 }
 
-std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder) {
-    std::vector<std::string> phones;
-    // Words: runs of letters, digits, apostrophes and bytes above ASCII (UTF-8 letters).
-    const auto in_word = [](unsigned char c) { return std::isalnum(c) || c == '\'' || c >= 0x80; };
-    for (size_t i = 0; i < text.size();) {
-        if (!in_word(static_cast<unsigned char>(text[i]))) {
-            ++i;
+namespace {
+
+// What one rendering collects from eSpeak NG's events (under g_espeak_mutex).
+struct RenderEvents {
+    struct Phoneme {
+        std::string ipa; // empty: a pause, or the end of a word's sounds
+        uint32_t at_ms;
+        int word; // index into words
+    };
+    std::vector<Phoneme> phonemes;
+    std::vector<std::pair<int, int>> words; // first character (from 1) and length
+    uint64_t samples = 0;
+};
+RenderEvents* g_render = nullptr;
+
+int on_rendered(short*, int count, espeak_EVENT* events) {
+    for (espeak_EVENT* e = events; e && e->type != espeakEVENT_LIST_TERMINATED; ++e) {
+        if (e->type == espeakEVENT_WORD) g_render->words.emplace_back(e->text_position, e->length);
+        if (e->type != espeakEVENT_PHONEME && e->type != espeakEVENT_END &&
+            e->type != espeakEVENT_MSG_TERMINATED)
+            continue;
+        // A phoneme's IPA name: up to 8 bytes, zero-padded.
+        const std::string name = e->type == espeakEVENT_PHONEME
+                                     ? std::string(e->id.string, strnlen(e->id.string, 8))
+                                     : std::string();
+        g_render->phonemes.push_back({name, static_cast<uint32_t>(std::max(0, e->audio_position)),
+                                      static_cast<int>(g_render->words.size()) - 1});
+    }
+    if (count > 0) g_render->samples += static_cast<uint64_t>(count);
+    return 0;
+}
+
+// The word (lower case ASCII) at eSpeak's character position `first` (from 1), `length`
+// characters long; empty when it is not plain ASCII.
+std::string word_at(const std::string& text, int first, int length) {
+    size_t begin = std::string::npos, end = text.size();
+    int chars = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        ++chars;
+        if (chars == first) begin = i;
+        if (chars == first + length) {
+            end = i;
+            break;
+        }
+    }
+    if (begin == std::string::npos || begin >= end) return {};
+    std::string word = text.substr(begin, end - begin);
+    for (const char c : word)
+        if (static_cast<unsigned char>(c) >= 0x80) return {};
+    return to_lower_ascii(word);
+}
+
+} // namespace
+
+std::optional<TextPlan> plan_text(const std::string& text, const std::string& language,
+                                  const PhoneDecoder* dictionary, std::string& error) {
+    RenderEvents events;
+    int rate = 0;
+    {
+        const std::lock_guard lock(g_espeak_mutex);
+        const Espeak* api = espeak(error);
+        if (!api) return std::nullopt;
+        if (language.empty() || api->set_voice(language.c_str()) != EE_OK) {
+            error = "eSpeak NG does not know the language \"" + language + "\"";
+            return std::nullopt;
+        }
+        rate = api->rate;
+        g_render = &events;
+        api->set_synth_callback(on_rendered);
+        const espeak_ERROR said = api->synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
+                                             espeakCHARS_UTF8, nullptr, nullptr);
+        g_render = nullptr;
+        if (said != EE_OK) {
+            error = "eSpeak NG cannot say the text";
+            return std::nullopt;
+        }
+    }
+    TextPlan plan;
+    plan.length_ms = static_cast<uint32_t>(events.samples * 1000 / static_cast<uint64_t>(rate));
+    const auto& ph = events.phonemes;
+    for (size_t i = 0; i < ph.size(); ++i) {
+        if (ph[i].ipa.empty()) continue;
+        const uint32_t end = i + 1 < ph.size() ? ph[i + 1].at_ms : plan.length_ms;
+        const int word = ph[i].word;
+        // A word the dictionary knows: its phones over the word's time.
+        std::vector<std::string> known;
+        if (dictionary && word >= 0 && (i == 0 || ph[i - 1].word != word))
+            known =
+                dictionary->pronounce(word_at(text, events.words[static_cast<size_t>(word)].first,
+                                              events.words[static_cast<size_t>(word)].second));
+        if (!known.empty()) {
+            size_t last = i;
+            while (last + 1 < ph.size() && ph[last + 1].word == word && !ph[last + 1].ipa.empty())
+                ++last;
+            const uint32_t word_end = last + 1 < ph.size() ? ph[last + 1].at_ms : plan.length_ms;
+            const double step = double(word_end - ph[i].at_ms) / static_cast<double>(known.size());
+            for (size_t k = 0; k < known.size(); ++k)
+                plan.phones.push_back({known[k], k == 0, shapes_for_phone(known[k]),
+                                       ph[i].at_ms + static_cast<uint32_t>(step * k),
+                                       ph[i].at_ms + static_cast<uint32_t>(step * (k + 1))});
+            i = last;
             continue;
         }
-        size_t end = i;
-        while (end < text.size() && in_word(static_cast<unsigned char>(text[end])))
-            ++end;
-        std::string word = text.substr(i, end - i);
-        i = end;
-        while (!word.empty() && word.front() == '\'')
-            word.erase(word.begin());
-        while (!word.empty() && word.back() == '\'')
-            word.pop_back();
-        if (word.empty()) continue;
-        word = to_lower_ascii(word);
-        std::vector<std::string> said = decoder.pronounce(word);
-        // TODO
-        phones.insert(phones.end(), said.begin(), said.end());
+        // Otherwise eSpeak NG's phoneme, as the nearest model phones, sharing its time.
+        const std::vector<PhoneFor> phones = model_phones_for_ipa(ph[i].ipa);
+        const double step = double(end - ph[i].at_ms) / std::max<size_t>(1, phones.size());
+        const bool word_start = i == 0 || ph[i - 1].word != word || ph[i - 1].ipa.empty();
+        for (size_t k = 0; k < phones.size(); ++k)
+            plan.phones.push_back({phones[k].phone, word_start && k == 0, phones[k].shapes,
+                                   ph[i].at_ms + static_cast<uint32_t>(step * k),
+                                   ph[i].at_ms + static_cast<uint32_t>(step * (k + 1))});
     }
-    return phones;
+    return plan;
 }
 
 std::vector<Language> espeak_languages(std::string& error) {

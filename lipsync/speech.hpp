@@ -4,6 +4,8 @@
 // of any rate is fed as it is read and resampled to the model's 16 kHz.
 #pragma once
 
+#include "lipsync/shapes.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,22 +20,29 @@ struct PhoneSpan {
     std::string phone; // a model phone such as "AH", or "SIL" and filler names
     uint32_t first = 0;
     uint32_t last = 0;
+    int32_t score = 0; // the acoustic score of the span (the model's log units, at most 0)
 };
+
+// Silence in the phones of an alignment (which may or may not come), and its spans.
+inline constexpr const char* kPause = "SIL";
 
 class PhoneDecoder {
   public:
     enum class Search { Recognise, Align };
-    // Opens the model for one sound. Align needs the model's dictionary for words;
-    // Recognise does without. nullptr and `error` set when the model cannot be used.
-    static std::unique_ptr<PhoneDecoder> open(Search search, int sample_rate, std::string& error);
+    // Opens the model for one sound. Align loads the model's (English) dictionary for
+    // pronounce() when `dictionary` is set. nullptr and `error` set when the model cannot be
+    // used.
+    static std::unique_ptr<PhoneDecoder> open(Search search, int sample_rate, std::string& error,
+                                              bool dictionary = false);
     ~PhoneDecoder();
     PhoneDecoder(const PhoneDecoder&) = delete;
     PhoneDecoder& operator=(const PhoneDecoder&) = delete;
 
     // The dictionary's first pronunciation of a lower-case word; empty when it has none.
     std::vector<std::string> pronounce(const std::string& word) const;
-    // Align only: the phones to align the sound to, before the first feed. False when the
-    // decoder does not take them (an unknown phone, an empty list).
+    // Align only: the phones to align the sound to, before finish(); kPause among them is
+    // a silence that may come there. False when the decoder does not take them (an unknown
+    // phone, an empty list).
     bool set_phones(const std::vector<std::string>& phones);
 
     // Mono samples at the sample rate given to open (full scale +-1).
@@ -61,8 +70,28 @@ std::vector<Language> espeak_languages(std::string& error);
 // Whether eSpeak NG has a voice by that name (a code of espeak_languages or a voice's name).
 bool is_espeak_language(const std::string& code);
 
-// The phones of a text for alignment: words the decoder's dictionary knows, the others
-// phonemised by eSpeak NG (en-us). Empty when the text holds no word.
-std::vector<std::string> phones_for_text(const std::string& text, const PhoneDecoder& decoder);
+// One phone of a text: the model phone it is aligned as, the shapes of the sounds it stands
+// for, and where eSpeak NG's own rendering of the text says it (ms from its start).
+struct TextPhone {
+    std::string phone;
+    bool word_start = false; // the first phone of a word
+    std::vector<Shape> shapes;
+    uint32_t start_ms = 0;
+    uint32_t end_ms = 0;
+};
+
+// A text as eSpeak NG speaks it in a language: its phones in order, and the length of the
+// rendering (the time no phone covers is pause).
+struct TextPlan {
+    std::vector<TextPhone> phones;
+    uint32_t length_ms = 0;
+};
+
+// The text phonemised and timed by eSpeak NG in `language`. Words that `dictionary` (an
+// aligner opened with the model's dictionary) knows are said as it says them, over the time
+// eSpeak NG gives the word. nullopt and `error` set when eSpeak NG cannot be used or does not
+// know the language; no phones when the text holds no words.
+std::optional<TextPlan> plan_text(const std::string& text, const std::string& language,
+                                  const PhoneDecoder* dictionary, std::string& error);
 
 } // namespace tarvik::lipsync

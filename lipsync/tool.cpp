@@ -56,6 +56,7 @@ SoundResult analyse(const Request& request, std::ostream& err) {
     AnalysisRequest analysis;
     analysis.method = request.fast ? Method::Signal : Method::Recognition;
     analysis.text = request.text;
+    analysis.language = request.language;
     SoundResult sound = analyse_sound_file(request.path, analysis);
     if (!sound.track) report(err, request.path, sound.error);
     for (const std::string& note : sound.notes)
@@ -97,6 +98,26 @@ std::optional<std::string> read_text_file(const std::string& path, std::string& 
         return std::nullopt;
     }
     return text.str();
+}
+
+struct NamedLanguage {
+    std::string language;
+    size_t text_start; // where the words begin, after the line that names it
+};
+
+// The language a text's first line names: "#lang: LANG" (spaces around LANG allowed).
+std::optional<NamedLanguage> text_language(const std::string& text) {
+    constexpr std::string_view kTag = "#lang:";
+    const size_t skip = text.starts_with("\xEF\xBB\xBF") ? 3 : 0; // a UTF-8 byte order mark
+    if (text.compare(skip, kTag.size(), kTag) != 0) return std::nullopt;
+    const size_t eol = std::min(text.find('\n', skip), text.size());
+    std::string language = text.substr(skip + kTag.size(), eol - skip - kTag.size());
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!language.empty() && space(language.back()))
+        language.pop_back();
+    while (!language.empty() && space(language.front()))
+        language.erase(language.begin());
+    return NamedLanguage{language, std::min(eol + 1, text.size())};
 }
 
 // --dump: what the VLP file holds.
@@ -197,12 +218,28 @@ int run_lipsync(const std::vector<std::string>& args, std::ostream& out, std::os
             out << l.code << "\t" << l.name << "\n";
         return kExitOk;
     }
+    if (request.language != kDefaultLanguage && !is_espeak_language(request.language)) {
+        err << "lipsync: unknown language \"" << request.language
+            << "\" (lipsync --language list shows them)\n";
+        return kExitUsage;
+    }
     if (request.text_file) {
         std::string why;
         request.text = read_text_file(*request.text_file, why);
         if (!request.text) {
             report(err, *request.text_file, "cannot use the text: " + why);
             return kExitBadInput;
+        }
+        // A first line "#lang: LANG" names the line's language, over --language.
+        if (const auto named = text_language(*request.text)) {
+            if (!is_espeak_language(named->language)) {
+                report(err, *request.text_file,
+                       "cannot use the text: unknown language \"" + named->language +
+                           "\" (lipsync --language list shows them)");
+                return kExitBadInput;
+            }
+            request.language = named->language;
+            request.text = request.text->substr(named->text_start);
         }
     }
     switch (request.action) {
