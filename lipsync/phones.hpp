@@ -87,7 +87,7 @@ struct PhoneFor {
 
 // The model phones nearest to a phoneme's sounds: a diphthong or affricate the model has
 // gives that phone ("aɪ" -> AY, "tʃ" -> CH); any other sound the phone whose articulation is
-// nearest ("y" -> IY, "ʁ" -> HH, "ɲ" -> NG). A glottal stop, a moment of silence, gives none.
+// nearest ("y" -> IY, "x" -> K, "ɾ" -> D). A glottal stop, a moment of silence, gives none.
 std::vector<PhoneFor> model_phones_for_ipa(std::string_view ipa);
 
 // The names in a space-separated list ("DH AH"), in order; runs of spaces count as one.

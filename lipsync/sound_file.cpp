@@ -27,9 +27,12 @@ constexpr double kMaxUnexplainedShare = 0.27;
 constexpr uint32_t kMinSilentGapFrames = 6;
 
 // The least agreement between the shapes of the text and those recognised with which the
-// text is the line's: on eSpeak NG's voices in twelve languages the line's own text agrees in
-// 0.47-0.85 of the frames, another line's or another language's in 0.14-0.47 (most below 0.4).
-constexpr double kMinTextAgreement = 0.45;
+// text is taken for the line's. A text that is not the line's (another line, another
+// language) mostly cannot be aligned at all; as eSpeak NG says it, it agrees in 0.2-0.45 of
+// the frames on its voices in twelve languages, the line's own text in 0.45-0.7. Where a
+// wrong text does align, it agrees in 0.14-0.6, the right one in 0.43-0.85.
+constexpr double kMinAlignedAgreement = 0.35;
+constexpr double kMinRenderedAgreement = 0.55;
 
 // More text than this per second of sound is not one line's words (speech says some 15-20
 // bytes of text a second).
@@ -187,7 +190,8 @@ void apply_text(const std::string& text, const std::string& language, PhoneDecod
     // shape get the same one from the text, as aligned or, where the aligner could not place
     // it, as eSpeak NG says it.
     const auto rendered = rendered_shapes(*plan, signal, frames);
-    if (agreement(by_text ? *by_text : rendered, shapes) < kMinTextAgreement) {
+    if (by_text ? agreement(*by_text, shapes) < kMinAlignedAgreement
+                : agreement(rendered, shapes) < kMinRenderedAgreement) {
         notes.push_back(not_fitting);
         return;
     }

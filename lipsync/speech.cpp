@@ -68,7 +68,6 @@ struct Sphinx {
     decltype(::ps_seg_next)* ps_seg_next;
     decltype(::ps_seg_frames)* ps_seg_frames;
     decltype(::ps_seg_word)* ps_seg_word;
-    decltype(::ps_seg_prob)* ps_seg_prob;
     decltype(::genrand_seed)* genrand_seed;
 };
 
@@ -93,7 +92,7 @@ const Sphinx* sphinx(std::string& error) {
             !bind(lib, "ps_end_utt", s.ps_end_utt) || !bind(lib, "ps_get_hyp", s.ps_get_hyp) ||
             !bind(lib, "ps_seg_iter", s.ps_seg_iter) || !bind(lib, "ps_seg_next", s.ps_seg_next) ||
             !bind(lib, "ps_seg_frames", s.ps_seg_frames) ||
-            !bind(lib, "ps_seg_word", s.ps_seg_word) || !bind(lib, "ps_seg_prob", s.ps_seg_prob) ||
+            !bind(lib, "ps_seg_word", s.ps_seg_word) ||
             !bind(lib, "genrand_seed", s.genrand_seed)) {
             why = "the speech recogniser cannot be loaded (" + platform::library_error() +
                   "; Debian package libpocketsphinx3)";
@@ -110,10 +109,16 @@ const Sphinx* sphinx(std::string& error) {
 class Resampler {
   public:
     Resampler(int in_rate, int out_rate) {
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+        // Without libsoxr's own dither, which is seeded afresh each run: the decoder dithers
+        // with a fixed seed.
+        soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+        io.flags |= SOXR_NO_DITHER;
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
+        // One thread: the decoders' threads are the program's, and results stay the same
+        // from run to run.
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
         soxr_error_t error = nullptr;
-        soxr_ = soxr_create(in_rate, out_rate, 1, &error, &io, &quality, nullptr);
+        soxr_ = soxr_create(in_rate, out_rate, 1, &error, &io, &quality, &runtime);
         if (error) soxr_ = nullptr;
         ratio_ = double(out_rate) / in_rate;
     }
@@ -241,8 +246,6 @@ struct PhoneDecoder::Impl {
              seg = api.ps_seg_next(seg)) {
             int first = 0, last = 0;
             api.ps_seg_frames(seg, &first, &last);
-            int32 acoustic = 0, language = 0, backoff = 0;
-            api.ps_seg_prob(seg, &acoustic, &language, &backoff);
             std::string name = api.ps_seg_word(seg);
             if (name.rfind(prefix, 0) == 0) name = upper(name.substr(prefix.size()));
             if (first < 0 || last < first) continue;
@@ -250,7 +253,7 @@ struct PhoneDecoder::Impl {
             // in) lies in our frame n + 1.
             const uint32_t offset = decoded_frames + kDecoderDelay;
             spans.push_back({std::move(name), static_cast<uint32_t>(first) + offset,
-                             static_cast<uint32_t>(last) + offset, acoustic});
+                             static_cast<uint32_t>(last) + offset});
         }
         decoded_frames += static_cast<uint32_t>(count / kDecoderHop);
         pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(count));

@@ -20,7 +20,6 @@ struct PhoneSpan {
     std::string phone; // a model phone such as "AH", or "SIL" and filler names
     uint32_t first = 0;
     uint32_t last = 0;
-    int32_t score = 0; // the acoustic score of the span (the model's log units, at most 0)
 };
 
 // Silence in the phones of an alignment (which may or may not come), and its spans.

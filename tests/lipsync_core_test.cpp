@@ -116,16 +116,41 @@ TEST(LipsyncCues, ShortRunsMergeIntoTheirNeighbours) {
         EXPECT_EQ(build(frames), cues) << frames;
 }
 
-TEST(LipsyncPhones, TheDocumentedTableAndESpeakNames) {
-    const std::pair<const char*, char> phones[] = {{"M", 'A'},  {"V", 'G'},  {"UW", 'F'},
-                                                   {"ER", 'E'}, {"AW", 'D'}, {"AH", 'C'},
-                                                   {"L", 'H'},  {"IY", 'B'}, {"HH", 'B'}};
-    for (const auto& [phone, letter] : phones)
-        EXPECT_EQ(shape_for_phone(phone), shape_from_letter(letter)) << phone;
-    EXPECT_EQ(shape_for_phone("SIL"), std::nullopt);
-    EXPECT_EQ(phones_for_espeak("'oU"), std::vector<std::string>{"OW"});
-    EXPECT_EQ(phones_for_espeak("aI@"), (std::vector<std::string>{"AY", "ER"}));
-    EXPECT_TRUE(phones_for_espeak("_:").empty());
+// Shapes and nearest English phones follow from how a sound is made, in any language; the
+// English model's phones keep the shapes documented for them.
+TEST(LipsyncPhones, ArticulationGivesShapesAndNearestModelPhones) {
+    const std::pair<const char*, const char*> shapes[] = {
+        {"M", "A"}, {"V", "G"},  {"UW", "F"}, {"ER", "E"},  {"AW", "DF"}, {"AH", "C"},
+        {"L", "H"}, {"IY", "B"}, {"HH", "B"}, {"AY", "DB"}, {"SIL", ""},
+    };
+    const auto letters = [](const std::vector<Shape>& v) {
+        std::string out;
+        for (const Shape s : v)
+            out += shape_letter(s);
+        return out;
+    };
+    for (const auto& [phone, expected] : shapes)
+        EXPECT_EQ(letters(shapes_for_phone(phone)), expected) << phone;
+    // eSpeak NG's IPA names: stress, length, tones and marks carry no sound; "aa" is one
+    // sound, "th" an aspirated t, the "ɜ" after a vowel a tone; a name cut inside a UTF-8
+    // sequence keeps what decodes.
+    const std::pair<std::string_view, const char*> ipa[] = {
+        {"ˈaɪ", "DB"}, {"yː", "F"},  {"ø", "F"},   {"ɔ", "E"},   {"ɐ", "C"},  {"β", "A"},
+        {"ɱ", "G"},    {"ɥ", "F"},   {"ɭʲ", "H"},  {"aa2", "D"}, {"th", "B"}, {"iɜ", "B"},
+        {"ä", "D"},    {"tʃ", "BB"}, {"\xC9", ""}, {"_", ""},
+    };
+    for (const auto& [name, expected] : ipa)
+        EXPECT_EQ(letters(shapes_for_ipa(name)), expected) << name;
+    const std::pair<std::string_view, const char*> nearest[] = {
+        {"aɪ", "AY"}, {"t͡ʃ", "CH"},  {"y", "IY"}, {"o", "OW"}, {"x", "K"},
+        {"ɾ", "D"},   {"ts", "T S"}, {"ʔ", ""},   {"ə", "AH"},
+    };
+    for (const auto& [name, expected] : nearest) {
+        std::string got;
+        for (const PhoneFor& p : model_phones_for_ipa(name))
+            got += (got.empty() ? "" : " ") + p.phone;
+        EXPECT_EQ(got, expected) << name;
+    }
 }
 
 // Speech followed by digital silence, as trimmed voice lines are padded, is analysed as fast
