@@ -206,6 +206,7 @@ BatchFileOutcome convert_batch_file(const BatchFileParams& p, const BatchFile& f
         job.mp3_path = f.mp3;
         job.program_dir = p.program_dir;
         job.lips = p.lips;
+        job.lips_language = p.lips_language;
         job.delete_wav = p.delete_wav;
         job.cancel = p.cancel;
         job.produced = p.produced;
@@ -499,12 +500,13 @@ int run_batch(Context& ctx, const BatchSource& source, const std::string& output
     params.settings = ctx.settings;
     params.program_dir = ctx.program_dir;
     params.lips = ctx.flags.lips;
+    params.lips_language = ctx.lips_language;
     params.delete_wav = ctx.flags.delete_wav;
     params.cancel = &interrupted;
     ProducedFiles produced;
     params.produced = &produced;
     params.record = record.get();
-    params.settings_key = output_settings_key(ctx.settings, ctx.flags.lips);
+    params.settings_key = output_settings_key(ctx.settings, ctx.flags.lips, ctx.lips_language);
 
     const std::time_t start = std::time(nullptr);
     const int jobs = std::max(1, ctx.settings.jobs);

@@ -26,6 +26,7 @@ struct BatchFileParams {
     RunSettings settings;    // as the command line asked
     std::string program_dir; // where the lip-sync tool lies
     bool lips = false;
+    std::string lips_language; // -lang, or empty
     bool delete_wav = false;
     const std::atomic<bool>* cancel = nullptr;
     ProducedFiles* produced = nullptr; // shared by every file of the batch

@@ -8,9 +8,11 @@
 #include "encoder/batch.hpp"
 #include "encoder/encoding.hpp"
 #include "encoder/error_boxes.hpp"
+#include "encoder/lipsync_languages.hpp"
 #include "encoder/loudness.hpp"
 #include "encoder/playback.hpp"
 #include "encoder/results.hpp"
+#include "lipsync/command_line.hpp"
 #include "platform/system.hpp"
 
 #include <algorithm>
@@ -28,6 +30,7 @@ namespace {
 constexpr RunSettings kDefaults{};
 constexpr int kMaxVbrQuality = 9; // the encoder's VBR qualities are 0 to 9
 constexpr std::string_view kResultsSwitch = "-json";
+constexpr std::string_view kLanguageSwitch = "-lang";
 
 template <typename A, typename V> bool contains(const A& a, V v) {
     return std::find(a.begin(), a.end(), v) != a.end();
@@ -58,12 +61,13 @@ bool starts_with_dash(std::string_view s) {
 }
 
 // A switch's argument: none; one that defaults when the next word is a switch (which is then
-// read as one); one that must be there; a word that must be there, whatever it is; or a number
-// below zero, there when the next word starts with '-' and names no switch (so that a plain word
-// after it is the run's parameter).
-enum class Takes { Nothing, ValueOrDefault, Value, Word, NegativeOrNothing };
-// Where a switch applies; elsewhere it is an unknown switch.
-enum class When { Always, NotSingleFile, SingleFileOrBatch, Batch };
+// read as one); one that must be there; a word that must be there, whatever it is; a name that
+// must be there (not empty, not a switch); or a number below zero, there when the next word
+// starts with '-' and names no switch (so that a plain word after it is the run's parameter).
+enum class Takes { Nothing, ValueOrDefault, Value, Word, Name, NegativeOrNothing };
+// Where a switch applies (after the switch that names its mode, or -lips); elsewhere it is an
+// unknown switch.
+enum class When { Always, NotSingleFile, SingleFileOrBatch, Batch, Lips };
 
 struct Argument {
     std::optional<std::string_view> text; // absent: the default is asked for
@@ -220,6 +224,16 @@ constexpr std::array kSwitches{
                ctx.flags.lips = true;
                return "Generate a VLP file\n";
            }},
+    Switch{.names = {kLanguageSwitch},
+           .takes = Takes::Name,
+           .when = When::Lips,
+           .missing = ErrorBox::LanguageMissing,
+           .apply =
+               [](Context& ctx, const Argument& a) {
+                   ctx.lips_language = std::string(a.text.value_or(""));
+                   return format_text("Lip-sync language = \"%s\"\n",
+                                      escaped(ctx.lips_language).c_str());
+               }},
     Switch{.names = {"-numbar"},
            .apply = [](Context& ctx, const Argument&) -> std::string {
                ctx.settings.show_bar = false;
@@ -300,10 +314,10 @@ std::optional<double> decimal_of(std::string_view word) {
 const Switch* find_switch(std::string_view name, const RunFlags& f) {
     for (const Switch& s : kSwitches) {
         if (!contains(s.names, name)) continue;
-        const bool applies = s.when == When::Always ||
-                             (s.when == When::NotSingleFile && !f.wav_mode) ||
-                             (s.when == When::SingleFileOrBatch && (f.wav_mode || f.batch_mode)) ||
-                             (s.when == When::Batch && f.batch_mode);
+        const bool applies =
+            s.when == When::Always || (s.when == When::NotSingleFile && !f.wav_mode) ||
+            (s.when == When::SingleFileOrBatch && (f.wav_mode || f.batch_mode)) ||
+            (s.when == When::Batch && f.batch_mode) || (s.when == When::Lips && f.lips);
         return applies ? &s : nullptr;
     }
     return nullptr;
@@ -357,6 +371,11 @@ const std::string& help_text() {
         "------------------------------------------------------------------------------------------"
         "------------------------------\n"
         "-lips (or -vlp) ............................................. Generate a VLP file\n"
+        "-lang <language> ........................................ Language of the lines for "
+        "-lips (default: " +
+        std::string(lipsync::kDefaultLanguage) +
+        ")\n"
+        "language:= a code or name of \"lipsync --language list\"\n"
         "-numbar ................................................... Display a digital progress "
         "bar\n"
         "------------------------------------------------------------------------------------------"
@@ -473,7 +492,9 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
         } else if (sw->takes != Takes::Nothing) {
             const bool next_is_switch =
                 sw->takes != Takes::Word && i + 1 < n && starts_with_dash(args[i + 1]);
-            if (i + 1 >= n || (next_is_switch && sw->takes == Takes::Value)) {
+            const bool required = sw->takes == Takes::Value || sw->takes == Takes::Name;
+            if (i + 1 >= n || (next_is_switch && required) ||
+                (sw->takes == Takes::Name && args[i + 1].empty())) {
                 show_error_box(sw->missing, {name});
                 return finish(kExitFailure);
             }
@@ -492,6 +513,20 @@ Dispatch read_command_line(const std::vector<std::string>& args, Context& ctx,
             return finish(kExitSuccess);
         }
     }
+
+    // -lang (which follows -lips) must name a language of the tool's list, asked for once, here,
+    // before any file is touched; it is then passed on as the list writes it. Without the list,
+    // each line's call of the tool says what is wrong.
+    if (!ctx.lips_language.empty())
+        if (const auto languages = lipsync_languages(ctx.program_dir)) {
+            const LipsyncLanguage* known = find_language(*languages, ctx.lips_language);
+            if (!known) {
+                show_error_box<ErrorBox::LanguageUnknown>(kLanguageSwitch,
+                                                          escaped(ctx.lips_language));
+                return finish(kExitFailure);
+            }
+            ctx.lips_language = known->code;
+        }
 
     // Every mode takes one or two positional parameters and nothing after them.
     const bool params_ok = i < n && n - i <= 2;

@@ -168,7 +168,7 @@ ConvertResult encode_and_finish(const Job& job, InputWav& input, const std::stri
     if (job.lips) {
         const VlpRequest request{job.program_dir,      wav_path, job.mp3_path,
                                  job.input == nullptr, seconds,  sink.collected(),
-                                 job.cancel,           place};
+                                 job.cancel,           place,    job.lips_language};
         const VlpResult vlp = generate_vlp(request, sink);
         r.vlp_made = vlp.ok;
         // Stopped by the interruption, not a fault of the file: its WAV stays for the next run.

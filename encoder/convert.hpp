@@ -95,6 +95,7 @@ struct Job {
     std::string mp3_path;
     std::string program_dir; // where the lip-sync tool lies
     bool lips = false;
+    std::string lips_language; // -lang: the language every VLP is made in; empty: the default
     bool delete_wav = false;
     const std::atomic<bool>* cancel = nullptr;
     ProducedFiles* produced = nullptr; // batch: shared by every file

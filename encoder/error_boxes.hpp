@@ -30,6 +30,8 @@ enum class ErrorBox : uint8_t {
     JobsOutOfRange,
     LoudnessOutOfRange,
     ResultsFileMissing,
+    LanguageMissing,
+    LanguageUnknown,
     UnknownSwitch,
     SilenceTimeMissing,
     InputDirMissing,
@@ -114,6 +116,11 @@ inline constexpr std::array kErrorBoxes{
     ErrorBoxRow{ErrorBox::JobsOutOfRange, kUnit, 551, box_text::kWrongArgument},
     ErrorBoxRow{ErrorBox::LoudnessOutOfRange, kUnit, 560, box_text::kWrongSignedArgument},
     ErrorBoxRow{ErrorBox::ResultsFileMissing, kUnit, 557, box_text::kMissingArgument},
+    ErrorBoxRow{ErrorBox::LanguageMissing, kUnit, 563, box_text::kMissingArgument},
+    // The switch and the language, as typed.
+    ErrorBoxRow{ErrorBox::LanguageUnknown, kUnit, 564,
+                "Wrong argument after '{}'. Unknown language \"{}\" (lipsync --language list "
+                "shows them)."},
     ErrorBoxRow{ErrorBox::UnknownSwitch, kUnit, 570, box_text::kUnknownSwitch},
     ErrorBoxRow{ErrorBox::SilenceTimeMissing, kUnit, 583,
                 "Missing parameter: \"silence_time\". Run with -? (or -h, -help) for help"},

@@ -42,7 +42,7 @@ std::string line_text_for(const std::string& wav_path) {
 
 VlpResult generate_vlp(const VlpRequest& request, Sink& out) {
     VlpResult vlp;
-    const std::string tool = join_path(request.program_dir, kLipsyncToolName);
+    const std::string tool = lipsync_tool_path(request.program_dir);
     if (!platform::exists(tool)) {
         vlp.reason = "Make sure the lipsync tool stands in the same directory as tarvik";
         return vlp;
@@ -60,9 +60,10 @@ VlpResult generate_vlp(const VlpRequest& request, Sink& out) {
         return vlp;
     }
     std::vector<std::string> args;
+    if (!request.language.empty()) args = {"--language", request.language};
     if (!request.silence_mode)
         if (const std::string text = line_text_for(request.wav_path); !text.empty())
-            args = {"--text", text};
+            args.insert(args.end(), {"--text", text});
     // -q: the tool's own success line would name the fresh file, not the VLP the user gets.
     args.insert(args.end(), {"-q", "-o", *fresh, request.wav_path});
 

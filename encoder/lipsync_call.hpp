@@ -3,14 +3,13 @@
 #pragma once
 
 #include "common/files.hpp"
+#include "encoder/lipsync_languages.hpp"
 #include "encoder/sink.hpp"
 
 #include <atomic>
 #include <string>
 
 namespace tarvik {
-
-inline constexpr const char* kLipsyncToolName = "lipsync";
 
 struct VlpRequest {
     std::string program_dir;          // where the tool lies
@@ -21,6 +20,7 @@ struct VlpRequest {
     bool capture_tool_output = false; // the tool's output goes into `out` instead of the console
     const std::atomic<bool>* cancel = nullptr; // set: stop the tool at once
     AtomicFile::Place place;                   // moves the VLP into place (default: rename)
+    std::string language; // -lang: passed on as --language; empty: the tool's default
 };
 
 struct VlpResult {

@@ -56,6 +56,7 @@ struct Context {
     std::string program_dir;    // the executable's directory, no trailing '/'
     std::string current_dir;    // the working directory at start
     std::string results_target; // -json: the results file ("-": standard output); empty: none
+    std::string lips_language;  // -lang: the lip-sync tool's language; empty: none given
 };
 
 // Cores this process may run on (1 to kMaxJobs).

@@ -116,6 +116,7 @@ int run_silence(Context& ctx, const std::vector<std::string>& positionals) {
     job.mp3_path = *mp3_path;
     job.program_dir = ctx.program_dir;
     job.lips = ctx.flags.lips;
+    job.lips_language = ctx.lips_language;
     job.cancel = &platform::stop_flag();
     // The start lines show the settings as the silence asks for them: the default bit rate
     // doubled for two channels.
@@ -152,6 +153,7 @@ int run_single_file(Context& ctx, const std::vector<std::string>& positionals) {
     job.mp3_path = *mp3_path;
     job.program_dir = ctx.program_dir;
     job.lips = ctx.flags.lips;
+    job.lips_language = ctx.lips_language;
     job.delete_wav = ctx.flags.delete_wav;
     job.cancel = &platform::stop_flag();
     ConsoleOut out;

@@ -177,13 +177,14 @@ std::optional<FileFacts> file_facts(const std::string& path) {
                      read.hash};
 }
 
-std::string output_settings_key(const RunSettings& s, bool lips) {
+std::string output_settings_key(const RunSettings& s, bool lips, const std::string& lips_language) {
     return format_text("rate=%u mode=%u kbps=%u typed=%d vbr=%d noclick=%d lips=%d",
                        static_cast<unsigned>(s.sample_rate), static_cast<unsigned>(s.mode),
                        static_cast<unsigned>(s.bit_rate), s.bit_rate_given ? 1 : 0,
                        static_cast<int>(s.vbr_quality), s.no_click ? 1 : 0, lips ? 1 : 0) +
            // A loudness target changes the MP3; measuring alone does not.
-           (s.loudness.target ? format_text(" loudness=%.2f", *s.loudness.target) : "");
+           (s.loudness.target ? format_text(" loudness=%.2f", *s.loudness.target) : "") +
+           (lips_language.empty() ? "" : " lang=" + lips_language);
 }
 
 bool line_up_to_date(const std::optional<LineRecord>& recorded, const LineFiles& files,

@@ -54,7 +54,9 @@ struct LineFiles {
 
 // Every setting that changes the bytes of an MP3 or a VLP, as one text: a line recorded with
 // another text is made again. A setting that changes what is made adds its field here.
-std::string output_settings_key(const RunSettings& settings, bool lips);
+// lips_language (-lang) adds one only when given, so records made without it stay valid.
+std::string output_settings_key(const RunSettings& settings, bool lips,
+                                const std::string& lips_language);
 
 // Whether a recorded line still holds for its files as they are now, made with `settings` by
 // this version: the MP3 (and VLP) have the recorded size, time and bytes, and the WAV and the

@@ -32,6 +32,8 @@ std::vector<std::string> BatchArguments(const GuiSettings& s, int32_t bitrate, b
     if (s.recurse) args.push_back("-recurse");
     if (s.update) args.push_back("-update");
     if (s.generateVlp) args.push_back("-lips");
+    if (s.generateVlp && !s.lipsLanguage.empty() && s.lipsLanguage != lipsync::kDefaultLanguage)
+        args.insert(args.end(), {"-lang", s.lipsLanguage});
     if (s.deleteWavs) args.push_back("-rem");
     if (s.normalizeLoudness) {
         args.push_back("-loudness");

@@ -17,9 +17,10 @@ namespace tarvik::gui {
 // custom bit rate.
 std::optional<int32_t> SelectedBitrate(const GuiSettings& s);
 
-// The encoder's arguments, in this order: -batch, -recurse, -update, -lips, -rem,
-// -loudness TARGET, -vbr N, exactly one -brate N, -noclick, the input folder, the output
-// folder (empty folders left out). Each folder is one argument whatever it holds.
+// The encoder's arguments, in this order: -batch, -recurse, -update, -lips, -lang CODE (with
+// -lips, when CODE is not the tool's default), -rem, -loudness TARGET, -vbr N, exactly one
+// -brate N, -noclick, the input folder, the output folder (empty folders left out). Each
+// folder is one argument whatever it holds.
 std::vector<std::string> BatchArguments(const GuiSettings& s, int32_t bitrate, bool noClick);
 
 // POSIX shell quoting, for showing a command line: words of safe characters stay bare,

@@ -15,8 +15,10 @@
 #include "encoder/output_dir.hpp"
 #include "platform/files.hpp"
 
+#include <QAbstractItemView>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -84,6 +86,15 @@ MainDialog::MainDialog(GuiSettings& settings, AppPaths& paths, FolderChooser& fo
           std::pair{ui_->updateCheck, &GuiSettings::update},
           std::pair{ui_->loudnessCheck, &GuiSettings::normalizeLoudness}})
         connect(box, &QCheckBox::clicked, this, [this, option] { toggleOption(option); });
+    // The languages of the lip-sync tool beside tarvik; without its list the field takes any code.
+    languages_ = lipsync_languages(dir_part(paths_.encoderPath).value_or("")).value_or(languages_);
+    for (const LipsyncLanguage& l : languages_)
+        ui_->languageCombo->addItem(tr("%1 \u2013 %2").arg(text_of(l.code), text_of(l.description)),
+                                    text_of(l.code));
+    // The list opens wide enough for its longest entry, wider than the field.
+    ui_->languageCombo->view()->setMinimumWidth(ui_->languageCombo->view()->sizeHintForColumn(0));
+    connect(ui_->languageCombo, &QComboBox::currentTextChanged, this,
+            [this](const QString& text) { takeLanguage(text); });
     ui_->loudnessSpin->setRange(kMinLoudnessTarget, kMaxLoudnessTarget);
     connect(ui_->loudnessSpin, &QSpinBox::valueChanged, this,
             [this](int value) { settings_.loudnessTarget = value; });
@@ -116,6 +127,7 @@ void MainDialog::loadSettings() {
     if (settings_.vbrValue >= 0) lastVbrValue_ = settings_.vbrValue;
     showOptions();
     showSwitches();
+    showLanguage();
 
     settings_.resetOnExit = false;
     ui_->deleteConfigButton->setChecked(false);
@@ -155,6 +167,7 @@ void MainDialog::showQuality() {
 
 void MainDialog::showOptions() {
     ui_->vlpCheck->setChecked(settings_.generateVlp);
+    ui_->languageCombo->setEnabled(settings_.generateVlp);
     ui_->deleteWavsCheck->setChecked(settings_.deleteWavs);
     ui_->vbrCheck->setChecked(settings_.useVbr);
     const QSignalBlocker quiet(ui_->vbrSlider);
@@ -168,6 +181,24 @@ void MainDialog::showOptions() {
     }
     ui_->vbrSlider->setValue(settings_.vbrValue == -1 ? 0 : settings_.vbrValue);
     ui_->vbrValueText->setText(QString::number(settings_.vbrValue));
+}
+
+void MainDialog::showLanguage() {
+    const QSignalBlocker quiet(ui_->languageCombo);
+    const QString code = text_of(settings_.lipsLanguage);
+    if (const int at = ui_->languageCombo->findData(code); at >= 0)
+        ui_->languageCombo->setCurrentIndex(at);
+    else
+        ui_->languageCombo->setEditText(code);
+    ui_->languageCombo->lineEdit()->setCursorPosition(0); // the code first, where it is cut
+}
+
+void MainDialog::takeLanguage(const QString& text) {
+    const int at = ui_->languageCombo->findText(text);
+    std::string code =
+        (at >= 0 ? ui_->languageCombo->itemData(at).toString() : text.trimmed()).toStdString();
+    if (const LipsyncLanguage* known = find_language(languages_, code)) code = known->code;
+    settings_.lipsLanguage = code;
 }
 
 void MainDialog::showSwitches() {

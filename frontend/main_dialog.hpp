@@ -4,6 +4,7 @@
 // record and the paths belong to the application; the dialog edits them.
 #pragma once
 
+#include "encoder/lipsync_languages.hpp"
 #include "frontend/launch.hpp"
 #include "frontend/settings.hpp"
 
@@ -54,6 +55,12 @@ class MainDialog : public QDialog {
     void showFolder(bool input);
     void showQuality();
     void showOptions();
+    // The language field: the setting's entry of the list, or its code as text. (showOptions
+    // enables it with lip-sync.)
+    void showLanguage();
+    // The code the field's text stands for: a listed entry's, a listed code or name typed, or
+    // the text as typed.
+    void takeLanguage(const QString& text);
     // The check boxes that only switch their option, and the loudness target's box.
     void showSwitches();
     // Enables Go! when no run is under way and the input folder holds WAVs; whether it does.
@@ -74,7 +81,8 @@ class MainDialog : public QDialog {
     void readResults();
 
     std::unique_ptr<Ui::MainDialog> ui_;
-    QButtonGroup qualityButtons_; // ids are Quality values
+    std::vector<LipsyncLanguage> languages_; // the lip-sync tool's list; empty without one
+    QButtonGroup qualityButtons_;            // ids are Quality values
     GuiSettings& settings_;
     AppPaths& paths_;
     FolderChooser& folders_;

@@ -204,8 +204,9 @@ struct Folder { // kept only when `usable`; written as empty when not storable
 struct QualityWord {};
 struct VbrValue {};       // 0 to 9, read only when VBR is on; another value switches VBR off
 struct LoudnessTarget {}; // kMinLoudnessTarget to kMaxLoudnessTarget, else the default
-using Value =
-    std::variant<EncoderFolder, Flag, Bitrate, Folder, QualityWord, VbrValue, LoudnessTarget>;
+struct Language {};       // any word; none, or one the file cannot keep, is the default
+using Value = std::variant<EncoderFolder, Flag, Bitrate, Folder, QualityWord, VbrValue,
+                           LoudnessTarget, Language>;
 
 struct Key {
     std::string above;     // the comment lines written above the key's line
@@ -264,6 +265,9 @@ const std::vector<Key>& settings_keys() {
          "$custom bitrate:", "\t", Bitrate{&S::customBitrate}},
         {"; specifies whether to generate VLPs files or not (yes or no)\n",
          "$last option vlp:", "\t", Flag{&S::generateVlp}},
+        {"; specifies the language of the lines for the VLPs (a code that\n"
+         "; \"lipsync --language list\" shows, such as en-us, de or pt-br)\n",
+         "$lip-sync language:", "\t", Language{}},
         {"; specifies whether to delete WAVs files after process or not (yes or no)\n",
          "$last option delete:", "\t", Flag{&S::deleteWavs}},
         {"; specifies whether to use Variable Bit Rate encoding technique or not (yes or no)\n",
@@ -323,6 +327,11 @@ void read_key(TokenParser& p, const Key& key, GuiSettings& s) {
                            s.loudnessTarget > kMaxLoudnessTarget)
                            s.loudnessTarget = defaults.loudnessTarget;
                    },
+                   [&](Language) {
+                       std::string word;
+                       p.ReadString(word);
+                       if (!word.empty()) s.lipsLanguage = word;
+                   },
                },
                key.value);
 }
@@ -339,6 +348,12 @@ std::string value_text(const Key& key, const GuiSettings& s, const AppPaths& pat
             [&](QualityWord) { return std::string(kQualityWords[static_cast<size_t>(s.quality)]); },
             [&](VbrValue) { return std::to_string(s.vbrValue); },
             [&](LoudnessTarget) { return std::to_string(s.loudnessTarget); },
+            [&](Language) {
+                // Kept as a folder name would be: read back exactly as written.
+                return !s.lipsLanguage.empty() && FolderStorable(s.lipsLanguage)
+                           ? s.lipsLanguage
+                           : std::string(GuiSettings().lipsLanguage);
+            },
         },
         key.value);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "encoder/loudness.hpp"
+#include "lipsync/command_line.hpp"
 
 #include "frontend/token_parser.hpp"
 
@@ -35,6 +36,7 @@ struct GuiSettings {
     std::string inputFolder;  // empty: none chosen
     std::string outputFolder; // empty: none chosen
     bool generateVlp = false;
+    std::string lipsLanguage = lipsync::kDefaultLanguage; // the VLPs' language (a code)
     bool deleteWavs = false;
     bool useVbr = false;
     int32_t vbrValue = -1; // 0 to 9; -1 whenever useVbr is false

@@ -264,6 +264,52 @@ TEST(Batch, VlpAcceptedOnlyFromThisRun) {
     }
 }
 
+// -lang (after -lips): the tool's list is asked for once, at the start; an unknown language is
+// refused before anything is written; a known one reaches every call as the list names it.
+// Without -lang no call names a language; without a list each call gets the language as typed.
+TEST(Batch, LanguageCheckedOnceAndPassedToEveryCall) {
+    TempDir t;
+    make_program_dir(t / "real", "real");
+    const std::string program = make_program_dir(
+        t / "prog", "#!/bin/sh\necho \"$@\" >> \"$0.calls\"\n[ \"$*\" = \"--language list\" ] && "
+                    "[ -e \"$0.nolist\" ] && exit 1\nexec " +
+                        t / "real/lipsync" + " --fast \"$@\"\n");
+    fs::create_directories(t / "in");
+    for (const char* name : {"a", "b"})
+        make_wav(t / "in" + "/" + name + ".wav", 22050, 1, 1.0);
+    const std::string list = "--language list", call = "-q -o out/.tarvik-";
+    const std::vector<std::tuple<std::vector<std::string>, bool, int, std::vector<std::string>>>
+        cases = {
+            {{"-batch", "-lips", "in", "out"}, true, 0, {call, call}},
+            {{"-batch", "-lips", "-lang", "PT-BR", "in", "out"},
+             true,
+             0,
+             {list, "--language pt-br " + call, "--language pt-br " + call}},
+            {{"-lips", "-lang", "German", "1", "out"}, true, 0, {list, "--language de " + call}},
+            {{"-batch", "-lips", "-lang", "xx", "in", "out"}, true, 255, {list}},
+            {{"-wav", "-lips", "-lang", "German", "in/a", "out"},
+             false,
+             0,
+             {list, "--language German "}},
+        };
+    for (const auto& [args, listed, status, calls] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        fs::remove_all(t / "out"), fs::remove(t / "prog/lipsync.calls");
+        fs::remove(t / "prog/lipsync.nolist");
+        if (!listed) ASSERT_TRUE(write_file(t / "prog/lipsync.nolist", ""));
+        const RunResult r = tarvik_in(t.path(), args, program);
+        EXPECT_EQ(r.exit_status, status) << r.out << r.err;
+        const std::vector<std::string> got = lines_of(read_file(t / "prog/lipsync.calls"));
+        ASSERT_EQ(got.size(), calls.size()) << read_file(t / "prog/lipsync.calls");
+        for (size_t i = 0; i < calls.size(); ++i)
+            EXPECT_TRUE(got[i].starts_with(calls[i])) << got[i];
+        EXPECT_EQ(exists(t / "out"), status != 255);
+        if (status == 255)
+            EXPECT_EQ(r.err, error_box(564, "Wrong argument after '-lang'. Unknown language \"xx\" "
+                                            "(lipsync --language list shows them)."));
+    }
+}
+
 // The silence run's VLP takes the MP3's name; nothing temporary stays beside the program.
 // From a read-only folder of WAVs the VLPs go to the output folder.
 TEST(Batch, SilenceAndReadOnlyWavFolderWithTheRealTool) {

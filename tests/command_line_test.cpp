@@ -76,6 +76,7 @@ TEST(CommandLine, ModesParametersAndAllowedSwitches) {
         {{"-rem", "-wav", "a"}, {"!Delete WAV"}, 570, unknown("-rem")},
         {{"-wav", "-batch", "a"}, {"!Batch process"}, 570, unknown("-batch")},
         {{"-noclick", "5"}, {}, 570, unknown("-noclick")},
+        {{"-lang", "de", "-lips", "5"}, {}, 570, unknown("-lang")},
         {{"-5"}, {}, 570, unknown("-5")},
         // A quoted directory name ending in a separator reaches the program with a quote inside.
         {{"-batch", "in", "out\""},
@@ -117,6 +118,7 @@ TEST(CommandLine, SwitchValuesAndTheirLines) {
         {{"-vbr", "10", "5"}, {}, 536, out_of_range("-vbr", 9)},
         {{"-jobs", "-2", "5"}, {}, 545, no_value("-jobs")},
         {{"-jobs", "65", "5"}, {}, 551, out_of_range("-jobs", 64)},
+        {{"-lips", "-lang", "-numbar", "5"}, {"Generate a VLP file\n"}, 563, no_value("-lang")},
     });
 }
 

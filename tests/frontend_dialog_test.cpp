@@ -11,6 +11,7 @@
 #include "tests/support/test_support.hpp"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -280,6 +281,35 @@ class DialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(go->isEnabled(), 10000);
         QCOMPARE(read_file(runs), "\n");
         qunsetenv("TERMINAL");
+    }
+
+    // The language field lists the tool's languages (the code kept), takes typed text too, is
+    // enabled with lip-sync, and reaches the command line as -lang unless it is en-us.
+    void languageFieldFollowsLipSync() {
+        Env env("$lip-sync language: de\n");
+        write_file(env.enc + "/lipsync", "#!/bin/sh\nprintf 'de\\tGerman\\nen-us\\tEnglish\\n'\n");
+        std::filesystem::permissions(env.enc + "/lipsync", std::filesystem::perms::owner_all);
+        Args started;
+        env.start([&](MainDialog& d) {
+            auto* field = d.findChild<QComboBox*>("languageCombo");
+            QVERIFY(field->count() == 2 && !field->isEnabled());
+            QCOMPARE(field->currentText(), "de \u2013 German");
+            press(d, "vlpCheck");
+            QVERIFY(field->isEnabled());
+            for (const QString typed : {"", "ENGLISH", "pt-br"}) {
+                if (!typed.isEmpty()) field->setEditText(typed);
+                press(d, "goButton"), started.push_back(d.lastCommandText());
+            }
+            press(d, "vlpCheck"), press(d, "goButton"), started.push_back(d.lastCommandText());
+            d.accept();
+        });
+        const std::string head = env.paths.encoderPath + " -batch ";
+        QCOMPARE(started, (Args{head + "-lips -lang de -brate 128 " + env.wavs,
+                                head + "-lips -brate 128 " + env.wavs,
+                                head + "-lips -lang pt-br -brate 128 " + env.wavs,
+                                head + "-brate 128 " + env.wavs}));
+        QVERIFY(read_file(env.paths.settingsPath).find("\n$lip-sync language:\tpt-br\n") !=
+                std::string::npos);
     }
 
     // Tab into the Quality group lands on the checked preset.

@@ -73,6 +73,7 @@ TEST(FrontEndSettings, RoundTripKeepsUtf8FoldersAndTheCustomBitRate) {
     s.inputFolder = wavs, s.outputFolder = out;
     s.generateVlp = s.silentMode = s.noClick = s.useVbr = s.recurse = s.normalizeLoudness = true;
     s.vbrValue = 0, s.quality = Quality::Custom, s.customBitrate = 144, s.loudnessTarget = -5;
+    s.lipsLanguage = "pt-br";
     const AppPaths paths{dir / "tarvik-gui.ini", dir / "tarvik"};
     ASSERT_TRUE(WriteSettings(s, paths));
     TokenParser p;
@@ -96,6 +97,8 @@ TEST(FrontEndSettings, DefaultsAndChecksOfTheKeys) {
         {"$last input folder: /nowhere\n$last output folder: /nowhere\n$custom bitrate: 8\n",
          [](GuiSettings& s) { s.customBitrate = 8; }},
         {"$loudness target: -41\n$last option update: yes\n", [](auto& s) { s.update = true; }},
+        {"$lip-sync language:\n", [](GuiSettings&) {}}, // older files have none: en-us
+        {"$LIP-SYNC LANGUAGE: yue ; Cantonese\n", [](auto& s) { s.lipsLanguage = "yue"; }},
     };
     for (const auto& [text, expect] : cases) {
         GuiSettings expected, s;

@@ -65,8 +65,10 @@ TEST(Update, RemakesExactlyTheChangedLines) {
     for (const char* name : {"a", "b", "c", "d", "e", "f"})
         make_wav(t / "in/s/" + name + ".wav", 300 + 40 * (name[0] - 'a'));
     ASSERT_TRUE(write_file(t / "in/s/b.txt", "Halt! Who goes there?"));
-    auto update = [&](const std::string& extra = "-lips") {
-        return tarvik_in(t.path(), {"-batch", "-recurse", "-update", "-lips", extra, "in", "out"});
+    auto update = [&](std::vector<std::string> extra = {}) {
+        extra.insert(extra.begin(), {"-batch", "-recurse", "-update", "-lips"});
+        extra.insert(extra.end(), {"in", "out"});
+        return tarvik_in(t.path(), extra);
     };
     EXPECT_EQ(made(update()).size(), 6u);
     const RunResult again = update();
@@ -86,7 +88,10 @@ TEST(Update, RemakesExactlyTheChangedLines) {
     EXPECT_EQ(made(changed), (Names{"s/a.wav", "s/b.wav", "s/c.wav", "s/d.wav"}));
     EXPECT_EQ(made(changed, kSkipped), (Names{"s/e.wav", "s/f.wav"}));
     EXPECT_EQ(changed.exit_status, 0);
-    EXPECT_EQ(made(update("-noclick")).size(), 6u);
+    EXPECT_EQ(made(update({"-noclick"})).size(), 6u);
+    // -lang joins the settings once given (the default language too), as the tool's list names it.
+    EXPECT_EQ(made(update({"-noclick", "-lang", "en-us"})).size(), 6u);
+    EXPECT_EQ(made(update({"-noclick", "-lang", "EN-US"})).size(), 0u);
 }
 
 // SIGKILL at random moments: every line recorded as done has its whole MP3 (decoding as a fresh
