@@ -76,12 +76,14 @@ const std::vector<Switch>& switches() {
                  "fifty times faster, less exact"},
         {.effect = Effect::Text, .long_name = "--text", .value = Value::Next,
          .needs = "a file name", .placeholder = "FILE", .section = Section::Analysis,
-         .help = "the words spoken (UTF-8 text): the phones are aligned to them;\n"
-                 "words outside the model's dictionary are phonemised by eSpeak NG;\n"
-                 "a quiet gap of 50 ms or more between its words is a rest (X).\n"
-                 "Where the words do not fit a stretch of speech between pauses\n"
-                 "(or the line at all), that stretch is recognised instead and\n"
-                 "lipsync says so on standard error"},
+         .help = "the words spoken (UTF-8 text), phonemised by eSpeak NG in the\n"
+                 "line's language (English words the model's dictionary knows as\n"
+                 "it says them): the phones are aligned to them; a quiet gap of\n"
+                 "50 ms or more between its words is a rest (X). Where the words\n"
+                 "do not fit a stretch of speech between pauses (or the line at\n"
+                 "all), that stretch is recognised instead; where a fitting text\n"
+                 "cannot be aligned, eSpeak NG's timing of it, stretched between\n"
+                 "the line's pauses, is used; lipsync says which on standard error"},
         {.effect = Effect::TextString, .long_name = "--text-string", .value = Value::Next,
          .needs = "the words", .placeholder = "TEXT", .section = Section::Analysis,
          .help = "the same with the words on the command line"},
@@ -213,9 +215,10 @@ converted (a picture of a VLP file has no waveform).
 
 Analysis: 100 frames per second. By default the phones of the speech are recognised
 with the English model of pocketsphinx (any sample rate is fed at the model's 16 kHz)
-and each phone shows a shape:
-  P B M -> A;  F V -> G;  UW UH OW W -> F;  AO ER OY -> E;  AA AY AW -> D;
-  AE EH AH EY -> C;  L -> H;  the other consonants and IY IH Y -> B.
+and each sound shows a shape by how it is made: lips closed (p b m) -> A;
+labiodental (f v) -> G; rounded close or mid vowels and w (u o y) -> F; rounded
+open and r-coloured vowels (ɔ er) -> E; open vowels (a) -> D; other mid vowels
+(e ɛ ə) -> C; laterals (l) -> H; close vowels (i) and the other consonants -> B.
 Rests (X) come from the signal analysis, which tells pauses from speech by level,
 and from quiet gaps of 60 ms or more in which no phone is heard; other frames where
 no phone is heard keep the signal analysis's shape.

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev ccache
   xdotool xterm
-  libmp3lame-dev lame libebur128-dev libsndfile1-dev libutf8proc-dev libsqlite3-dev libsdl2-dev qt6-base-dev qt6-base-dev-tools
+  libmp3lame-dev lame libebur128-dev libsoxr-dev libsndfile1-dev libutf8proc-dev libsqlite3-dev libsdl2-dev qt6-base-dev qt6-base-dev-tools
   libgtest-dev googletest
   sox libsox-fmt-all espeak-ng tmux xvfb xauth imagemagick time bc hyperfine
   # the Debian packages: their build, lintian, hardening-check (devscripts), the checks of
