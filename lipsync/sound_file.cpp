@@ -10,28 +10,36 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <memory>
 
 namespace tarvik::lipsync {
 
 namespace {
 
-// Share of a stretch of speech that an alignment which fits leaves to silence while
-// recognition hears phones there: up to about a quarter (short pauses the words do not
-// show); a text that lacks or misplaces the stretch's words leaves a third and more.
-constexpr double kMaxUnexplainedShare = 0.27;
+// Share of a stretch of speech (outside its quiet gaps) that an alignment which fits leaves
+// to silence: up to about a quarter; a text that lacks or misplaces the stretch's words
+// leaves a third and more.
+constexpr double kMaxUnexplainedShare = 0.4;
 
 // Shortest quiet gap inside speech that is a pause rather than the closure of a stop, when
 // recognition hears no phone in it: eSpeak NG pauses 60-150 ms between phrases, and stop
 // closures that recognition leaves silent are mostly shorter.
 constexpr uint32_t kMinSilentGapFrames = 6;
 
-// The least agreement between the shapes of the text and those recognised with which the
-// text is taken for the line's. A text that is not the line's (another line, another
-// language) mostly cannot be aligned at all; as eSpeak NG says it, it agrees in 0.2-0.45 of
-// the frames on its voices in twelve languages, the line's own text in 0.45-0.7. Where a
-// wrong text does align, it agrees in 0.14-0.6, the right one in 0.43-0.85.
-constexpr double kMinAlignedAgreement = 0.35;
+// When a text is taken for the line's: how well its shapes agree with what is heard (the
+// share of the speech frames that both give a shape in which they give the same). Measured
+// on eSpeak NG's voices in twelve languages at two speeds, each line with its own text,
+// another language's, and another text read in its language:
+// - aligned, against the signal analysis's shapes: own 0.25-0.72, another 0.23-0.53. At
+//   kAcceptAgreement or more the text is taken; below, its agreement with the recognised
+//   phones (own 0.44-0.85, another 0.13-0.66) is added, and the sum must reach
+//   kMinSummedAgreement: own texts 0.77-1.5 (two of 26 below), another 0.44-1.19 (9 of 14
+//   below; most other texts cannot be aligned at all);
+// - a text the aligner cannot place, as eSpeak NG says it, against the recognised phones:
+//   own 0.45-0.71, another 0.2-0.54; at kMinRenderedAgreement or more its timing is used.
+constexpr double kAcceptAgreement = 0.55;
+constexpr double kMinSummedAgreement = 0.75;
 constexpr double kMinRenderedAgreement = 0.55;
 
 // More text than this per second of sound is not one line's words (speech says some 15-20
@@ -148,82 +156,136 @@ std::vector<std::pair<uint32_t, uint32_t>> speech_stretches(const std::vector<Si
     return out;
 }
 
+// Shapes and rests for the frames of a line, from one source.
+struct Layer {
+    std::vector<std::optional<Shape>> shapes; // nullopt: no phone there
+    std::vector<bool> pauses;                 // quiet gaps inside speech that are rests
+};
+
+// The layer of recognised phones. Quiet gaps inside speech (closures to the signal analysis)
+// in which recognition hears no phone throughout are pauses between words when they last at
+// least kMinSilentGapFrames: the mouth rests there. Shorter ones stay closures.
+Layer recognition_layer(const std::vector<PhoneSpan>& spans, const std::vector<SignalFrame>& signal,
+                        uint32_t frames) {
+    Layer layer{phone_shapes(spans, frames), std::vector<bool>(frames)};
+    for (uint32_t f = 0; f < frames;) {
+        uint32_t end = f;
+        bool silent = true;
+        while (end < frames && signal[end].gap) {
+            silent = silent && !layer.shapes[end];
+            ++end;
+        }
+        if (silent && end - f >= kMinSilentGapFrames)
+            std::fill(layer.pauses.begin() + f, layer.pauses.begin() + end, true);
+        f = std::max(end, f + 1);
+    }
+    return layer;
+}
+
+// The text's layer and the frames it decides (the others are recognised).
+struct TextLayer {
+    Layer layer;
+    std::vector<bool> used;
+};
+
+// Recognition of the line when it is needed: nullptr when it cannot be had.
+using Recognition = std::function<const Layer*()>;
+
 // Brings the line's text in: its phones are aligned to the speech and, where they fit, give
-// the shapes and pauses. Where the aligner cannot place them at all, eSpeak NG's timing of the
-// text, stretched between the line's pauses, does; where the words do not fit the speech, the
-// recognised phones stay.
-void apply_text(const std::string& text, const std::string& language, PhoneDecoder& aligner,
-                const std::vector<SignalFrame>& signal, std::vector<std::optional<Shape>>& shapes,
-                std::vector<bool>& pauses, std::vector<std::string>& notes) {
-    const uint32_t frames = static_cast<uint32_t>(shapes.size());
+// the shapes and rests. Whether the text is the line's at all is judged by how well its
+// shapes agree with the signal analysis's and, where that leaves doubt, with the recognised
+// phones'. Where the aligner cannot place a fitting text, eSpeak NG's timing of it,
+// stretched between the line's pauses, gives them; where the words do not fit a stretch of
+// speech, that stretch is recognised. nullopt when the text is not used.
+std::optional<TextLayer> apply_text(const std::string& text, const std::string& language,
+                                    PhoneDecoder& aligner, const std::vector<SignalFrame>& signal,
+                                    uint32_t frames, const Recognition& recognition,
+                                    std::vector<std::string>& notes) {
     const std::string not_fitting =
         "the text does not fit the speech; the phones were recognised instead";
     // Far more text than speech (a whole script given for one line) cannot fit, and
     // rendering it would take long.
     if (text.size() > kMaxTextBytesPerSecond * frames / kFramesPerSecond + 200) {
         notes.push_back(not_fitting);
-        return;
+        return std::nullopt;
     }
     std::string error;
-    const std::optional<TextPlan> plan =
-        plan_text(text, language, is_english(language) ? &aligner : nullptr, error);
+    const std::optional<TextPlan> plan = plan_text(text, language, is_english(language), error);
     if (!plan) {
         notes.push_back(error + "; the phones were recognised without the text");
-        return;
+        return std::nullopt;
     }
     if (plan->phones.empty()) {
         notes.push_back("the text holds no words to align; the phones were recognised without it");
-        return;
+        return std::nullopt;
     }
     std::vector<std::string> phones;
     for (const TextPhone& p : plan->phones) {
         if (p.word_start && !phones.empty()) phones.push_back(kPause);
         phones.push_back(p.phone);
     }
+    std::optional<std::vector<PhoneSpan>> aligned;
     std::optional<std::vector<std::optional<Shape>>> by_text;
-    if (aligner.set_phones(phones))
-        if (const auto aligned = aligner.finish())
-            by_text = aligned_shapes(*aligned, *plan, frames);
+    if (aligner.set_phones(phones)) aligned = aligner.finish();
+    if (aligned) by_text = aligned_shapes(*aligned, *plan, frames);
+    std::vector<std::optional<Shape>> heard(frames); // the signal analysis's shapes of speech
+    for (uint32_t f = 0; f < frames; ++f)
+        if (signal[f].shape != Shape::X) heard[f] = signal[f].shape;
+    // Frames outside the stretches of speech rest whatever the text says.
+    TextLayer out{{std::vector<std::optional<Shape>>(frames), std::vector<bool>(frames)},
+                  std::vector<bool>(frames, true)};
     const auto stretches = speech_stretches(signal, frames);
-    // A text that is not the line's (another line, another language) agrees with what is
-    // heard no better than chance: too few of the speech frames that recognition gives a
-    // shape get the same one from the text, as aligned or, where the aligner could not place
-    // it, as eSpeak NG says it.
-    const auto rendered = rendered_shapes(*plan, signal, frames);
-    if (by_text ? agreement(*by_text, shapes) < kMinAlignedAgreement
-                : agreement(rendered, shapes) < kMinRenderedAgreement) {
-        notes.push_back(not_fitting);
-        return;
-    }
     if (!by_text) {
+        // The aligner could not place the text: as eSpeak NG says it, it must agree with
+        // the recognised phones clearly better than another text would.
+        const auto rendered = rendered_shapes(*plan, signal, frames);
+        const Layer* recognised = recognition();
+        if (!recognised || agreement(rendered, recognised->shapes) < kMinRenderedAgreement) {
+            notes.push_back(not_fitting);
+            return std::nullopt;
+        }
         for (const auto& [start, end] : stretches) {
-            for (uint32_t f = start; f < end; ++f) {
-                shapes[f] = rendered[f];
-                pauses[f] = false;
-            }
+            for (uint32_t f = start; f < end; ++f)
+                out.layer.shapes[f] = rendered[f];
             notes.push_back("the text could not be aligned from " + centiseconds_text(start) +
                             " s to " + centiseconds_text(end) +
                             " s; eSpeak NG's timing of it was used there");
         }
-        return;
+        return out;
     }
-    // Where the text leaves much of a stretch of speech to silence or noise while
-    // recognition hears phones there, the words do not fit it (the text lacks what is said
-    // there): that stretch keeps the recognised phones.
+    // Where the text leaves much of a stretch of speech to silence or noise, the words do
+    // not fit it (the text lacks what is said there): that stretch is recognised.
+    std::vector<std::string> misfits;
     for (const auto& [start, end] : stretches) {
         uint32_t unexplained = 0; // speech the text leaves to silence or noise
         for (uint32_t f = start; f < end; ++f)
-            unexplained += shapes[f] && !(*by_text)[f];
-        if (unexplained <= kMaxUnexplainedShare * (end - start))
+            unexplained += !signal[f].gap && !(*by_text)[f];
+        if (unexplained <= kMaxUnexplainedShare * (end - start)) {
             for (uint32_t f = start; f < end; ++f) {
-                shapes[f] = (*by_text)[f];
-                pauses[f] = !(*by_text)[f] && signal[f].gap;
+                out.layer.shapes[f] = (*by_text)[f];
+                out.layer.pauses[f] = !(*by_text)[f] && signal[f].gap;
             }
-        else
-            notes.push_back("the text does not fit the speech from " + centiseconds_text(start) +
-                            " s to " + centiseconds_text(end) +
-                            " s; the phones there were recognised instead");
+            continue;
+        }
+        std::fill(out.used.begin() + start, out.used.begin() + end, false);
+        misfits.push_back("the text does not fit the speech from " + centiseconds_text(start) +
+                          " s to " + centiseconds_text(end) +
+                          " s; the phones there were recognised instead");
     }
+    // A text that is not the line's agrees poorly with what is heard where it was placed:
+    // with the signal analysis's shapes and, where that leaves doubt, with the recognised
+    // phones.
+    const double by_signal = agreement(out.layer.shapes, heard);
+    const Layer* recognised = by_signal < kAcceptAgreement ? recognition() : nullptr;
+    if (misfits.size() == stretches.size() ||
+        (by_signal < kAcceptAgreement &&
+         (!recognised ||
+          by_signal + agreement(out.layer.shapes, recognised->shapes) < kMinSummedAgreement))) {
+        notes.push_back(not_fitting);
+        return std::nullopt;
+    }
+    notes.insert(notes.end(), misfits.begin(), misfits.end());
+    return out;
 }
 
 } // namespace
@@ -275,6 +337,9 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
     SoundResult result;
     std::optional<Analyzer> analyzer;
     std::vector<SignalFrame> signal;
+    // The phones are recognised, and aligned to the text when there is one. With a text
+    // that fits, the recognition is never decoded: the sound is only handed to it, which
+    // costs little, so that it is ready where the text does not decide.
     std::unique_ptr<PhoneDecoder> recogniser, aligner;
     const bool english = is_english(request.language);
     const auto opened = [&](const SoundInfo& info) {
@@ -296,7 +361,7 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
                                        "the line's text (--text) would give better shapes");
             return;
         }
-        aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, info.sample_rate, error, english);
+        aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, info.sample_rate, error);
         if (!aligner)
             result.notes.push_back(error + "; the phones were recognised without the text");
     };
@@ -320,41 +385,51 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
     const uint32_t frames =
         std::min<uint32_t>(track.frame_count, static_cast<uint32_t>(signal.size()));
 
-    std::optional<std::vector<PhoneSpan>> recognised;
-    if (recogniser) recognised = recogniser->finish();
-    if (recogniser && !recognised)
-        result.notes.push_back("no phones were recognised; the signal analysis was used alone");
-    if (recognised) {
-        std::vector<std::optional<Shape>> shapes = phone_shapes(*recognised, frames);
-        // Quiet gaps inside speech (closures to the signal analysis) in which recognition
-        // hears no phone throughout are pauses between words when they last at least
-        // kMinSilentGapFrames: the mouth rests there. Shorter ones stay closures.
-        std::vector<bool> pauses(frames);
-        for (uint32_t f = 0; f < frames;) {
-            uint32_t end = f;
-            bool silent = true;
-            while (end < frames && signal[end].gap) {
-                silent = silent && !shapes[end];
-                ++end;
+    // The recognised phones, decoded once when first asked for.
+    std::optional<Layer> recognised;
+    bool recognition_tried = false;
+    const Recognition recognition = [&]() -> const Layer* {
+        if (!recognition_tried && recogniser) {
+            recognition_tried = true;
+            if (const auto spans = recogniser->finish())
+                recognised = recognition_layer(*spans, signal, frames);
+            else
+                result.notes.push_back(
+                    "no phones were recognised; the signal analysis was used alone");
+        }
+        return recognised ? &*recognised : nullptr;
+    };
+
+    if (request.method == Method::Recognition) {
+        const std::optional<TextLayer> by_text =
+            aligner ? apply_text(*request.text, request.language, *aligner, signal, frames,
+                                 recognition, result.notes)
+                    : std::nullopt;
+        const bool all_text = by_text && std::all_of(by_text->used.begin(), by_text->used.end(),
+                                                     [](bool u) { return u; });
+        const Layer* heard = all_text ? nullptr : recognition();
+        if (by_text || heard) {
+            Layer layer =
+                heard ? *heard
+                      : Layer{std::vector<std::optional<Shape>>(frames), std::vector<bool>(frames)};
+            for (uint32_t f = 0; by_text && f < frames; ++f)
+                if (by_text->used[f]) {
+                    layer.shapes[f] = by_text->layer.shapes[f];
+                    layer.pauses[f] = by_text->layer.pauses[f];
+                }
+            // A pause shorter than the shortest cue would be a flicker of the lips.
+            const uint32_t min_pause =
+                static_cast<uint32_t>(cue_settings_for(request.settings).min_hold_frames);
+            for (uint32_t f = 0; f < frames;) {
+                uint32_t end = f;
+                while (end < frames && layer.pauses[end])
+                    ++end;
+                if (end - f < min_pause)
+                    std::fill(layer.pauses.begin() + f, layer.pauses.begin() + end, false);
+                f = std::max(end, f + 1);
             }
-            if (silent && end - f >= kMinSilentGapFrames)
-                std::fill(pauses.begin() + f, pauses.begin() + end, true);
-            f = std::max(end, f + 1);
+            track.cues = combine(signal, layer.shapes, layer.pauses, request.settings);
         }
-        if (aligner)
-            apply_text(*request.text, request.language, *aligner, signal, shapes, pauses,
-                       result.notes);
-        // A pause shorter than the shortest cue would be a flicker of the lips.
-        const uint32_t min_pause =
-            static_cast<uint32_t>(cue_settings_for(request.settings).min_hold_frames);
-        for (uint32_t f = 0; f < frames;) {
-            uint32_t end = f;
-            while (end < frames && pauses[end])
-                ++end;
-            if (end - f < min_pause) std::fill(pauses.begin() + f, pauses.begin() + end, false);
-            f = std::max(end, f + 1);
-        }
-        track.cues = combine(signal, shapes, pauses, request.settings);
     }
     result.track = std::move(track);
     return result;

@@ -18,19 +18,22 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <optional>
+#include <sstream>
 
 namespace tarvik::lipsync {
 
 namespace {
 
-constexpr int kModelRate = 16000;
 constexpr uint32_t kDecoderDelay = 1;                // frames
 constexpr size_t kDecoderHop = kModelRate / 100;     // samples per decoder frame
 constexpr size_t kMinPhoneFrames = 3;                // one per state of a phone's model
 constexpr size_t kStretch = 20 * size_t{kModelRate}; // samples recognised at once
 constexpr const char* kDefaultModelDir = "/usr/share/pocketsphinx/model/en-us";
+// A pause of noise rather than silence, as a word of the alignment grammar.
+constexpr const char* kNoiseWord = "NSN";
 // Every model phone is also a word of the alignment grammar, spelled with this prefix.
 constexpr const char* kPhoneWordPrefix = "ph_";
 
@@ -56,8 +59,6 @@ struct Sphinx {
     decltype(::ps_init)* ps_init;
     decltype(::ps_free)* ps_free;
     decltype(::ps_add_word)* ps_add_word;
-    decltype(::ps_lookup_word)* ps_lookup_word;
-    decltype(::ckd_free)* ckd_free;
     decltype(::ps_set_jsgf_string)* ps_set_jsgf_string;
     decltype(::ps_set_search)* ps_set_search;
     decltype(::ps_start_utt)* ps_start_utt;
@@ -84,7 +85,6 @@ const Sphinx* sphinx(std::string& error) {
             !bind(lib, "ps_args", s.ps_args) || !bind(lib, "cmd_ln_parse_r", s.cmd_ln_parse_r) ||
             !bind(lib, "cmd_ln_free_r", s.cmd_ln_free_r) || !bind(lib, "ps_init", s.ps_init) ||
             !bind(lib, "ps_free", s.ps_free) || !bind(lib, "ps_add_word", s.ps_add_word) ||
-            !bind(lib, "ps_lookup_word", s.ps_lookup_word) || !bind(lib, "ckd_free", s.ckd_free) ||
             !bind(lib, "ps_set_jsgf_string", s.ps_set_jsgf_string) ||
             !bind(lib, "ps_set_search", s.ps_set_search) ||
             !bind(lib, "ps_start_utt", s.ps_start_utt) ||
@@ -264,17 +264,15 @@ struct PhoneDecoder::Impl {
 PhoneDecoder::PhoneDecoder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 PhoneDecoder::~PhoneDecoder() = default;
 
-std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate, std::string& error,
-                                                 bool dictionary) {
+std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
+                                                 std::string& error) {
     const Sphinx* api = sphinx(error);
     if (!api) return nullptr;
     const std::string dir = speech_model_dir();
     const std::string acoustic = dir + "/en-us";
     const std::string phone_lm = dir + "/en-us-phone.lm.bin";
-    const std::string words =
-        search == Search::Align && dictionary ? dir + "/cmudict-en-us.dict" : "/dev/null";
-    for (const std::string& f : {acoustic + "/mdef", phone_lm, words}) {
-        if (f != "/dev/null" && !readable_file_size(f)) {
+    for (const std::string& f : {acoustic + "/mdef", phone_lm}) {
+        if (!readable_file_size(f)) {
             error = "the speech model is missing (" + f + "; Debian package pocketsphinx-en-us)";
             return nullptr;
         }
@@ -293,9 +291,9 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
             ? std::vector<std::string>{"-hmm",   acoustic,       "-dict",  "/dev/null", "-allphone",
                                        phone_lm, "-allphone_ci", "yes",    "-lw",       "2.0",
                                        "-beam",  "1e-20",        "-pbeam", "1e-10"}
-            : std::vector<std::string>{"-hmm",   acoustic, "-dict",         words,
-                                       "-beam",  "1e-200", "-pbeam",        "1e-200",
-                                       "-wbeam", "1e-200", "-fsgusefiller", "no"};
+            : std::vector<std::string>{"-hmm",          acoustic, "-dict",  "/dev/null", "-beam",
+                                       "1e-200",        "-pbeam", "1e-200", "-wbeam",    "1e-200",
+                                       "-fsgusefiller", "no",     "-lw",    "1.0"};
     // A fixed seed keeps the dither (which spares digital silence a log of zero) and so
     // every result the same from run to run.
     args.insert(args.end(), {"-remove_silence", "no", "-dither", "yes", "-seed", "1"});
@@ -316,22 +314,19 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
         return nullptr;
     }
     if (search == Search::Align) {
-        const auto phones = model_phones();
-        for (size_t i = 0; i <= phones.size(); ++i) {
-            const std::string phone(i < phones.size() ? phones[i].name : kPause);
-            const std::string word = kPhoneWordPrefix + phone;
-            api->ps_add_word(impl->ps, word.c_str(), phone.c_str(), i == phones.size());
+        // Every phone, and a pause's silence and noise (the model's +NSN+).
+        std::vector<std::pair<std::string, std::string>> words;
+        for (const ModelPhone& p : model_phones())
+            words.emplace_back(p.name, p.name);
+        words.emplace_back(kPause, kPause);
+        words.emplace_back(kNoiseWord, "+NSN+");
+        for (size_t i = 0; i < words.size(); ++i) {
+            const std::string word = kPhoneWordPrefix + words[i].first;
+            api->ps_add_word(impl->ps, word.c_str(), words[i].second.c_str(),
+                             i + 1 == words.size());
         }
     }
     return std::unique_ptr<PhoneDecoder>(new PhoneDecoder(std::move(impl)));
-}
-
-std::vector<std::string> PhoneDecoder::pronounce(const std::string& word) const {
-    char* found = impl_->api.ps_lookup_word(impl_->ps, word.c_str());
-    if (!found) return {};
-    std::vector<std::string> out = split_names(found);
-    impl_->api.ckd_free(found);
-    return out;
 }
 
 bool PhoneDecoder::set_phones(const std::vector<std::string>& phones) {
@@ -369,7 +364,8 @@ std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
         if (spoken == 0 || spoken * kMinPhoneFrames > impl_->pending.size() / kDecoderHop)
             return std::nullopt;
         // Silence may open and close the line, and come wherever the phones name it.
-        const std::string pause = std::string(" [") + kPhoneWordPrefix + kPause + "]";
+        const std::string pause = std::string(" [") + kPhoneWordPrefix + kPause + " | " +
+                                  kPhoneWordPrefix + kNoiseWord + "]";
         std::string grammar = "#JSGF V1.0;\ngrammar line;\npublic <line> =" + pause;
         for (const std::string& p : impl_->phones)
             grammar += p == kPause ? pause : " " + std::string(kPhoneWordPrefix) + p;
@@ -381,6 +377,24 @@ std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
     const bool heard = impl_->decode(impl_->pending.size());
     if (!heard && (impl_->search == Search::Align || impl_->spans.empty())) return std::nullopt;
     return std::move(impl_->spans);
+}
+
+std::vector<std::string> dictionary_pronunciation(const std::string& word) {
+    // The dictionary, some 3 MB, is read once and searched for the few words of a line:
+    // handing all of its 134,000 words to the decoder took a short line most of its time.
+    static const std::string dictionary = [] {
+        std::ifstream in(speech_model_dir() + "/cmudict-en-us.dict", std::ios::binary);
+        std::ostringstream all;
+        all << "\n" << in.rdbuf();
+        return all.str();
+    }();
+    if (word.empty()) return {};
+    const size_t at = dictionary.find("\n" + word + " ");
+    if (at == std::string::npos) return {};
+    const size_t start = at + word.size() + 2;
+    return split_names(
+        std::string_view(dictionary)
+            .substr(start, std::min(dictionary.find('\n', start), dictionary.size()) - start));
 }
 
 namespace {
@@ -439,7 +453,7 @@ std::string word_at(const std::string& text, int first, int length) {
 } // namespace
 
 std::optional<TextPlan> plan_text(const std::string& text, const std::string& language,
-                                  const PhoneDecoder* dictionary, std::string& error) {
+                                  bool dictionary, std::string& error) {
     RenderEvents events;
     int rate = 0;
     {
@@ -465,15 +479,16 @@ std::optional<TextPlan> plan_text(const std::string& text, const std::string& la
     plan.length_ms = static_cast<uint32_t>(events.samples * 1000 / static_cast<uint64_t>(rate));
     const auto& ph = events.phonemes;
     for (size_t i = 0; i < ph.size(); ++i) {
-        if (ph[i].ipa.empty()) continue;
+        // A name in brackets, "(en)", marks a switch of language, not a sound.
+        if (ph[i].ipa.empty() || ph[i].ipa.front() == '(') continue;
         const uint32_t end = i + 1 < ph.size() ? ph[i + 1].at_ms : plan.length_ms;
         const int word = ph[i].word;
         // A word the dictionary knows: its phones over the word's time.
         std::vector<std::string> known;
         if (dictionary && word >= 0 && (i == 0 || ph[i - 1].word != word))
-            known =
-                dictionary->pronounce(word_at(text, events.words[static_cast<size_t>(word)].first,
-                                              events.words[static_cast<size_t>(word)].second));
+            known = dictionary_pronunciation(
+                word_at(text, events.words[static_cast<size_t>(word)].first,
+                        events.words[static_cast<size_t>(word)].second));
         if (!known.empty()) {
             size_t last = i;
             while (last + 1 < ph.size() && ph[last + 1].word == word && !ph[last + 1].ipa.empty())

@@ -25,20 +25,17 @@ struct PhoneSpan {
 // Silence in the phones of an alignment (which may or may not come), and its spans.
 inline constexpr const char* kPause = "SIL";
 
+inline constexpr int kModelRate = 16000; // Hz
+
 class PhoneDecoder {
   public:
     enum class Search { Recognise, Align };
-    // Opens the model for one sound. Align loads the model's (English) dictionary for
-    // pronounce() when `dictionary` is set. nullptr and `error` set when the model cannot be
-    // used.
-    static std::unique_ptr<PhoneDecoder> open(Search search, int sample_rate, std::string& error,
-                                              bool dictionary = false);
+    // Opens the model for one sound. nullptr and `error` set when the model cannot be used.
+    static std::unique_ptr<PhoneDecoder> open(Search search, int sample_rate, std::string& error);
     ~PhoneDecoder();
     PhoneDecoder(const PhoneDecoder&) = delete;
     PhoneDecoder& operator=(const PhoneDecoder&) = delete;
 
-    // The dictionary's first pronunciation of a lower-case word; empty when it has none.
-    std::vector<std::string> pronounce(const std::string& word) const;
     // Align only: the phones to align the sound to, before finish(); kPause among them is
     // a silence that may come there. False when the decoder does not take them (an unknown
     // phone, an empty list).
@@ -86,11 +83,15 @@ struct TextPlan {
     uint32_t length_ms = 0;
 };
 
-// The text phonemised and timed by eSpeak NG in `language`. Words that `dictionary` (an
-// aligner opened with the model's dictionary) knows are said as it says them, over the time
+// The model's (English) dictionary's first pronunciation of a lower-case word; empty when it
+// has none or cannot be read.
+std::vector<std::string> dictionary_pronunciation(const std::string& word);
+
+// The text phonemised and timed by eSpeak NG in `language`. With `dictionary`, words the
+// model's dictionary knows are said as it says them, over the time
 // eSpeak NG gives the word. nullopt and `error` set when eSpeak NG cannot be used or does not
 // know the language; no phones when the text holds no words.
 std::optional<TextPlan> plan_text(const std::string& text, const std::string& language,
-                                  const PhoneDecoder* dictionary, std::string& error);
+                                  bool dictionary, std::string& error);
 
 } // namespace tarvik::lipsync

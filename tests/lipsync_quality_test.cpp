@@ -135,9 +135,9 @@ TEST_F(LipsyncQuality, TheTextAlignsIncludingWordsOutsideTheDictionary) {
 TEST_F(LipsyncQuality, WhereTheTextDoesNotFitRecognitionTakesOver) {
     std::string err;
     const std::string recognised = shapes({});
-    // The text lacks the first phrase: that stretch falls back.
+    // The text lacks the first phrase: that stretch (or the whole line) falls back.
     const std::string part = shapes({"--text-string", kSecond}, &err);
-    EXPECT_NE(err.find("the text does not fit the speech from 0.00 s"), std::string::npos) << err;
+    EXPECT_NE(err.find("the text does not fit the speech"), std::string::npos) << err;
     EXPECT_EQ(part.substr(0, first_end_), recognised.substr(0, first_end_));
     // Words of another line: all of it.
     const std::string none =
