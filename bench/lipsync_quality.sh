@@ -48,11 +48,11 @@ for lang in "${langs[@]}"; do
       base=$work/$lang-$speed-$i
       "$build/bin/lipsync_corpus" "$lang" "${lines[$i]}" "$base" "$speed"
       # The same white noise for every run (-R: fixed seed; -D: no dither), scaled to lie
-      # noise_db below the line's level.
+      # noise_db below the line's level; both at 0.9, as some voices reach full scale.
       sox -R -D "$base.wav" "$base-white.wav" synth whitenoise
       gain=$(awk -v s="$(rms_db "$base.wav")" -v n="$(rms_db "$base-white.wav")" \
-        -v d="$noise_db" 'BEGIN { printf "%.6f", 10 ^ ((s - d - n) / 20) }')
-      sox -R -D -m -v 1 "$base.wav" -v "$gain" "$base-white.wav" "$base-noisy.wav"
+        -v d="$noise_db" 'BEGIN { printf "%.6f", 0.9 * 10 ^ ((s - d - n) / 20) }')
+      sox -R -D -m -v 0.9 "$base.wav" -v "$gain" "$base-white.wav" "$base-noisy.wav"
       rm "$base-white.wav"
       for noise in clean noisy; do
         sound=$base.wav

@@ -9,8 +9,10 @@
 // Prints, per corpus, the share of frames with the right shape for --text, the default
 // analysis, --fast and "B whenever loud", the share where rest and speech agree, and each
 // analysis's speed in times real time (CPU time of this one thread); then whether each corpus
-// meets the bars, and the phoneme names of the truth that have no shape (their time is not
-// scored).
+// meets the bars, what the --text analysis said (in how many lines its text was refused, or
+// placed by eSpeak NG's timing, ...) and the phoneme names of the truth that have no shape
+// (their time is not scored).
+//
 // Usage: lipsync_score LIST [--confusion [N]]
 #include "lipsync/phones.hpp"
 #include "lipsync/sound_file.hpp"
@@ -23,6 +25,8 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 using namespace tarvik::lipsync;
@@ -191,6 +195,8 @@ struct Corpus {
     double audio = 0;
     int clips = 0;
     UnscoredNames unscored;
+    int noted = 0;                    // lines whose --text analysis said something
+    std::map<std::string, int> notes; // what it said, in how many lines
     double speed(int m) const { return audio / std::max(1e-6, score[m].cpu); }
 };
 
@@ -234,8 +240,16 @@ int main(int argc, char** argv) {
             request.language = language;
             if (m == Text) request.text = transcript;
             const double start = cpu_now();
-            tracks[m] = analyse_sound_file(sound, request).track;
+            SoundResult result = analyse_sound_file(sound, request);
             cpu[m] = cpu_now() - start;
+            tracks[m] = std::move(result.track);
+            if (m != Text) continue;
+            c.noted += !result.notes.empty();
+            std::set<std::string> kinds; // each note once, its times left out
+            for (const std::string& note : result.notes)
+                kinds.insert(std::regex_replace(note, std::regex("[0-9]+\\.[0-9]+ s"), "T s"));
+            for (const std::string& kind : kinds)
+                ++c.notes[kind];
         }
         if (!tracks[Default] || !tracks[Fast] || !tracks[Text]) {
             std::cerr << "lipsync_score: cannot analyse " << sound << "\n";
@@ -256,16 +270,16 @@ int main(int argc, char** argv) {
 
     std::printf("| corpus | language | clips | seconds | default | --fast | --text | B when loud "
                 "| rest/speech agreement (default) | rest/speech agreement (--text) | speed "
-                "default | speed --fast | speed --text |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+                "default | speed --fast | speed --text | --text notes |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const std::string& name : order) {
         const Corpus& c = corpora[name];
         std::printf("| %s | %s | %d | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.0fx | "
-                    "%.0fx | %.0fx |\n",
+                    "%.0fx | %.0fx | %d |\n",
                     name.c_str(), c.language.c_str(), c.clips, c.audio, c.score[Default].exact(),
                     c.score[Fast].exact(), c.score[Text].exact(), c.score[Loud].exact(),
                     c.score[Default].rest(), c.score[Text].rest(), c.speed(Default), c.speed(Fast),
-                    c.speed(Text));
+                    c.speed(Text), c.noted);
     }
 
     std::printf("\nBars: --text exact >= %.2f, rest/speech agreement >= %.2f (with and without "
@@ -288,6 +302,15 @@ int main(int argc, char** argv) {
     std::printf("\n%d of %d bars met\n", passed, bars);
 
     bool header = false;
+    for (const std::string& name : order) {
+        const Corpus& c = corpora[name];
+        if (c.notes.empty()) continue;
+        if (!header) std::printf("\nWhat the --text analysis said, in how many lines\n");
+        header = true;
+        for (const auto& [note, lines] : c.notes)
+            std::printf("%s: %d x %s\n", name.c_str(), lines, note.c_str());
+    }
+    header = false;
     for (const std::string& name : order) {
         const Corpus& c = corpora[name];
         if (c.unscored.empty()) continue;
