@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 /* One line of synthetic speech with its phoneme timing, for the lip-sync quality benchmark:
-   eSpeak NG speaks TEXT with VOICE into OUT.wav (mono 16-bit at eSpeak's rate) and writes
-   OUT.phn, one "START_MS NAME" line per phoneme event (eSpeak's phoneme names; the last
-   line "END_MS _" marks the end of the sound).
-   Usage: lipsync_corpus VOICE TEXT OUT   (writes OUT.wav and OUT.phn) */
+   eSpeak NG speaks TEXT with VOICE (a voice or language name, "de", "pt-br", "en-us+f2") at
+   WPM words a minute (eSpeak's default when absent) into OUT.wav (mono 16-bit at eSpeak's
+   rate) and writes OUT.phn, one "START_MS NAME" line per phoneme event, NAME in IPA as
+   eSpeak NG writes it (at most 8 bytes: eSpeak cuts longer names). Pauses and word ends,
+   which eSpeak reports with no name, are "_"; the last line "END_MS _" marks the end of the
+   sound.
+   Usage: lipsync_corpus VOICE TEXT OUT [WPM]   (writes OUT.wav and OUT.phn) */
 #include <espeak-ng/speak_lib.h>
 #include <sndfile.h>
 
@@ -21,8 +24,7 @@ static int on_synth(short* data, int count, espeak_EVENT* events) {
         if (e->type == espeakEVENT_PHONEME) {
             char name[9] = {0};
             memcpy(name, e->id.string, 8);
-            /* A zero name is the end of a word's phonemes; eSpeak reports pauses as "_". */
-            if (name[0]) fprintf(phn, "%d %s\n", e->audio_position, name);
+            fprintf(phn, "%d %s\n", e->audio_position, name[0] ? name : "_");
         }
     if (data && count > 0) {
         sf_write_short(wav, data, count);
@@ -32,14 +34,25 @@ static int on_synth(short* data, int count, espeak_EVENT* events) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        fprintf(stderr, "usage: lipsync_corpus VOICE TEXT OUT\n");
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: lipsync_corpus VOICE TEXT OUT [WPM]\n");
         return 2;
     }
-    rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, NULL, espeakINITIALIZE_PHONEME_EVENTS);
+    rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, NULL,
+                             espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_PHONEME_IPA);
     if (rate <= 0 || espeak_SetVoiceByName(argv[1]) != EE_OK) {
         fprintf(stderr, "lipsync_corpus: eSpeak NG cannot speak with voice %s\n", argv[1]);
         return 1;
+    }
+    if (argc == 5) {
+        char* end = NULL;
+        const long wpm = strtol(argv[4], &end, 10);
+        if (!*argv[4] || *end || wpm < espeakRATE_MINIMUM || wpm > espeakRATE_MAXIMUM ||
+            espeak_SetParameter(espeakRATE, (int)wpm, 0) != EE_OK) {
+            fprintf(stderr, "lipsync_corpus: speed %s is not %d-%d words a minute\n", argv[4],
+                    espeakRATE_MINIMUM, espeakRATE_MAXIMUM);
+            return 2;
+        }
     }
     espeak_SetSynthCallback(on_synth);
     size_t n = strlen(argv[3]) + 5;

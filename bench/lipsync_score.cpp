@@ -1,12 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Scores lipsync's mouth shapes against the truth, per 10 ms frame, for the quality
 // benchmark (bench/lipsync_quality.sh builds the corpus and runs this).
-// Input lines: CORPUS<TAB>SOUND<TAB>PHONEMES<TAB>TRANSCRIPT. PHONEMES is lipsync_corpus's
-// timing file (synthetic speech); when it is empty the truth is the forced alignment of
-// the transcript (recorded speech). Prints, per corpus, the share of frames with the right
-// shape for the default analysis, --fast, --text and "B whenever loud", the share where
-// rest and speech agree, and each analysis's speed in times real time (CPU time of this
-// one thread).
+// Input lines: CORPUS<TAB>SOUND<TAB>PHONEMES<TAB>TRANSCRIPT<TAB>LANGUAGE. PHONEMES is
+// lipsync_corpus's timing file (synthetic speech: eSpeak NG's IPA phoneme names, "_" for
+// pauses); when it is empty the truth is the forced alignment of the (English) transcript
+// (recorded speech). LANGUAGE (an eSpeak NG voice name; "en-us" when absent) is the speech's,
+// given to the analysis with the transcript as its text.
+// Prints, per corpus, the share of frames with the right shape for --text, the default
+// analysis, --fast and "B whenever loud", the share where rest and speech agree, and each
+// analysis's speed in times real time (CPU time of this one thread); then whether each corpus
+// meets the bars, what the --text analysis said (in how many lines its text was refused, or
+// placed by eSpeak NG's timing, ...) and the phoneme names of the truth that have no shape
+// (their time is not scored).
+//
+// Usage: lipsync_score LIST [--confusion [N]]
 #include "lipsync/phones.hpp"
 #include "lipsync/sound_file.hpp"
 #include "lipsync/speech.hpp"
@@ -18,15 +25,30 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 using namespace tarvik::lipsync;
 
 namespace {
 
+// The bars each corpus is held to: the exact shape with the text, rest and speech where they
+// are, and the speed with the text.
+constexpr double kMinTextExact = 0.75;
+constexpr double kMinRestAgreement = 0.95;
+constexpr double kMinTextSpeed = 20; // times real time
+
 using Frames = std::vector<std::optional<Shape>>; // nullopt: not scored
 
-Frames truth_from_phonemes(const std::string& path, uint32_t frames) {
+// Time (ms) and count of the truth's phoneme names that give no shape, per name.
+struct Unscored {
+    double ms = 0;
+    int count = 0;
+};
+using UnscoredNames = std::map<std::string, Unscored>;
+
+Frames truth_from_phonemes(const std::string& path, uint32_t frames, UnscoredNames& unscored) {
     Frames out(frames);
     std::ifstream in(path);
     std::vector<std::pair<double, std::string>> events;
@@ -37,14 +59,15 @@ Frames truth_from_phonemes(const std::string& path, uint32_t frames) {
     for (size_t i = 0; i + 1 < events.size(); ++i) {
         const double start = events[i].first, end = events[i + 1].first;
         const std::string& n = events[i].second;
-        std::vector<std::optional<Shape>> parts;
-        if (n[0] == '_') {
-            parts.push_back(Shape::X);
-        } else {
-            for (const std::string& p : phones_for_espeak(n))
-                parts.push_back(shape_for_phone(p));
+        // "(en)": eSpeak NG switching to another language's voice for a word, not a sound.
+        const std::vector<Shape> parts = n == "_"           ? std::vector{Shape::X}
+                                         : n.front() == '(' ? std::vector<Shape>{}
+                                                            : shapes_for_ipa(n);
+        if (parts.empty()) {
+            unscored[n].ms += end - start;
+            ++unscored[n].count;
+            continue;
         }
-        if (parts.empty()) continue;
         for (uint32_t f = 0; f < frames; ++f) {
             const double centre = f * 10 + 5;
             if (centre < start || centre >= end) continue;
@@ -56,10 +79,40 @@ Frames truth_from_phonemes(const std::string& path, uint32_t frames) {
     return out;
 }
 
+// The text's phones as lipsync aligns them: a pause may come before each word.
+std::vector<std::string> phones_to_align(const TextPlan& plan) {
+    std::vector<std::string> phones;
+    for (const TextPhone& p : plan.phones) {
+        if (p.word_start && !phones.empty()) phones.push_back(kPause);
+        phones.push_back(p.phone);
+    }
+    return phones;
+}
+
+// The shapes of the plan's phones where the aligner placed them, each of a phone's shapes
+// over an equal share of its frames (frames it leaves to silence are nullopt); nullopt when
+// the spans do not follow the plan's phones.
+std::optional<Frames> aligned_shapes(const std::vector<PhoneSpan>& spans, const TextPlan& plan,
+                                     uint32_t frames) {
+    Frames out(frames);
+    size_t next = 0;
+    for (const PhoneSpan& s : spans) {
+        if (shapes_for_phone(s.phone).empty()) continue; // silence and fillers
+        if (next >= plan.phones.size() || plan.phones[next].phone != s.phone) return std::nullopt;
+        const std::vector<Shape>& shapes = plan.phones[next++].shapes;
+        const uint32_t end = std::min(s.last + 1, frames);
+        for (uint32_t f = s.first; f < end && !shapes.empty(); ++f)
+            out[f] = shapes[(f - s.first) * shapes.size() / (end - s.first)];
+    }
+    if (next != plan.phones.size()) return std::nullopt;
+    return out;
+}
+
 Frames truth_from_alignment(const std::string& sound, const std::string& transcript,
                             uint32_t frames) {
     Frames out(frames, Shape::X);
     std::unique_ptr<PhoneDecoder> aligner;
+    std::optional<TextPlan> plan;
     std::string error;
     SoundInfo info;
     std::vector<double> energy(frames); // per 10 ms frame
@@ -69,8 +122,12 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
         sound,
         [&](const SoundInfo& i) {
             rate = i.sample_rate;
-            aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, i.sample_rate, error);
-            if (aligner) aligner->set_phones(phones_for_text(transcript, *aligner));
+            aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, i.sample_rate, error, true);
+            if (aligner) plan = plan_text(transcript, "en-us", aligner.get(), error);
+            if (plan && !aligner->set_phones(phones_to_align(*plan))) {
+                error = "the aligner does not take the transcript's phones";
+                plan.reset();
+            }
         },
         [&](const float* s, size_t n) {
             if (aligner) aligner->feed(s, n);
@@ -80,12 +137,18 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
             }
         },
         info);
-    if (failed || !aligner) return Frames(frames);
-    const auto spans = aligner->finish();
-    if (!spans) return Frames(frames);
-    const Frames shapes = phone_shapes(*spans, frames);
+    const auto spans = !failed && plan ? aligner->finish() : std::nullopt;
+    const auto shapes = spans ? aligned_shapes(*spans, *plan, frames) : std::nullopt;
+    if (!shapes) {
+        std::cerr << "lipsync_score: no truth for " << sound << " ("
+                  << (failed           ? *failed
+                      : !error.empty() ? error
+                                       : "the alignment failed")
+                  << "); it is not scored\n";
+        return Frames(frames);
+    }
     for (uint32_t f = 0; f < frames; ++f)
-        if (shapes[f]) out[f] = shapes[f];
+        if ((*shapes)[f]) out[f] = (*shapes)[f];
     // The aligner stretches the first and last phones over the quiet before and after the
     // speech (it has no better place for them): before the first and after the last frame
     // within 50 dB of the loudest, the truth is rest.
@@ -119,18 +182,32 @@ struct Score {
             ++confusion[static_cast<int>(*truth[f])][static_cast<int>(*got[f])];
         }
     }
+    double exact() const { return right / std::max(1.0, scored); }
+    double rest() const { return rest_agree / std::max(1.0, scored); }
 };
 
+// The analyses, in the order of the scores and of --confusion's N.
+enum Analysis { Default, Fast, Text, Loud, kAnalyses };
+
 struct Corpus {
-    Score score[4];
+    std::string language;
+    Score score[kAnalyses];
     double audio = 0;
     int clips = 0;
+    UnscoredNames unscored;
+    int noted = 0;                    // lines whose --text analysis said something
+    std::map<std::string, int> notes; // what it said, in how many lines
+    double speed(int m) const { return audio / std::max(1e-6, score[m].cpu); }
 };
 
 double cpu_now() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+const char* verdict(bool pass) {
+    return pass ? "PASS" : "FAIL";
 }
 
 } // namespace
@@ -142,59 +219,115 @@ int main(int argc, char** argv) {
     std::string line;
     while (std::getline(list, line)) {
         std::istringstream fields(line);
-        std::string corpus, sound, phonemes, transcript;
+        std::string corpus, sound, phonemes, transcript, language;
         std::getline(fields, corpus, '\t');
         std::getline(fields, sound, '\t');
         std::getline(fields, phonemes, '\t');
-        std::getline(fields, transcript);
+        std::getline(fields, transcript, '\t');
+        std::getline(fields, language);
         if (sound.empty()) continue;
+        if (language.empty()) language = "en-us";
         if (!corpora.count(corpus)) order.push_back(corpus);
         Corpus& c = corpora[corpus];
+        if (c.language.empty()) c.language = language;
+        if (c.language != language) c.language = "mixed";
 
         std::optional<LipSyncTrack> tracks[3];
         double cpu[3] = {};
-        for (int m = 0; m < 3; ++m) {
+        for (int m : {Default, Fast, Text}) {
             AnalysisRequest request;
-            request.method = m == 1 ? Method::Signal : Method::Recognition;
-            if (m == 2) request.text = transcript;
+            request.method = m == Fast ? Method::Signal : Method::Recognition;
+            request.language = language;
+            if (m == Text) request.text = transcript;
             const double start = cpu_now();
-            tracks[m] = analyse_sound_file(sound, request).track;
+            SoundResult result = analyse_sound_file(sound, request);
             cpu[m] = cpu_now() - start;
+            tracks[m] = std::move(result.track);
+            if (m != Text) continue;
+            c.noted += !result.notes.empty();
+            std::set<std::string> kinds; // each note once, its times left out
+            for (const std::string& note : result.notes)
+                kinds.insert(std::regex_replace(note, std::regex("[0-9]+\\.[0-9]+ s"), "T s"));
+            for (const std::string& kind : kinds)
+                ++c.notes[kind];
         }
-        if (!tracks[0] || !tracks[1] || !tracks[2]) {
+        if (!tracks[Default] || !tracks[Fast] || !tracks[Text]) {
             std::cerr << "lipsync_score: cannot analyse " << sound << "\n";
             return 1;
         }
-        const uint32_t frames = tracks[0]->frame_count;
+        const uint32_t frames = tracks[Default]->frame_count;
         const Frames truth = phonemes.empty() ? truth_from_alignment(sound, transcript, frames)
-                                              : truth_from_phonemes(phonemes, frames);
-        Frames loud = shapes_of(*tracks[1]);
+                                              : truth_from_phonemes(phonemes, frames, c.unscored);
+        Frames loud = shapes_of(*tracks[Fast]);
         for (auto& s : loud)
             if (s && *s != Shape::X) s = Shape::B;
-        for (int m = 0; m < 3; ++m)
+        for (int m : {Default, Fast, Text})
             c.score[m].add(truth, shapes_of(*tracks[m]), cpu[m]);
-        c.score[3].add(truth, loud, cpu[1]);
-        c.audio += tracks[0]->seconds();
+        c.score[Loud].add(truth, loud, cpu[Fast]);
+        c.audio += tracks[Default]->seconds();
         ++c.clips;
     }
 
-    std::printf(
-        "| corpus | clips | seconds | default | --fast | --text | B when loud | rest/speech "
-        "agreement (default) | speed default | speed --fast | speed --text |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| corpus | language | clips | seconds | default | --fast | --text | B when loud "
+                "| rest/speech agreement (default) | rest/speech agreement (--text) | speed "
+                "default | speed --fast | speed --text | --text notes |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const std::string& name : order) {
         const Corpus& c = corpora[name];
-        const auto acc = [&](int m) { return c.score[m].right / std::max(1.0, c.score[m].scored); };
-        const auto speed = [&](int m) { return c.audio / std::max(1e-6, c.score[m].cpu); };
-        std::printf(
-            "| %s | %d | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f | %.0fx | %.0fx | %.0fx |\n",
-            name.c_str(), c.clips, c.audio, acc(0), acc(1), acc(2), acc(3),
-            c.score[0].rest_agree / std::max(1.0, c.score[0].scored), speed(0), speed(1), speed(2));
+        std::printf("| %s | %s | %d | %.1f | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.0fx | "
+                    "%.0fx | %.0fx | %d |\n",
+                    name.c_str(), c.language.c_str(), c.clips, c.audio, c.score[Default].exact(),
+                    c.score[Fast].exact(), c.score[Text].exact(), c.score[Loud].exact(),
+                    c.score[Default].rest(), c.score[Text].rest(), c.speed(Default), c.speed(Fast),
+                    c.speed(Text), c.noted);
     }
+
+    std::printf("\nBars: --text exact >= %.2f, rest/speech agreement >= %.2f (with and without "
+                "the text), speed --text >= %.0fx real time\n\n",
+                kMinTextExact, kMinRestAgreement, kMinTextSpeed);
+    std::printf("| corpus | --text exact | rest/speech (--text) | rest/speech (default) | speed "
+                "--text |\n|---|---|---|---|---|\n");
+    int passed = 0, bars = 0;
+    for (const std::string& name : order) {
+        const Corpus& c = corpora[name];
+        const bool pass[] = {
+            c.score[Text].exact() >= kMinTextExact, c.score[Text].rest() >= kMinRestAgreement,
+            c.score[Default].rest() >= kMinRestAgreement, c.speed(Text) >= kMinTextSpeed};
+        for (const bool p : pass)
+            passed += p, ++bars;
+        std::printf("| %s | %s %.3f | %s %.3f | %s %.3f | %s %.0fx |\n", name.c_str(),
+                    verdict(pass[0]), c.score[Text].exact(), verdict(pass[1]), c.score[Text].rest(),
+                    verdict(pass[2]), c.score[Default].rest(), verdict(pass[3]), c.speed(Text));
+    }
+    std::printf("\n%d of %d bars met\n", passed, bars);
+
+    bool header = false;
+    for (const std::string& name : order) {
+        const Corpus& c = corpora[name];
+        if (c.notes.empty()) continue;
+        if (!header) std::printf("\nWhat the --text analysis said, in how many lines\n");
+        header = true;
+        for (const auto& [note, lines] : c.notes)
+            std::printf("%s: %d x %s\n", name.c_str(), lines, note.c_str());
+    }
+    header = false;
+    for (const std::string& name : order) {
+        const Corpus& c = corpora[name];
+        if (c.unscored.empty()) continue;
+        if (!header)
+            std::printf("\nPhoneme names of the truth with no shape (not scored): name x count "
+                        "(ms)\n");
+        header = true;
+        std::printf("%s:", name.c_str());
+        for (const auto& [n, u] : c.unscored)
+            std::printf(" %s x%d (%.0f)", n.c_str(), u.count, u.ms);
+        std::printf("\n");
+    }
+
     // With --confusion [N]: where each true shape went (rows: truth, columns: the shapes of
-    // method N, 0 default, 1 --fast, 2 --text, 3 B when loud).
+    // analysis N, 0 default, 1 --fast, 2 --text, 3 B when loud).
     if (argc > 2 && std::string(argv[2]) == "--confusion") {
-        const int method = argc > 3 ? std::clamp(std::atoi(argv[3]), 0, 3) : 0;
+        const int method = argc > 3 ? std::clamp(std::atoi(argv[3]), 0, kAnalyses - 1) : 0;
         for (const std::string& name : order) {
             std::printf("\n%s (method %d): truth -> shape, %% of the row\n     ", name.c_str(),
                         method);
