@@ -76,14 +76,33 @@ Frames truth_from_phonemes(const std::string& path, uint32_t frames, UnscoredNam
                 static_cast<size_t>((centre - start) / (end - start) * parts.size()))];
         }
     }
+    // H is the tongue raised for a long L (70 ms or more, as lipsync shows it); a short one
+    // is B.
+    for (uint32_t f = 0; f < frames;) {
+        uint32_t end = f;
+        while (end < frames && out[end] == Shape::H)
+            ++end;
+        if (end - f > 0 && end - f < 7) std::fill(out.begin() + f, out.begin() + end, Shape::B);
+        f = std::max(end, f + 1);
+    }
+    // A rest inside speech shorter than the shortest cue (50 ms: the gaps eSpeak NG leaves
+    // between syllables, the closure before a stop) is a moment no mouth shows: not scored.
+    for (uint32_t f = 0; f < frames;) {
+        uint32_t end = f;
+        while (end < frames && out[end] == Shape::X)
+            ++end;
+        if (end > f && f > 0 && end < frames && end - f < 5 && out[f - 1] && out[end])
+            std::fill(out.begin() + f, out.begin() + end, std::nullopt);
+        f = std::max(end, f + 1);
+    }
     return out;
 }
 
-// The text's phones as lipsync aligns them: a pause may come before each word.
+// The text's phones as lipsync aligns them: a pause may come where eSpeak NG pauses.
 std::vector<std::string> phones_to_align(const TextPlan& plan) {
     std::vector<std::string> phones;
     for (const TextPhone& p : plan.phones) {
-        if (p.word_start && !phones.empty()) phones.push_back(kPause);
+        if (p.pause_before) phones.push_back(kPause);
         phones.push_back(p.phone);
     }
     return phones;
@@ -122,8 +141,8 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
         sound,
         [&](const SoundInfo& i) {
             rate = i.sample_rate;
-            aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, i.sample_rate, error, true);
-            if (aligner) plan = plan_text(transcript, "en-us", aligner.get(), error);
+            aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, i.sample_rate, error);
+            if (aligner) plan = plan_text(transcript, "en-us", true, error);
             if (plan && !aligner->set_phones(phones_to_align(*plan))) {
                 error = "the aligner does not take the transcript's phones";
                 plan.reset();

@@ -221,7 +221,7 @@ std::optional<TextLayer> apply_text(const std::string& text, const std::string& 
     }
     std::vector<std::string> phones;
     for (const TextPhone& p : plan->phones) {
-        if (p.word_start && !phones.empty()) phones.push_back(kPause);
+        if (p.pause_before) phones.push_back(kPause);
         phones.push_back(p.phone);
     }
     std::optional<std::vector<PhoneSpan>> aligned;

@@ -32,6 +32,8 @@ constexpr size_t kDecoderHop = kModelRate / 100;     // samples per decoder fram
 constexpr size_t kMinPhoneFrames = 3;                // one per state of a phone's model
 constexpr size_t kStretch = 20 * size_t{kModelRate}; // samples recognised at once
 constexpr const char* kDefaultModelDir = "/usr/share/pocketsphinx/model/en-us";
+// The shortest pause in eSpeak NG's rendering of a text where the speech may pause too.
+constexpr uint32_t kMinRenderedPauseMs = 50;
 // A pause of noise rather than silence, as a word of the alignment grammar.
 constexpr const char* kNoiseWord = "NSN";
 // Every model phone is also a word of the alignment grammar, spelled with this prefix.
@@ -133,8 +135,14 @@ class Resampler {
     void push(const float* x, size_t n, std::vector<int16_t>& out) {
         // Samples that are not numbers (only float files hold them) count as silence.
         clean_.resize(n);
-        for (size_t i = 0; i < n; ++i)
-            clean_[i] = std::isfinite(x[i]) ? x[i] : 0.0f;
+        // A quiet room's noise floor (some -70 dB, from a fixed seed) under the sound: the
+        // model knows speech recorded in rooms, and aligned digital silence (the exact zeros
+        // between the phrases of synthetic or trimmed lines) badly.
+        for (size_t i = 0; i < n; ++i) {
+            noise_ = noise_ * 1664525u + 1013904223u;
+            const float floor = kNoiseFloor * (static_cast<float>(noise_ >> 8) / (1 << 24) - 0.5f);
+            clean_[i] = (std::isfinite(x[i]) ? x[i] : 0.0f) + floor;
+        }
         process(clean_.data(), n, out);
     }
     void finish(std::vector<int16_t>& out) { process(nullptr, 0, out); }
@@ -160,6 +168,8 @@ class Resampler {
     }
 
     soxr_t soxr_ = nullptr;
+    static constexpr float kNoiseFloor = 0.001f; // peak to peak
+    uint32_t noise_ = 1;
     double ratio_ = 1;
     std::vector<float> clean_;
 };
@@ -496,7 +506,7 @@ std::optional<TextPlan> plan_text(const std::string& text, const std::string& la
             const uint32_t word_end = last + 1 < ph.size() ? ph[last + 1].at_ms : plan.length_ms;
             const double step = double(word_end - ph[i].at_ms) / static_cast<double>(known.size());
             for (size_t k = 0; k < known.size(); ++k)
-                plan.phones.push_back({known[k], k == 0, shapes_for_phone(known[k]),
+                plan.phones.push_back({known[k], false, shapes_for_phone(known[k]),
                                        ph[i].at_ms + static_cast<uint32_t>(step * k),
                                        ph[i].at_ms + static_cast<uint32_t>(step * (k + 1))});
             i = last;
@@ -505,12 +515,17 @@ std::optional<TextPlan> plan_text(const std::string& text, const std::string& la
         // Otherwise eSpeak NG's phoneme, as the nearest model phones, sharing its time.
         const std::vector<PhoneFor> phones = model_phones_for_ipa(ph[i].ipa);
         const double step = double(end - ph[i].at_ms) / std::max<size_t>(1, phones.size());
-        const bool word_start = i == 0 || ph[i - 1].word != word || ph[i - 1].ipa.empty();
         for (size_t k = 0; k < phones.size(); ++k)
-            plan.phones.push_back({phones[k].phone, word_start && k == 0, phones[k].shapes,
+            plan.phones.push_back({phones[k].phone, false, phones[k].shapes,
                                    ph[i].at_ms + static_cast<uint32_t>(step * k),
                                    ph[i].at_ms + static_cast<uint32_t>(step * (k + 1))});
     }
+    // A pause may come where eSpeak NG pauses (at punctuation, between sentences), not
+    // between any two words: free silence there let the aligner skip speech it matched
+    // poorly.
+    for (size_t k = 1; k < plan.phones.size(); ++k)
+        plan.phones[k].pause_before =
+            plan.phones[k].start_ms >= plan.phones[k - 1].end_ms + kMinRenderedPauseMs;
     return plan;
 }
 

@@ -70,7 +70,7 @@ bool is_espeak_language(const std::string& code);
 // for, and where eSpeak NG's own rendering of the text says it (ms from its start).
 struct TextPhone {
     std::string phone;
-    bool word_start = false; // the first phone of a word
+    bool pause_before = false; // eSpeak NG pauses before it
     std::vector<Shape> shapes;
     uint32_t start_ms = 0;
     uint32_t end_ms = 0;
