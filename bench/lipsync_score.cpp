@@ -137,11 +137,14 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
     std::vector<double> energy(frames); // per 10 ms frame
     uint64_t at = 0;
     int rate = 1;
+    std::optional<ModelAudio> model_audio;
+    std::vector<int16_t> heard;
     const auto failed = read_sound(
         sound,
         [&](const SoundInfo& i) {
             rate = i.sample_rate;
-            aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, i.sample_rate, error);
+            model_audio.emplace(i.sample_rate);
+            aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, error);
             if (aligner) plan = plan_text(transcript, "en-us", true, error);
             if (plan && !aligner->set_phones(phones_to_align(*plan))) {
                 error = "the aligner does not take the transcript's phones";
@@ -149,13 +152,22 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
             }
         },
         [&](const float* s, size_t n) {
-            if (aligner) aligner->feed(s, n);
+            if (aligner) {
+                heard.clear();
+                model_audio->push(s, n, heard);
+                aligner->feed(heard.data(), heard.size());
+            }
             for (size_t k = 0; k < n; ++k, ++at) {
                 const uint64_t f = at * 100 / static_cast<uint64_t>(rate);
                 if (f < frames) energy[f] += double(s[k]) * s[k];
             }
         },
         info);
+    if (!failed && aligner) {
+        heard.clear();
+        model_audio->finish(heard);
+        aligner->feed(heard.data(), heard.size());
+    }
     const auto spans = !failed && plan ? aligner->finish() : std::nullopt;
     const auto shapes = spans ? aligned_shapes(*spans, *plan, frames) : std::nullopt;
     if (!shapes) {

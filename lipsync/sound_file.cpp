@@ -28,17 +28,17 @@ constexpr double kMaxUnexplainedShare = 0.4;
 constexpr uint32_t kMinSilentGapFrames = 6;
 
 // When a text is taken for the line's: how well its shapes agree with what is heard (the
-// share of the speech frames that both give a shape in which they give the same). Measured
-// on eSpeak NG's voices in twelve languages at two speeds, each line with its own text,
-// another language's, and another text read in its language:
-// - aligned, against the signal analysis's shapes: own 0.25-0.72, another 0.23-0.53. At
-//   kAcceptAgreement or more the text is taken; below, its agreement with the recognised
-//   phones (own 0.44-0.85, another 0.13-0.66) is added, and the sum must reach
-//   kMinSummedAgreement: own texts 0.77-1.5 (two of 26 below), another 0.44-1.19 (9 of 14
-//   below; most other texts cannot be aligned at all);
-// - a text the aligner cannot place, as eSpeak NG says it, against the recognised phones:
-//   own 0.45-0.71, another 0.2-0.54; at kMinRenderedAgreement or more its timing is used.
-constexpr double kAcceptAgreement = 0.55;
+// share of the speech frames that both give a shape in which they give the same). At
+// kAcceptAgreement or more with the signal analysis's shapes the text is taken; below, its
+// agreement with the recognised phones is added, and the sum must reach kMinSummedAgreement.
+// A text the aligner cannot place at all (mostly another one) is used, as eSpeak NG times
+// it, when it agrees with the recognised phones in kMinRenderedAgreement of the frames.
+// Chosen on eSpeak NG's voices in twelve languages at two speeds, each line with its own
+// text, another language's, and another text read in its language, and on lines of two
+// sentences: every own text of 28 is taken, 36 of 48 others refused. The measures are
+// coarse (on recorded telephone prompts, 3 of 20 own texts fall below): a stricter sum
+// refuses more own texts than it catches others.
+constexpr double kAcceptAgreement = 0.5;
 constexpr double kMinSummedAgreement = 0.75;
 constexpr double kMinRenderedAgreement = 0.55;
 
@@ -337,10 +337,12 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
     SoundResult result;
     std::optional<Analyzer> analyzer;
     std::vector<SignalFrame> signal;
-    // The phones are recognised, and aligned to the text when there is one. With a text
-    // that fits, the recognition is never decoded: the sound is only handed to it, which
-    // costs little, so that it is ready where the text does not decide.
+    // The phones are recognised, or aligned to the line's text when there is one; then
+    // they are recognised only where the text does not decide, from the sound kept as the
+    // model hears it (the same samples recognition alone would have been fed).
+    std::optional<ModelAudio> model_audio;
     std::unique_ptr<PhoneDecoder> recogniser, aligner;
+    std::vector<int16_t> heard, chunk; // the sound as the model hears it (with a text)
     const bool english = is_english(request.language);
     const auto opened = [&](const SoundInfo& info) {
         analyzer.emplace(info.sample_rate, request.settings);
@@ -350,31 +352,42 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
         });
         if (request.method != Method::Recognition) return;
         std::string error;
-        recogniser = PhoneDecoder::open(PhoneDecoder::Search::Recognise, info.sample_rate, error);
-        if (!recogniser) {
+        model_audio.emplace(info.sample_rate);
+        if (request.text) {
+            aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, error);
+            if (aligner && model_audio->ok()) return;
+            aligner.reset();
+            result.notes.push_back(error + "; the phones were recognised without the text");
+        }
+        recogniser = PhoneDecoder::open(PhoneDecoder::Search::Recognise, error);
+        if (!recogniser || !model_audio->ok()) {
+            recogniser.reset();
             result.notes.push_back(error + "; the signal analysis was used alone");
             return;
         }
-        if (!request.text) {
-            if (!english)
-                result.notes.push_back("the phones were recognised with the English model; "
-                                       "the line's text (--text) would give better shapes");
-            return;
+        if (!request.text && !english)
+            result.notes.push_back("the phones were recognised with the English model; "
+                                   "the line's text (--text) would give better shapes");
+    };
+    const auto hear = [&](bool end, const float* samples, size_t count) {
+        chunk.clear();
+        end ? model_audio->finish(chunk) : model_audio->push(samples, count, chunk);
+        if (recogniser) recogniser->feed(chunk.data(), chunk.size());
+        if (aligner) {
+            aligner->feed(chunk.data(), chunk.size());
+            heard.insert(heard.end(), chunk.begin(), chunk.end());
         }
-        aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, info.sample_rate, error);
-        if (!aligner)
-            result.notes.push_back(error + "; the phones were recognised without the text");
     };
     const auto block = [&](const float* samples, size_t count) {
         analyzer->feed(samples, count);
-        if (recogniser) recogniser->feed(samples, count);
-        if (aligner) aligner->feed(samples, count);
+        if (recogniser || aligner) hear(false, samples, count);
     };
     SoundInfo info;
     if (std::optional<std::string> error = read_sound(path, opened, block, info)) {
         result.error = std::move(*error);
         return result;
     }
+    if (recogniser || aligner) hear(true, nullptr, 0);
 
     LipSyncTrack track;
     track.sample_rate = static_cast<uint32_t>(info.sample_rate);
@@ -389,6 +402,14 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
     std::optional<Layer> recognised;
     bool recognition_tried = false;
     const Recognition recognition = [&]() -> const Layer* {
+        if (!recognition_tried && !recogniser && aligner) {
+            std::string error;
+            recogniser = PhoneDecoder::open(PhoneDecoder::Search::Recognise, error);
+            if (recogniser)
+                recogniser->feed(heard.data(), heard.size());
+            else
+                result.notes.push_back(error + "; the signal analysis was used alone");
+        }
         if (!recognition_tried && recogniser) {
             recognition_tried = true;
             if (const auto spans = recogniser->finish())

@@ -27,7 +27,9 @@ namespace tarvik::lipsync {
 
 namespace {
 
-constexpr uint32_t kDecoderDelay = 1;                // frames
+constexpr uint32_t kDecoderDelay = 1; // frames
+// A quiet room's noise floor, peak to peak (some -70 dB).
+constexpr float kNoiseFloor = 0.001f;
 constexpr size_t kDecoderHop = kModelRate / 100;     // samples per decoder frame
 constexpr size_t kMinPhoneFrames = 3;                // one per state of a phone's model
 constexpr size_t kStretch = 20 * size_t{kModelRate}; // samples recognised at once
@@ -107,73 +109,6 @@ const Sphinx* sphinx(std::string& error) {
     return loaded ? &*loaded : nullptr;
 }
 
-// Resampling to the model rate through libsoxr, streamed: 16-bit samples out.
-class Resampler {
-  public:
-    Resampler(int in_rate, int out_rate) {
-        // Without libsoxr's own dither, which is seeded afresh each run: the decoder dithers
-        // with a fixed seed.
-        soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
-        io.flags |= SOXR_NO_DITHER;
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
-        // One thread: the decoders' threads are the program's, and results stay the same
-        // from run to run.
-        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-        soxr_error_t error = nullptr;
-        soxr_ = soxr_create(in_rate, out_rate, 1, &error, &io, &quality, &runtime);
-        if (error) soxr_ = nullptr;
-        ratio_ = double(out_rate) / in_rate;
-    }
-    ~Resampler() {
-        if (soxr_) soxr_delete(soxr_);
-    }
-    Resampler(const Resampler&) = delete;
-    Resampler& operator=(const Resampler&) = delete;
-    bool ok() const { return soxr_ != nullptr; }
-
-    // Appends the output that the new samples complete to `out`.
-    void push(const float* x, size_t n, std::vector<int16_t>& out) {
-        // Samples that are not numbers (only float files hold them) count as silence.
-        clean_.resize(n);
-        // A quiet room's noise floor (some -70 dB, from a fixed seed) under the sound: the
-        // model knows speech recorded in rooms, and aligned digital silence (the exact zeros
-        // between the phrases of synthetic or trimmed lines) badly.
-        for (size_t i = 0; i < n; ++i) {
-            noise_ = noise_ * 1664525u + 1013904223u;
-            const float floor = kNoiseFloor * (static_cast<float>(noise_ >> 8) / (1 << 24) - 0.5f);
-            clean_[i] = (std::isfinite(x[i]) ? x[i] : 0.0f) + floor;
-        }
-        process(clean_.data(), n, out);
-    }
-    void finish(std::vector<int16_t>& out) { process(nullptr, 0, out); }
-
-  private:
-    // A null input flushes what the filter still holds.
-    void process(const float* in, size_t n, std::vector<int16_t>& out) {
-        for (;;) {
-            const size_t room = static_cast<size_t>(n * ratio_) + 1024;
-            const size_t at = out.size();
-            out.resize(at + room);
-            size_t used = 0, made = 0;
-            soxr_process(soxr_, in, n, &used, out.data() + at, room, &made);
-            out.resize(at + made);
-            if (in) {
-                in += used;
-                n -= used;
-                if (n == 0) return;
-            } else if (made < room) {
-                return;
-            }
-        }
-    }
-
-    soxr_t soxr_ = nullptr;
-    static constexpr float kNoiseFloor = 0.001f; // peak to peak
-    uint32_t noise_ = 1;
-    double ratio_ = 1;
-    std::vector<float> clean_;
-};
-
 std::string upper(std::string s) {
     for (char& c : s)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -221,20 +156,101 @@ const Espeak* espeak(std::string& error) {
     return loaded ? &*loaded : nullptr;
 }
 
+// The noise floor at the model's rate, for the quiet after a sound.
+void add_floor(size_t count, std::vector<int16_t>& out) {
+    uint32_t noise = 1;
+    for (size_t i = 0; i < count; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        out.push_back(static_cast<int16_t>(std::lround(
+            kNoiseFloor * 32767 * (static_cast<float>(noise >> 8) / (1 << 24) - 0.5f))));
+    }
+}
+
 } // namespace
+
+struct ModelAudio::Impl {
+    Impl(int in_rate, int out_rate) {
+        // Without libsoxr's own dither, which is seeded afresh each run: the decoder dithers
+        // with a fixed seed.
+        soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+        io.flags |= SOXR_NO_DITHER;
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
+        // One thread: the decoders' threads are the program's, and results stay the same
+        // from run to run.
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        soxr_error_t error = nullptr;
+        soxr_ = soxr_create(in_rate, out_rate, 1, &error, &io, &quality, &runtime);
+        if (error) soxr_ = nullptr;
+        ratio_ = double(out_rate) / in_rate;
+    }
+    ~Impl() {
+        if (soxr_) soxr_delete(soxr_);
+    }
+
+    // Appends the output that the new samples complete to `out`.
+    void push(const float* x, size_t n, std::vector<int16_t>& out) {
+        // Samples that are not numbers (only float files hold them) count as silence.
+        clean_.resize(n);
+        // A quiet room's noise floor (some -70 dB, from a fixed seed) under the sound: the
+        // model knows speech recorded in rooms, and aligned digital silence (the exact zeros
+        // between the phrases of synthetic or trimmed lines) badly.
+        for (size_t i = 0; i < n; ++i) {
+            noise_ = noise_ * 1664525u + 1013904223u;
+            const float floor = kNoiseFloor * (static_cast<float>(noise_ >> 8) / (1 << 24) - 0.5f);
+            clean_[i] = (std::isfinite(x[i]) ? x[i] : 0.0f) + floor;
+        }
+        process(clean_.data(), n, out);
+    }
+    void finish(std::vector<int16_t>& out) { process(nullptr, 0, out); }
+
+    // A null input flushes what the filter still holds.
+    void process(const float* in, size_t n, std::vector<int16_t>& out) {
+        for (;;) {
+            const size_t room = static_cast<size_t>(n * ratio_) + 1024;
+            const size_t at = out.size();
+            out.resize(at + room);
+            size_t used = 0, made = 0;
+            soxr_process(soxr_, in, n, &used, out.data() + at, room, &made);
+            out.resize(at + made);
+            if (in) {
+                in += used;
+                n -= used;
+                if (n == 0) return;
+            } else if (made < room) {
+                return;
+            }
+        }
+    }
+
+    soxr_t soxr_ = nullptr;
+    uint32_t noise_ = 1;
+    double ratio_ = 1;
+    std::vector<float> clean_;
+};
+
+ModelAudio::ModelAudio(int sample_rate)
+    : impl_(std::make_unique<Impl>(std::max(1, sample_rate), kModelRate)) {}
+ModelAudio::~ModelAudio() = default;
+bool ModelAudio::ok() const {
+    return impl_->soxr_ != nullptr;
+}
+void ModelAudio::push(const float* samples, size_t count, std::vector<int16_t>& out) {
+    impl_->push(samples, count, out);
+}
+void ModelAudio::finish(std::vector<int16_t>& out) {
+    impl_->finish(out);
+}
 
 struct PhoneDecoder::Impl {
     const Sphinx& api;
     Search search;
     ps_decoder_t* ps = nullptr;
-    Resampler resampler;
     std::vector<int16_t> pending; // resampled audio not yet decoded
     uint32_t decoded_frames = 0;  // decoder frames of the stretches already decoded
     std::vector<PhoneSpan> spans;
     std::vector<std::string> phones; // to align to
-    int rate;                        // of the sound fed
 
-    Impl(const Sphinx& a, Search s, int r) : api(a), search(s), resampler(r, kModelRate), rate(r) {}
+    Impl(const Sphinx& a, Search s) : api(a), search(s) {}
     ~Impl() {
         if (ps) api.ps_free(ps);
     }
@@ -274,8 +290,7 @@ struct PhoneDecoder::Impl {
 PhoneDecoder::PhoneDecoder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 PhoneDecoder::~PhoneDecoder() = default;
 
-std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
-                                                 std::string& error) {
+std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, std::string& error) {
     const Sphinx* api = sphinx(error);
     if (!api) return nullptr;
     const std::string dir = speech_model_dir();
@@ -316,10 +331,10 @@ std::unique_ptr<PhoneDecoder> PhoneDecoder::open(Search search, int sample_rate,
         error = "the speech model cannot be configured";
         return nullptr;
     }
-    auto impl = std::make_unique<Impl>(*api, search, std::max(1, sample_rate));
+    auto impl = std::make_unique<Impl>(*api, search);
     impl->ps = api->ps_init(config);
     api->cmd_ln_free_r(config); // the decoder holds its own reference
-    if (!impl->ps || !impl->resampler.ok()) {
+    if (!impl->ps) {
         error = "the speech model in " + dir + " cannot be loaded";
         return nullptr;
     }
@@ -347,8 +362,8 @@ bool PhoneDecoder::set_phones(const std::vector<std::string>& phones) {
     return true;
 }
 
-void PhoneDecoder::feed(const float* samples, size_t count) {
-    impl_->resampler.push(samples, count, impl_->pending);
+void PhoneDecoder::feed(const int16_t* samples, size_t count) {
+    impl_->pending.insert(impl_->pending.end(), samples, samples + count);
     // Recognition decodes long sounds in stretches, so that memory stays bounded; the last
     // stretch is 20 to 40 s long. Alignment follows one path through the whole line.
     if (impl_->search == Search::Recognise && impl_->pending.size() >= 2 * kStretch)
@@ -361,9 +376,7 @@ std::optional<std::vector<PhoneSpan>> PhoneDecoder::finish() {
     // like speech, and it costs a short line a tenth of its time, so it gets less;
     // alignment needs more to close its grammar.
     const int pad_ms = impl_->search == Search::Recognise ? 200 : 300;
-    const std::vector<float> quiet(static_cast<size_t>(int64_t{impl_->rate} * pad_ms / 1000), 0.0f);
-    impl_->resampler.push(quiet.data(), quiet.size(), impl_->pending);
-    impl_->resampler.finish(impl_->pending);
+    add_floor(static_cast<size_t>(kModelRate * pad_ms / 1000), impl_->pending);
     if (impl_->search == Search::Align) {
         // Every phone lasts at least three decoder frames. A text with more phones than
         // that leaves room for cannot fit, and its grammar would cost some 6 KB per phone

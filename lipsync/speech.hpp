@@ -27,11 +27,32 @@ inline constexpr const char* kPause = "SIL";
 
 inline constexpr int kModelRate = 16000; // Hz
 
+// A sound as the model hears it: resampled from any rate to kModelRate through libsoxr,
+// 16-bit, with a quiet room's noise floor (some -70 dB, from a fixed seed) under it: the model
+// knows speech recorded in rooms, and aligns digital silence (the exact zeros between the
+// phrases of synthetic or trimmed lines) badly.
+class ModelAudio {
+  public:
+    explicit ModelAudio(int sample_rate);
+    ~ModelAudio();
+    ModelAudio(const ModelAudio&) = delete;
+    ModelAudio& operator=(const ModelAudio&) = delete;
+    bool ok() const;
+    // Mono samples (full scale +-1) in; the samples they complete appended to `out`.
+    void push(const float* samples, size_t count, std::vector<int16_t>& out);
+    // Ends the sound: what the filter still holds appended to `out`.
+    void finish(std::vector<int16_t>& out);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 class PhoneDecoder {
   public:
     enum class Search { Recognise, Align };
     // Opens the model for one sound. nullptr and `error` set when the model cannot be used.
-    static std::unique_ptr<PhoneDecoder> open(Search search, int sample_rate, std::string& error);
+    static std::unique_ptr<PhoneDecoder> open(Search search, std::string& error);
     ~PhoneDecoder();
     PhoneDecoder(const PhoneDecoder&) = delete;
     PhoneDecoder& operator=(const PhoneDecoder&) = delete;
@@ -41,8 +62,8 @@ class PhoneDecoder {
     // phone, an empty list).
     bool set_phones(const std::vector<std::string>& phones);
 
-    // Mono samples at the sample rate given to open (full scale +-1).
-    void feed(const float* samples, size_t count);
+    // The sound at the model's rate, as ModelAudio gives it.
+    void feed(const int16_t* samples, size_t count);
     // Ends the sound. nullopt when the search reached no result (for alignment, also when
     // the sound is too short for the phones: at least 30 ms each).
     std::optional<std::vector<PhoneSpan>> finish();
