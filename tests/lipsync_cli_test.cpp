@@ -143,6 +143,7 @@ TEST_F(LipsyncCli, BadInputAndOutputGiveOneLineAndNoFile) {
     ASSERT_TRUE(write_wav(dir / "audio.vlp", WavSpec{.seconds = 0.5}));
     ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0644), 0); // nobody ever writes to it
     ASSERT_TRUE(write_wav(dir / "ok.wav", WavSpec{.seconds = 0.5}));
+    ASSERT_TRUE(write_file(dir / "xx.txt", "#lang: xx\nwords\n"));
     const std::string audio_vlp = read_file(dir / "audio.vlp");
     struct Case {
         std::vector<std::string> args;
@@ -157,6 +158,7 @@ TEST_F(LipsyncCli, BadInputAndOutputGiveOneLineAndNoFile) {
         {{"-o", dir / "ok.wav", dir / "ok.wav"}, 1, "would replace the input"},
         {{dir / "fifo.wav"}, 1, "is not a regular file"},
         {{"--text", dir / "none.txt", dir / "ok.wav"}, 1, "cannot use the text: no such file"},
+        {{"--text", dir / "xx.txt", dir / "ok.wav"}, 1, "cannot use the text: unknown language"},
         {{"--dump", dir / "ok.wav"}, 1, "not a valid VLP file"},
         {{"-o", dir / "folder.wav", dir / "ok.wav"}, 3, "cannot write the VLP file"},
     };
@@ -196,6 +198,35 @@ TEST_F(LipsyncCli, WrongCommandLinesGiveExitTwoAndHelpExplains) {
     for (const char* text : {"-o FILE.vlp SOUND", "--text FILE", "--fast", "--format svg",
                              "take.01.wav gives take.01.vlp", "Exit status:"})
         EXPECT_TRUE(contains(help.out, text));
+}
+
+// The language comes from --language or, over it, from the text's first line "#lang: LANG",
+// which is not part of the words; eSpeak NG's languages are listed, and an unknown one is a
+// wrong command line.
+TEST_F(LipsyncCli, TheLanguageIsNamedOnTheCommandLineOrInTheText) {
+    const std::string words = "Bitte bring mir meinen Mantel mit.";
+    ASSERT_EQ(run("/usr/bin/espeak-ng", {"-v", "de", "-w", dir / "de.wav", words}).exit_status, 0);
+    ASSERT_TRUE(write_file(dir / "de.txt", "#lang: de\n" + words + "\n"));
+    const RunResult named =
+        run(lipsync, {"--format", "tsv", "--text", dir / "de.txt", dir / "de.wav"});
+    const RunResult given =
+        run(lipsync, {"--format", "tsv", "--language=de", "--text-string", words, dir / "de.wav"});
+    EXPECT_EQ(named.err + given.err, "");
+    EXPECT_EQ(named.out, given.out);
+    EXPECT_EQ(run(lipsync, {"--format", "tsv", "--language", "en-us", "--text", dir / "de.txt",
+                            dir / "de.wav"})
+                  .out,
+              given.out);
+
+    const RunResult list = run(lipsync, {"--language", "list"});
+    EXPECT_EQ(list.exit_status, 0);
+    for (const char* line : {"\nde\tGerman\n", "\nru\tRussian\n", "\nyue\tChinese (Cantonese)\n"})
+        EXPECT_TRUE(contains(list.out, line)) << line;
+    const RunResult unknown = run(lipsync, {"--language", "xx", dir / "de.wav"});
+    EXPECT_EQ(unknown.exit_status, 2);
+    EXPECT_EQ(unknown.err,
+              "lipsync: unknown language \"xx\" (lipsync --language list shows them)\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "de.vlp"));
 }
 
 } // namespace
