@@ -98,35 +98,6 @@ Frames truth_from_phonemes(const std::string& path, uint32_t frames, UnscoredNam
     return out;
 }
 
-// The text's phones as lipsync aligns them: a pause may come where eSpeak NG pauses.
-std::vector<std::string> phones_to_align(const TextPlan& plan) {
-    std::vector<std::string> phones;
-    for (const TextPhone& p : plan.phones) {
-        if (p.pause_before) phones.push_back(kPause);
-        phones.push_back(p.phone);
-    }
-    return phones;
-}
-
-// The shapes of the plan's phones where the aligner placed them, each of a phone's shapes
-// over an equal share of its frames (frames it leaves to silence are nullopt); nullopt when
-// the spans do not follow the plan's phones.
-std::optional<Frames> aligned_shapes(const std::vector<PhoneSpan>& spans, const TextPlan& plan,
-                                     uint32_t frames) {
-    Frames out(frames);
-    size_t next = 0;
-    for (const PhoneSpan& s : spans) {
-        if (shapes_for_phone(s.phone).empty()) continue; // silence and fillers
-        if (next >= plan.phones.size() || plan.phones[next].phone != s.phone) return std::nullopt;
-        const std::vector<Shape>& shapes = plan.phones[next++].shapes;
-        const uint32_t end = std::min(s.last + 1, frames);
-        for (uint32_t f = s.first; f < end && !shapes.empty(); ++f)
-            out[f] = shapes[(f - s.first) * shapes.size() / (end - s.first)];
-    }
-    if (next != plan.phones.size()) return std::nullopt;
-    return out;
-}
-
 Frames truth_from_alignment(const std::string& sound, const std::string& transcript,
                             uint32_t frames) {
     Frames out(frames, Shape::X);
@@ -146,10 +117,6 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
             model_audio.emplace(i.sample_rate);
             aligner = PhoneDecoder::open(PhoneDecoder::Search::Align, error);
             if (aligner) plan = plan_text(transcript, "en-us", true, error);
-            if (plan && !aligner->set_phones(phones_to_align(*plan))) {
-                error = "the aligner does not take the transcript's phones";
-                plan.reset();
-            }
         },
         [&](const float* s, size_t n) {
             if (aligner) {
@@ -168,8 +135,7 @@ Frames truth_from_alignment(const std::string& sound, const std::string& transcr
         model_audio->finish(heard);
         aligner->feed(heard.data(), heard.size());
     }
-    const auto spans = !failed && plan ? aligner->finish() : std::nullopt;
-    const auto shapes = spans ? aligned_shapes(*spans, *plan, frames) : std::nullopt;
+    const auto shapes = !failed && plan ? align_plan(*aligner, *plan, frames) : std::nullopt;
     if (!shapes) {
         std::cerr << "lipsync_score: no truth for " << sound << " ("
                   << (failed           ? *failed

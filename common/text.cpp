@@ -120,6 +120,12 @@ std::string to_lower_ascii(std::string_view s) {
     return out;
 }
 
+std::string_view trimmed(std::string_view s) {
+    const size_t first = s.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
 bool iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {

@@ -36,6 +36,9 @@ std::string to_lower_ascii(std::string_view s);
 // Case-insensitive ASCII equality.
 bool iequals(std::string_view a, std::string_view b);
 
+// The text without the spaces, tabs and carriage returns around it.
+std::string_view trimmed(std::string_view s);
+
 // Seconds to "hh:mm:ss" ("%.2d:%.2d:%.2d", fractions dropped; negative or NaN as zero).
 std::string format_clock(double seconds);
 // The same, but "n/a" for exactly zero: a length the player could not learn.

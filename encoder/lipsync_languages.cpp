@@ -12,12 +12,6 @@ namespace tarvik {
 namespace {
 // The list comes from eSpeak NG's voice files at once; a tool still silent by then is stuck.
 constexpr double kListSeconds = 20;
-
-std::string_view trimmed(std::string_view s) {
-    const size_t first = s.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
 } // namespace
 
 std::string lipsync_tool_path(const std::string& program_dir) {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <memory>
 
 namespace tarvik::lipsync {
 
@@ -159,36 +158,23 @@ std::optional<Articulation> articulation_of(char32_t symbol) {
 }
 
 // The code points of UTF-8 text in canonical decomposition (a vowel with a diacritic becomes
-// the vowel and a mark); bytes that are not UTF-8 are dropped.
+// the vowel and a mark); bytes that are not UTF-8 (eSpeak NG's phoneme events cut names at 8
+// bytes) are dropped.
 std::u32string decomposed(std::string_view text) {
-    utf8proc_uint8_t* mapped = nullptr;
-    const utf8proc_ssize_t n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                                            static_cast<utf8proc_ssize_t>(text.size()), &mapped,
-                                            static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE));
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
     std::u32string out;
-    if (n < 0) {
-        // Not valid UTF-8 (eSpeak NG's phoneme events cut names at 8 bytes): what decodes.
-        for (size_t i = 0; i < text.size();) {
-            utf8proc_int32_t c = -1;
-            const utf8proc_ssize_t len =
-                utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()) + i,
-                                 static_cast<utf8proc_ssize_t>(text.size() - i), &c);
-            if (len <= 0) {
-                ++i;
-                continue;
-            }
-            out += static_cast<char32_t>(c);
-            i += static_cast<size_t>(len);
-        }
-        return out;
-    }
-    const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(mapped, &std::free);
-    for (utf8proc_ssize_t i = 0; i < n;) {
-        utf8proc_int32_t c = 0;
-        const utf8proc_ssize_t len = utf8proc_iterate(mapped + i, n - i, &c);
-        if (len <= 0) break;
-        out += static_cast<char32_t>(c);
-        i += len;
+    for (size_t i = 0; i < text.size();) {
+        utf8proc_int32_t c = -1;
+        const utf8proc_ssize_t len =
+            utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &c);
+        i += len > 0 ? static_cast<size_t>(len) : 1;
+        if (len <= 0) continue;
+        utf8proc_int32_t parts[8];
+        int boundary = 0;
+        const utf8proc_ssize_t n =
+            utf8proc_decompose_char(c, parts, 8, UTF8PROC_DECOMPOSE, &boundary);
+        for (utf8proc_ssize_t k = 0; k < std::min<utf8proc_ssize_t>(n, 8); ++k)
+            out += static_cast<char32_t>(parts[k]);
     }
     return out;
 }
@@ -236,19 +222,32 @@ double distance(const Articulation& a, const Articulation& b) {
            0.5 * (a.voiced != b.voiced);
 }
 
+// The model's phones with their sounds read once: those it says alone (with kAlsoSaid), whose
+// articulations nearest_phone compares; and its pairs (diphthongs, affricates).
+struct ModelSounds {
+    std::string_view name;
+    std::vector<std::pair<char32_t, Articulation>> sounds;
+};
+const std::vector<ModelSounds>& model_sounds() {
+    static const std::vector<ModelSounds> all = [] {
+        std::vector<ModelSounds> out;
+        for (const ModelPhone& p : kModelPhones)
+            out.push_back({p.name, symbols_of(p.ipa)});
+        for (const auto& [name, ipa] : kAlsoSaid)
+            out.push_back({name, symbols_of(ipa)});
+        return out;
+    }();
+    return all;
+}
+
 std::string_view nearest_phone(const Articulation& sound) {
     std::string_view best;
     double best_distance = 1e9;
-    const auto consider = [&](std::string_view name, std::string_view ipa) {
-        const auto sounds = symbols_of(ipa);
-        if (sounds.size() != 1) return; // a diphthong or affricate stands for itself only
-        const double d = distance(sound, sounds[0].second);
-        if (d < best_distance) best_distance = d, best = name;
-    };
-    for (const ModelPhone& p : kModelPhones)
-        consider(p.name, p.ipa);
-    for (const auto& [name, ipa] : kAlsoSaid)
-        consider(name, ipa);
+    for (const ModelSounds& p : model_sounds()) {
+        if (p.sounds.size() != 1) continue; // a diphthong or affricate stands for itself only
+        const double d = distance(sound, p.sounds[0].second);
+        if (d < best_distance) best_distance = d, best = p.name;
+    }
     return best;
 }
 
@@ -274,17 +273,10 @@ Shape shape_for(const Articulation& s) {
     }
 }
 
-std::vector<Articulation> sounds_of(std::string_view ipa) {
-    std::vector<Articulation> out;
-    for (const auto& [symbol, sound] : symbols_of(ipa))
-        out.push_back(sound);
-    return out;
-}
-
 std::vector<Shape> shapes_for_ipa(std::string_view ipa) {
     std::vector<Shape> out;
-    for (const Articulation& s : sounds_of(ipa))
-        out.push_back(shape_for(s));
+    for (const auto& [symbol, sound] : symbols_of(ipa))
+        out.push_back(shape_for(sound));
     return out;
 }
 
@@ -293,8 +285,15 @@ std::span<const ModelPhone> model_phones() {
 }
 
 std::vector<Shape> shapes_for_phone(std::string_view phone) {
-    for (const ModelPhone& p : kModelPhones)
-        if (p.name == phone) return shapes_for_ipa(p.ipa);
+    // Asked for every recognised or aligned span: the shapes are worked out once.
+    static const std::vector<std::pair<std::string_view, std::vector<Shape>>> shapes = [] {
+        std::vector<std::pair<std::string_view, std::vector<Shape>>> out;
+        for (const ModelPhone& p : kModelPhones)
+            out.emplace_back(p.name, shapes_for_ipa(p.ipa));
+        return out;
+    }();
+    for (const auto& [name, of_phone] : shapes)
+        if (name == phone) return of_phone;
     return {};
 }
 
@@ -305,8 +304,8 @@ std::vector<PhoneFor> model_phones_for_ipa(std::string_view ipa) {
         const Articulation& sound = sounds[i].second;
         // Two sounds that are one model phone: a diphthong or an affricate.
         bool paired = false;
-        for (const ModelPhone& p : kModelPhones) {
-            const auto pair = symbols_of(p.ipa);
+        for (const ModelSounds& p : model_sounds()) {
+            const auto& pair = p.sounds;
             if (pair.size() == 2 && i + 1 < sounds.size() && pair[0].first == sounds[i].first &&
                 pair[1].first == sounds[i + 1].first) {
                 out.push_back(

@@ -58,13 +58,11 @@ struct Articulation {
 // near-open vowels -> C; laterals -> H; close unrounded vowels and the other consonants -> B.
 Shape shape_for(const Articulation& sound);
 
-// The sounds of one phoneme as eSpeak NG writes it in IPA ("ˈaɪ", "t͡ʃ", "ɛː", "aa", "th",
-// "ei5"), in order: stress, length, tone digits and letters, tie bars and other diacritics
-// carry no sound of their own; a letter repeated is one sound; an "h" after a consonant is its
-// aspiration; a "ɜ" after a vowel is a tone. Symbols it does not know are skipped.
-std::vector<Articulation> sounds_of(std::string_view ipa);
-
-// The shapes of a phoneme's sounds, in order (a diphthong shows two).
+// The shapes of the sounds of one phoneme as eSpeak NG writes it in IPA ("ˈaɪ", "t͡ʃ", "ɛː",
+// "aa", "th", "ei5"), in order (a diphthong shows two): stress, length, tone digits and
+// letters, tie bars and other diacritics carry no sound of their own; a letter repeated is one
+// sound; an "h" after a consonant is its aspiration; a "ɜ" after a vowel is a tone. Symbols it
+// does not know are skipped.
 std::vector<Shape> shapes_for_ipa(std::string_view ipa);
 
 struct ModelPhone {

@@ -81,21 +81,6 @@ bool is_english(const std::string& language) {
     return language == "en" || language.starts_with("en-");
 }
 
-// The shapes of the text's phones where the aligner placed them (frames it leaves to silence
-// are nullopt); nullopt when its spans do not follow the text's phones.
-std::optional<std::vector<std::optional<Shape>>>
-aligned_shapes(const std::vector<PhoneSpan>& spans, const TextPlan& plan, uint32_t frames) {
-    std::vector<std::optional<Shape>> out(frames);
-    size_t next = 0;
-    for (const PhoneSpan& s : spans) {
-        if (shapes_for_phone(s.phone).empty()) continue; // silence and fillers
-        if (next >= plan.phones.size() || plan.phones[next].phone != s.phone) return std::nullopt;
-        paint(out, s.first, s.last + 1, plan.phones[next++].shapes);
-    }
-    if (next != plan.phones.size()) return std::nullopt;
-    return out;
-}
-
 // The shapes of eSpeak NG's rendering of the text, stretched over the line's speech (the
 // frames the signal analysis does not rest in) between its pauses: the rendering's spoken
 // time, its own pauses left out, maps in order and evenly onto the line's.
@@ -219,18 +204,8 @@ std::optional<TextLayer> apply_text(const std::string& text, const std::string& 
         notes.push_back("the text holds no words to align; the phones were recognised without it");
         return std::nullopt;
     }
-    std::vector<std::string> phones;
-    for (const TextPhone& p : plan->phones) {
-        if (p.pause_before) phones.push_back(kPause);
-        phones.push_back(p.phone);
-    }
-    std::optional<std::vector<PhoneSpan>> aligned;
-    std::optional<std::vector<std::optional<Shape>>> by_text;
-    if (aligner.set_phones(phones)) aligned = aligner.finish();
-    if (aligned) by_text = aligned_shapes(*aligned, *plan, frames);
-    std::vector<std::optional<Shape>> heard(frames); // the signal analysis's shapes of speech
-    for (uint32_t f = 0; f < frames; ++f)
-        if (signal[f].shape != Shape::X) heard[f] = signal[f].shape;
+    const std::optional<std::vector<std::optional<Shape>>> by_text =
+        align_plan(aligner, *plan, frames);
     // Frames outside the stretches of speech rest whatever the text says.
     TextLayer out{{std::vector<std::optional<Shape>>(frames), std::vector<bool>(frames)},
                   std::vector<bool>(frames, true)};
@@ -275,6 +250,9 @@ std::optional<TextLayer> apply_text(const std::string& text, const std::string& 
     // A text that is not the line's agrees poorly with what is heard where it was placed:
     // with the signal analysis's shapes and, where that leaves doubt, with the recognised
     // phones.
+    std::vector<std::optional<Shape>> heard(frames); // the signal analysis's shapes of speech
+    for (uint32_t f = 0; f < frames; ++f)
+        if (signal[f].shape != Shape::X) heard[f] = signal[f].shape;
     const double by_signal = agreement(out.layer.shapes, heard);
     const Layer* recognised = by_signal < kAcceptAgreement ? recognition() : nullptr;
     if (misfits.size() == stretches.size() ||
@@ -295,6 +273,27 @@ std::vector<std::optional<Shape>> phone_shapes(const std::vector<PhoneSpan>& spa
     std::vector<std::optional<Shape>> out(frames);
     for (const PhoneSpan& s : spans)
         paint(out, s.first, s.last + 1, shapes_for_phone(s.phone));
+    return out;
+}
+
+std::optional<std::vector<std::optional<Shape>>> align_plan(PhoneDecoder& aligner,
+                                                            const TextPlan& plan, uint32_t frames) {
+    std::vector<std::string> phones;
+    for (const TextPhone& p : plan.phones) {
+        if (p.pause_before) phones.push_back(kPause);
+        phones.push_back(p.phone);
+    }
+    if (!aligner.set_phones(phones)) return std::nullopt;
+    const std::optional<std::vector<PhoneSpan>> spans = aligner.finish();
+    if (!spans) return std::nullopt;
+    std::vector<std::optional<Shape>> out(frames);
+    size_t next = 0;
+    for (const PhoneSpan& s : *spans) {
+        if (shapes_for_phone(s.phone).empty()) continue; // silence and noise
+        if (next >= plan.phones.size() || plan.phones[next].phone != s.phone) return std::nullopt;
+        paint(out, s.first, s.last + 1, plan.phones[next++].shapes);
+    }
+    if (next != plan.phones.size()) return std::nullopt;
     return out;
 }
 
@@ -342,7 +341,7 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
     // model hears it (the same samples recognition alone would have been fed).
     std::optional<ModelAudio> model_audio;
     std::unique_ptr<PhoneDecoder> recogniser, aligner;
-    std::vector<int16_t> heard, chunk; // the sound as the model hears it (with a text)
+    std::vector<int16_t> model_sound, chunk; // with a text: the sound as the model hears it
     const bool english = is_english(request.language);
     const auto opened = [&](const SoundInfo& info) {
         analyzer.emplace(info.sample_rate, request.settings);
@@ -373,10 +372,7 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
         chunk.clear();
         end ? model_audio->finish(chunk) : model_audio->push(samples, count, chunk);
         if (recogniser) recogniser->feed(chunk.data(), chunk.size());
-        if (aligner) {
-            aligner->feed(chunk.data(), chunk.size());
-            heard.insert(heard.end(), chunk.begin(), chunk.end());
-        }
+        if (aligner) model_sound.insert(model_sound.end(), chunk.begin(), chunk.end());
     };
     const auto block = [&](const float* samples, size_t count) {
         analyzer->feed(samples, count);
@@ -388,6 +384,7 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
         return result;
     }
     if (recogniser || aligner) hear(true, nullptr, 0);
+    if (aligner) aligner->feed(model_sound.data(), model_sound.size());
 
     LipSyncTrack track;
     track.sample_rate = static_cast<uint32_t>(info.sample_rate);
@@ -406,7 +403,7 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
             std::string error;
             recogniser = PhoneDecoder::open(PhoneDecoder::Search::Recognise, error);
             if (recogniser)
-                recogniser->feed(heard.data(), heard.size());
+                recogniser->feed(model_sound.data(), model_sound.size());
             else
                 result.notes.push_back(error + "; the signal analysis was used alone");
         }
@@ -428,11 +425,11 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
                     : std::nullopt;
         const bool all_text = by_text && std::all_of(by_text->used.begin(), by_text->used.end(),
                                                      [](bool u) { return u; });
-        const Layer* heard = all_text ? nullptr : recognition();
-        if (by_text || heard) {
-            Layer layer =
-                heard ? *heard
-                      : Layer{std::vector<std::optional<Shape>>(frames), std::vector<bool>(frames)};
+        const Layer* recognised_layer = all_text ? nullptr : recognition();
+        if (by_text || recognised_layer) {
+            Layer layer = recognised_layer ? *recognised_layer
+                                           : Layer{std::vector<std::optional<Shape>>(frames),
+                                                   std::vector<bool>(frames)};
             for (uint32_t f = 0; by_text && f < frames; ++f)
                 if (by_text->used[f]) {
                     layer.shapes[f] = by_text->layer.shapes[f];

@@ -55,4 +55,10 @@ SoundResult analyse_sound_file(const std::string& path, const AnalysisRequest& r
 std::vector<std::optional<Shape>> phone_shapes(const std::vector<struct PhoneSpan>& spans,
                                                uint32_t frames);
 
+// A text's phones aligned to the sound the aligner was fed, a pause allowed where eSpeak NG
+// pauses: each phone's shapes over its span, in turn (frames left to silence are nullopt).
+// nullopt when the aligner cannot place them.
+std::optional<std::vector<std::optional<Shape>>>
+align_plan(class PhoneDecoder& aligner, const struct TextPlan& plan, uint32_t frames);
+
 } // namespace tarvik::lipsync

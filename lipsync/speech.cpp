@@ -156,14 +156,17 @@ const Espeak* espeak(std::string& error) {
     return loaded ? &*loaded : nullptr;
 }
 
+// The noise floor's next sample (full scale +-1), from a fixed seed.
+float floor_sample(uint32_t& state) {
+    state = state * 1664525u + 1013904223u;
+    return kNoiseFloor * (static_cast<float>(state >> 8) / (1 << 24) - 0.5f);
+}
+
 // The noise floor at the model's rate, for the quiet after a sound.
 void add_floor(size_t count, std::vector<int16_t>& out) {
-    uint32_t noise = 1;
-    for (size_t i = 0; i < count; ++i) {
-        noise = noise * 1664525u + 1013904223u;
-        out.push_back(static_cast<int16_t>(std::lround(
-            kNoiseFloor * 32767 * (static_cast<float>(noise >> 8) / (1 << 24) - 0.5f))));
-    }
+    uint32_t state = 1;
+    for (size_t i = 0; i < count; ++i)
+        out.push_back(static_cast<int16_t>(std::lround(floor_sample(state) * 32767)));
 }
 
 } // namespace
@@ -189,16 +192,11 @@ struct ModelAudio::Impl {
 
     // Appends the output that the new samples complete to `out`.
     void push(const float* x, size_t n, std::vector<int16_t>& out) {
-        // Samples that are not numbers (only float files hold them) count as silence.
+        // Samples that are not numbers (only float files hold them) count as silence; the
+        // noise floor goes under all.
         clean_.resize(n);
-        // A quiet room's noise floor (some -70 dB, from a fixed seed) under the sound: the
-        // model knows speech recorded in rooms, and aligned digital silence (the exact zeros
-        // between the phrases of synthetic or trimmed lines) badly.
-        for (size_t i = 0; i < n; ++i) {
-            noise_ = noise_ * 1664525u + 1013904223u;
-            const float floor = kNoiseFloor * (static_cast<float>(noise_ >> 8) / (1 << 24) - 0.5f);
-            clean_[i] = (std::isfinite(x[i]) ? x[i] : 0.0f) + floor;
-        }
+        for (size_t i = 0; i < n; ++i)
+            clean_[i] = (std::isfinite(x[i]) ? x[i] : 0.0f) + floor_sample(noise_);
         process(clean_.data(), n, out);
     }
     void finish(std::vector<int16_t>& out) { process(nullptr, 0, out); }
@@ -499,12 +497,13 @@ std::optional<TextPlan> plan_text(const std::string& text, const std::string& la
         }
     }
     TextPlan plan;
-    plan.length_ms = static_cast<uint32_t>(events.samples * 1000 / static_cast<uint64_t>(rate));
+    const auto length_ms =
+        static_cast<uint32_t>(events.samples * 1000 / static_cast<uint64_t>(rate));
     const auto& ph = events.phonemes;
     for (size_t i = 0; i < ph.size(); ++i) {
         // A name in brackets, "(en)", marks a switch of language, not a sound.
         if (ph[i].ipa.empty() || ph[i].ipa.front() == '(') continue;
-        const uint32_t end = i + 1 < ph.size() ? ph[i + 1].at_ms : plan.length_ms;
+        const uint32_t end = i + 1 < ph.size() ? ph[i + 1].at_ms : length_ms;
         const int word = ph[i].word;
         // A word the dictionary knows: its phones over the word's time.
         std::vector<std::string> known;
@@ -516,7 +515,7 @@ std::optional<TextPlan> plan_text(const std::string& text, const std::string& la
             size_t last = i;
             while (last + 1 < ph.size() && ph[last + 1].word == word && !ph[last + 1].ipa.empty())
                 ++last;
-            const uint32_t word_end = last + 1 < ph.size() ? ph[last + 1].at_ms : plan.length_ms;
+            const uint32_t word_end = last + 1 < ph.size() ? ph[last + 1].at_ms : length_ms;
             const double step = double(word_end - ph[i].at_ms) / static_cast<double>(known.size());
             for (size_t k = 0; k < known.size(); ++k)
                 plan.phones.push_back({known[k], false, shapes_for_phone(known[k]),

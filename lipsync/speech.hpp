@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Phones in speech, through libpocketsphinx and its English model: recognised freely (a phone
-// loop under the model's phone language model), or aligned to a known phone sequence. Audio
-// of any rate is fed as it is read and resampled to the model's 16 kHz.
+// loop under the model's phone language model), or aligned to a known phone sequence. The
+// sound reaches the decoders as ModelAudio makes it (16 kHz). Texts are phonemised and timed
+// by eSpeak NG in any of its languages.
 #pragma once
 
 #include "lipsync/shapes.hpp"
@@ -97,11 +98,10 @@ struct TextPhone {
     uint32_t end_ms = 0;
 };
 
-// A text as eSpeak NG speaks it in a language: its phones in order, and the length of the
-// rendering (the time no phone covers is pause).
+// A text as eSpeak NG speaks it in a language: its phones in order (the time no phone covers
+// is pause).
 struct TextPlan {
     std::vector<TextPhone> phones;
-    uint32_t length_ms = 0;
 };
 
 // The model's (English) dictionary's first pronunciation of a lower-case word; empty when it

@@ -8,6 +8,7 @@
 #include "lipsync/vlp.hpp"
 
 #include "common/files.hpp"
+#include "common/text.hpp"
 #include "common/version.hpp"
 #include "platform/files.hpp"
 
@@ -111,13 +112,9 @@ std::optional<NamedLanguage> text_language(const std::string& text) {
     const size_t skip = text.starts_with("\xEF\xBB\xBF") ? 3 : 0; // a UTF-8 byte order mark
     if (text.compare(skip, kTag.size(), kTag) != 0) return std::nullopt;
     const size_t eol = std::min(text.find('\n', skip), text.size());
-    std::string language = text.substr(skip + kTag.size(), eol - skip - kTag.size());
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!language.empty() && space(language.back()))
-        language.pop_back();
-    while (!language.empty() && space(language.front()))
-        language.erase(language.begin());
-    return NamedLanguage{language, std::min(eol + 1, text.size())};
+    const std::string_view line =
+        std::string_view(text).substr(skip + kTag.size(), eol - skip - kTag.size());
+    return NamedLanguage{std::string(trimmed(line)), std::min(eol + 1, text.size())};
 }
 
 // --dump: what the VLP file holds.
